@@ -1,0 +1,98 @@
+#include "kit/Application.h"
+
+#include "kit/Events.h"
+#include "kit/InterfaceLoader.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace kit {
+
+static std::shared_ptr<Application>& slot()
+{
+    static std::shared_ptr<Application> application;
+    return application;
+}
+
+Application& Application::sharedApplication()
+{
+    if (!slot())
+        slot() = std::make_shared<Application>();
+    return *slot();
+}
+
+void Application::reset() { slot().reset(); }
+
+void Application::setDelegate(std::shared_ptr<Object> delegate)
+{
+    delegate_ = dynamic_cast<ApplicationDelegate*>(delegate.get());
+    delegateObject_ = delegate_ ? std::move(delegate) : nullptr;
+}
+
+bool Application::setOutlet(const std::string& name, const std::shared_ptr<Object>& target)
+{
+    if (name != "delegate")
+        return false;
+    setDelegate(target);
+    return true;
+}
+
+void Application::registerForRemoteNotificationTypes(int mask)
+{
+    if (!offersPush_)
+        return;
+    emit("push-register", {{"mask", mask}});
+    if (pushRegistrar_)
+        pushRegistrar_(mask);
+}
+
+void Application::setApplicationIconBadgeNumber(int number)
+{
+    if (!offersIconBadge_)
+        return;
+    iconBadgeNumber_ = number;
+    emit("icon-badge", {{"value", number}});
+}
+
+bool Application::isOpenableURL(const std::string& url)
+{
+    auto colon = url.find(':');
+    if (colon == std::string::npos)
+        return false;
+    std::string scheme = url.substr(0, colon);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (scheme != "http" && scheme != "https")
+        return false;
+    // A link needs a host, and control characters or blanks never belong in one we hand on.
+    if (url.compare(colon, 3, "://") != 0 || url.size() <= colon + 3)
+        return false;
+    return std::none_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
+}
+
+bool Application::openURL(const std::string& url)
+{
+    if (!isOpenableURL(url))
+        return false;
+    emit("open-url", {{"url", url}});
+    return urlOpener_ ? urlOpener_(url) : true;
+}
+
+void Application::retainObjects(std::vector<std::shared_ptr<Object>> objects)
+{
+    for (auto& object : objects)
+        retained_.push_back(std::move(object));
+}
+
+void ApplicationMain(const std::string& mainInterface)
+{
+    auto& application = Application::sharedApplication();
+    auto objects = InterfaceLoader::load(mainInterface, application.sharedAs<Object>());
+    std::vector<std::shared_ptr<Object>> keep;
+    for (auto& [id, object] : objects)
+        keep.push_back(object);
+    application.retainObjects(std::move(keep));
+    if (auto* delegate = application.delegate())
+        delegate->applicationDidFinishLaunching(application);
+}
+
+} // namespace kit

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace kit {
+
+// The one run loop of the process. Everything (timers, animations, engine callbacks) happens on
+// it, in one thread. Two clocks: a virtual one that moves only when told to (tests and scripted
+// runs are fully deterministic), and the real one, which waits in poll() for timers and fds.
+class RunLoop {
+public:
+    enum class Clock { Virtual, Real };
+    using Micros = std::int64_t;
+    using TaskId = std::uint64_t;
+
+    explicit RunLoop(Clock clock);
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    static RunLoop& main();
+    // Replaces the process's run loop (at start-up, and between tests).
+    static void resetMain(Clock clock);
+
+    Clock clock() const { return clock_; }
+    Micros now() const;
+    double nowSeconds() const { return static_cast<double>(now()) / 1e6; }
+    static Micros toMicros(double seconds);
+
+    // One-shot tasks. Equal due times run in scheduling order.
+    TaskId schedule(Micros delay, std::function<void()> task);
+    TaskId post(std::function<void()> task) { return schedule(0, std::move(task)); }
+    void cancel(TaskId id);
+    bool isScheduled(TaskId id) const { return index_.count(id) != 0; }
+    std::optional<Micros> nextDue() const;
+
+    // Virtual clock: time moves to now + duration; every task due within it runs in time order,
+    // including tasks that earlier tasks schedule within the window. advance(0) runs what is due now.
+    void advance(Micros duration);
+    void advanceSeconds(double seconds) { advance(toMicros(seconds)); }
+
+    // Real clock: file-descriptor watches (poll events), used by the HTTP engine.
+    using WatchId = std::uint64_t;
+    WatchId addWatch(int fd, short events, std::function<void(short revents)> callback);
+    void updateWatch(WatchId id, short events);
+    void removeWatch(WatchId id);
+
+    // Real clock: waits at most `maxWait` for the next due task or fd event, then runs what is
+    // due. On the virtual clock it is advance(0).
+    void runOnce(Micros maxWait);
+    // Runs until `done` answers true or `timeout` has passed (virtual: advances in steps to the
+    // next due task). Returns done().
+    bool runUntil(const std::function<bool()>& done, Micros timeout);
+    void runFor(Micros duration);
+
+private:
+    struct Key {
+        Micros due;
+        std::uint64_t seq;
+        bool operator<(const Key& other) const { return due != other.due ? due < other.due : seq < other.seq; }
+    };
+    struct Watch {
+        int fd;
+        short events;
+        std::function<void(short)> callback;
+    };
+
+    bool runOneDue(Micros limit);
+    void pollFds(Micros wait);
+
+    Clock clock_;
+    Micros virtualNow_ = 0;
+    std::int64_t realStart_ = 0;
+    std::map<Key, std::pair<TaskId, std::function<void()>>> tasks_;
+    std::unordered_map<TaskId, Key> index_;
+    std::uint64_t nextWatch_ = 1;
+    std::map<WatchId, Watch> watches_;
+};
+
+} // namespace kit

@@ -1,0 +1,11 @@
+#include "kit/Screen.h"
+
+namespace kit {
+
+Screen& Screen::mainScreen()
+{
+    static Screen screen;
+    return screen;
+}
+
+} // namespace kit

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kit {
+
+// URL texts as the web view and the application see them.
+namespace URL {
+// The text as a URL, or none when it cannot stand as one (blanks, quotes, angle brackets,
+// characters outside ASCII, a "%" without two hex digits, a second "#").
+std::optional<std::string> URLWithString(std::string_view text);
+// scheme "://" host path, where every character of the path that may not stand in a URL is
+// percent-escaped ("/", "?", "&", "=" and the other reserved characters pass unchanged).
+std::string URLWithSchemeHostPath(std::string_view scheme, std::string_view host, std::string_view path);
+// The scheme ("http"), lower-cased; empty when there is none.
+std::string scheme(std::string_view url);
+} // namespace URL
+
+} // namespace kit
