@@ -1,6 +1,10 @@
 #include "kit/InterfaceLoader.h"
 
 #include "kit/ActivityIndicatorView.h"
+#include "kit/Button.h"
+#include "kit/Label.h"
+#include "kit/TableView.h"
+#include "kit/Toolbar.h"
 #include "kit/Bundle.h"
 #include "kit/ImageView.h"
 #include "kit/TabBar.h"
@@ -27,6 +31,10 @@ void InterfaceLoader::registerKitClasses()
     ClassRegistry::registerClass("TabBar", [] { return std::make_shared<TabBar>(); });
     ClassRegistry::registerClass("ActivityIndicatorView", [] { return std::make_shared<ActivityIndicatorView>(); });
     ClassRegistry::registerClass("ViewController", [] { return std::make_shared<ViewController>(); });
+    ClassRegistry::registerClass("Label", [] { return std::make_shared<Label>(); });
+    ClassRegistry::registerClass("Button", [] { return std::make_shared<Button>(); });
+    ClassRegistry::registerClass("Toolbar", [] { return std::make_shared<Toolbar>(); });
+    ClassRegistry::registerClass("TableView", [] { return std::make_shared<TableView>(); });
 }
 
 std::map<std::string, std::shared_ptr<Object>> InterfaceLoader::load(const std::string& name,

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "kit/Object.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kit {
+
+class BarButtonItem : public Object {
+public:
+    BarButtonItem() = default;
+    explicit BarButtonItem(std::optional<std::string> title) : title_(std::move(title)) {}
+
+    const std::optional<std::string>& title() const { return title_; }
+    void setTitle(std::optional<std::string> title) { title_ = std::move(title); }
+    // Target and action in one: what a tap runs.
+    void setAction(std::function<void()> action) { action_ = std::move(action); }
+    bool hasAction() const { return static_cast<bool>(action_); }
+    void userDidTap();
+
+    bool setProperty(const std::string& name, const nlohmann::json& value) override;
+
+private:
+    std::optional<std::string> title_;
+    std::function<void()> action_;
+};
+
+} // namespace kit
