@@ -1,0 +1,336 @@
+#include "kit/UserDefaults.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <set>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kit {
+
+namespace {
+
+constexpr const char* kFileName = "defaults.json";
+
+std::unique_ptr<UserDefaults>& sharedSlot()
+{
+    static std::unique_ptr<UserDefaults> shared;
+    return shared;
+}
+
+std::string& directoryOverride()
+{
+    static std::string dir;
+    return dir;
+}
+
+void complain(const std::string& message)
+{
+    std::fprintf(stderr, "street-client: %s\n", message.c_str());
+}
+
+std::string errorText(int err) { return std::strerror(err); }
+
+bool pathExists(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// mkdir -p, with private permissions for every directory we create.
+bool makeDirectories(const std::string& dir, int& err)
+{
+    std::string partial;
+    std::size_t pos = 0;
+    while (pos <= dir.size()) {
+        std::size_t slash = dir.find('/', pos);
+        if (slash == std::string::npos)
+            slash = dir.size();
+        partial = dir.substr(0, slash);
+        pos = slash + 1;
+        if (partial.empty())
+            continue;
+        struct stat st;
+        if (::stat(partial.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            continue;
+        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
+            continue;
+        err = errno;
+        return false;
+    }
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0) {
+        err = errno;
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        err = ENOTDIR;
+        return false;
+    }
+    return true;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string timestamp()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm parts {};
+    ::localtime_r(&now, &parts);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &parts);
+    return buf;
+}
+
+}
+
+UserDefaults::UserDefaults(std::string directory)
+    : directory_(std::move(directory))
+    , path_(directory_ + "/" + kFileName)
+{
+    load();
+}
+
+UserDefaults& UserDefaults::standardUserDefaults()
+{
+    auto& slot = sharedSlot();
+    if (!slot)
+        slot.reset(new UserDefaults(dataDirectory()));
+    return *slot;
+}
+
+void UserDefaults::resetStandardUserDefaults()
+{
+    auto& slot = sharedSlot();
+    if (!slot)
+        return;
+    // A failed write keeps the object: its values are the only copy of the user's changes.
+    if (!slot->synchronize())
+        return;
+    slot.reset();
+}
+
+void UserDefaults::setDataDirectory(std::string dir)
+{
+    auto& slot = sharedSlot();
+    if (slot)
+        slot->synchronize();
+    slot.reset();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
+    directoryOverride() = std::move(dir);
+}
+
+std::string UserDefaults::dataDirectory()
+{
+    if (!directoryOverride().empty())
+        return directoryOverride();
+    // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/street-client";
+    const char* home = std::getenv("HOME");
+    std::string homeDir = home && home[0] ? home : "";
+    if (homeDir.empty()) {
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+            homeDir = pw->pw_dir;
+    }
+    if (homeDir.empty())
+        homeDir = ".";
+    return homeDir + "/.config/street-client";
+}
+
+void UserDefaults::load()
+{
+    std::string text;
+    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    int readError = 0;
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return;
+        readError = errno;
+    } else {
+        char buf[16384];
+        for (;;) {
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                readError = errno;
+                break;
+            }
+            if (n == 0)
+                break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(fd);
+    }
+
+    std::string problem;
+    if (readError) {
+        problem = "cannot be read (" + errorText(readError) + ")";
+    } else {
+        auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+        if (parsed.is_object()) {
+            values_ = std::move(parsed);
+            return;
+        }
+        problem = parsed.is_discarded() ? "is not valid JSON" : "does not hold a JSON object";
+    }
+
+    unreadableFileOnDisk_ = true;
+    asidePath_ = path_ + ".corrupt-" + timestamp();
+    // One report per file and process, however often the store is reopened.
+    static std::set<std::string> reported;
+    if (reported.insert(path_).second)
+        complain("settings file " + path_ + " " + problem + "; starting with empty settings. "
+                 "The file will be kept as " + asidePath_ + " when settings are next saved.");
+}
+
+std::optional<nlohmann::json> UserDefaults::objectForKey(const std::string& key) const
+{
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return std::nullopt;
+    return *it;
+}
+
+bool UserDefaults::boolForKey(const std::string& key) const
+{
+    auto it = values_.find(key);
+    if (it == values_.end())
+        return false;
+    if (it->is_boolean())
+        return it->get<bool>();
+    if (it->is_number_integer())
+        return it->get<std::int64_t>() != 0;
+    if (it->is_number_unsigned())
+        return it->get<std::uint64_t>() != 0;
+    if (it->is_number_float())
+        return it->get<double>() != 0.0;
+    return false;
+}
+
+void UserDefaults::setBool(bool value, const std::string& key)
+{
+    values_[key] = value;
+    dirty_ = true;
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const
+{
+    auto it = values_.find(key);
+    if (it == values_.end() || !it->is_string())
+        return std::nullopt;
+    return it->get<std::string>();
+}
+
+void UserDefaults::setObject(const std::string& value, const std::string& key)
+{
+    values_[key] = value;
+    dirty_ = true;
+}
+
+void UserDefaults::removeObjectForKey(const std::string& key)
+{
+    values_.erase(key);
+    dirty_ = true;
+}
+
+bool UserDefaults::synchronize()
+{
+    if (!dirty_)
+        return true;
+    if (!write())
+        return false;
+    dirty_ = false;
+    return true;
+}
+
+bool UserDefaults::setAsideUnreadableFile()
+{
+    if (!pathExists(path_)) {
+        unreadableFileOnDisk_ = false;
+        return true;
+    }
+    std::string aside = asidePath_;
+    for (int n = 2; pathExists(aside); ++n)
+        aside = asidePath_ + "-" + std::to_string(n);
+    if (::rename(path_.c_str(), aside.c_str()) != 0) {
+        complain("cannot save settings: the unreadable file " + path_ + " could not be moved to "
+                 + aside + " (" + errorText(errno) + "), and it is not overwritten");
+        return false;
+    }
+    unreadableFileOnDisk_ = false;
+    return true;
+}
+
+bool UserDefaults::write()
+{
+    int err = 0;
+    if (!makeDirectories(directory_, err)) {
+        complain("cannot save settings: directory " + directory_ + " cannot be created ("
+                 + errorText(err) + ")");
+        return false;
+    }
+    if (unreadableFileOnDisk_ && !setAsideUnreadableFile())
+        return false;
+
+    // Invalid UTF-8 in a stored text must not make the whole file unwritable.
+    std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+
+    // Write a private temporary beside the file and rename it over: a crash leaves either
+    // the old file or the new one, never a torn one.
+    std::string temp = path_ + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        complain("cannot save settings to " + path_ + " (" + errorText(errno) + ")");
+        return false;
+    }
+    bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        complain("cannot save settings to " + path_ + " (" + errorText(err) + ")");
+        return false;
+    }
+    // Make the rename itself durable.
+    int dirFd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+}
