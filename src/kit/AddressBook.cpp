@@ -1,0 +1,115 @@
+#include "kit/AddressBook.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "kit/VCard.h"
+
+namespace kit {
+
+namespace {
+
+std::string& chosenPath()
+{
+    static std::string path;
+    return path;
+}
+
+enum class ReadResult { Ok, Missing, Failed };
+
+// The whole file in one buffer; errno tells why when it fails.
+ReadResult readFile(const std::string& path, std::string& out, int& error)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return (error == ENOENT || error == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = EISDIR;
+        return ReadResult::Failed;
+    }
+    // Read straight into the buffer; the size is a hint, the file may grow or shrink meanwhile.
+    size_t used = 0;
+    out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 1 << 16);
+    for (;;) {
+        if (used == out.size())
+            out.resize(out.size() * 2);
+        ssize_t n = ::read(fd, out.data() + used, out.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            ::close(fd);
+            out.clear();
+            return ReadResult::Failed;
+        }
+        if (n == 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+    out.resize(used);
+    ::close(fd);
+    return ReadResult::Ok;
+}
+
+std::string homeDirectory()
+{
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+        return pw->pw_dir;
+    return ".";
+}
+
+} // namespace
+
+std::string AddressBook::defaultPath()
+{
+    // Relative XDG values are invalid and must be ignored.
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    std::string base = (dataHome && dataHome[0] == '/') ? std::string(dataHome) : homeDirectory() + "/.local/share";
+    return base + "/street-client/contacts.vcf";
+}
+
+void AddressBook::setPath(std::string path) { chosenPath() = std::move(path); }
+
+std::string AddressBook::path() { return chosenPath().empty() ? defaultPath() : chosenPath(); }
+
+std::shared_ptr<AddressBook> AddressBook::create()
+{
+    std::shared_ptr<AddressBook> book(new AddressBook());
+    const std::string file = path();
+    std::string text;
+    int error = 0;
+    switch (readFile(file, text, error)) {
+    case ReadResult::Missing:
+        return book;
+    case ReadResult::Failed:
+        std::cerr << "street-client: cannot read the address book " << file << ": " << std::strerror(error) << '\n';
+        return book;
+    case ReadResult::Ok:
+        break;
+    }
+    std::string diagnostic;
+    book->people_ = parse(text, &diagnostic);
+    if (!diagnostic.empty())
+        std::cerr << "street-client: address book " << file << ": " << diagnostic << '\n';
+    return book;
+}
+
+std::vector<ABPerson> AddressBook::parse(std::string_view text, std::string* diagnostic)
+{
+    return VCard::parse(text, diagnostic);
+}
+
+} // namespace kit

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kit {
+
+// Labels as the contact list compares them; values of other labels are kept as read.
+inline constexpr const char* kABPersonPhoneMobileLabel = "_$!<Mobile>!$_";
+inline constexpr const char* kABHomeLabel = "_$!<Home>!$_";
+inline constexpr const char* kABWorkLabel = "_$!<Work>!$_";
+inline constexpr const char* kABOtherLabel = "_$!<Other>!$_";
+
+struct ABMultiValueEntry {
+    std::string label;
+    std::string value;
+    bool operator==(const ABMultiValueEntry&) const = default;
+};
+
+struct ABPerson {
+    std::optional<std::string> firstName;   // none when the record has none
+    std::optional<std::string> lastName;
+    std::vector<ABMultiValueEntry> phones;  // in file order
+    std::vector<ABMultiValueEntry> emails;  // in file order
+    bool operator==(const ABPerson&) const = default;
+};
+
+// The user's address book: a vCard file, read once when the book is created.
+class AddressBook {
+public:
+    // $XDG_DATA_HOME/street-client/contacts.vcf, else $HOME/.local/share/street-client/contacts.vcf
+    static std::string defaultPath();
+    // Chosen with --contacts FILE; an empty path goes back to the default.
+    static void setPath(std::string path);
+    static std::string path();
+
+    // Reads path() now. A missing file is an empty book without a word; an unreadable file or
+    // one that is not a vCard is an empty book and one line on stderr naming the file.
+    static std::shared_ptr<AddressBook> create();
+
+    // In the file's order.
+    const std::vector<ABPerson>& allPeople() const { return people_; }
+
+    // The parser on its own: the records that parse, in order. *diagnostic is cleared, and gets
+    // one message when the text holds no vCard at all.
+    static std::vector<ABPerson> parse(std::string_view text, std::string* diagnostic = nullptr);
+
+private:
+    AddressBook() = default;
+    std::vector<ABPerson> people_;
+};
+
+} // namespace kit
