@@ -1,0 +1,108 @@
+#pragma once
+
+// Runs the built client end to end: a scenario script in, the transcript, exit status and
+// error output back. Each run gets a fresh temporary data directory and its own XDG
+// directories, so runs never see each other's (or the developer's) settings.
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace scenario {
+
+// A temporary directory, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    explicit TempDir(const std::string& prefix = "street-test");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Gives the directory up: it stays on disk and this object no longer removes it.
+    std::string release();
+
+private:
+    std::string path_;
+};
+
+void removeTree(const std::string& path);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+
+struct ScenarioOptions {
+    // Use this data directory instead of a fresh one; it is left in place afterwards. Two runs
+    // given the same directory see each other's user defaults (a restart).
+    std::optional<std::string> dataDir;
+    // Keep the fresh data directory after the run; its path is in Transcript::dataDir and the
+    // caller removes it (removeTree) or hands it to the next run as `dataDir`.
+    bool keepDataDir = false;
+    // Pass `args` exactly as given: no --headless, --script, --transcript, --resources or
+    // --data-dir of our own (command-line tests). The transcript is then empty unless the
+    // arguments name one of their own.
+    bool rawCommandLine = false;
+    // Fed to the client's standard input (for `--script -`); otherwise stdin is /dev/null.
+    std::optional<std::string> stdinText;
+    // A run that takes longer is killed and reported with exitCode -1 and timedOut set.
+    double timeoutSeconds = 90;
+};
+
+struct Transcript {
+    std::vector<nlohmann::json> lines;
+    int exitCode = -1;  // the exit status, or 128 + signal number when killed by a signal
+    bool timedOut = false;
+    std::string stderrText;
+    std::string stdoutText;
+    std::string dataDir;  // the data directory the run used
+    // Transcript lines that are not JSON objects with "t" and "ev" (should stay empty).
+    std::vector<std::string> malformedLines;
+
+    std::vector<nlohmann::json> events(const std::string& ev) const;
+    // The first line of that event, or null.
+    const nlohmann::json* first(const std::string& ev) const;
+    const nlohmann::json* last(const std::string& ev) const;
+    size_t count(const std::string& ev) const;
+    // The "state" objects of every `state` line, in order.
+    std::vector<nlohmann::json> states() const;
+    // The event names in order (handy in failure messages and order checks).
+    std::vector<std::string> names() const;
+    // The whole transcript as text, one line per event, for failure messages.
+    std::string dump() const;
+};
+
+// Runs the client (STREET_CLIENT_BIN) with `script` and these extra arguments:
+//   street-client --headless --script F --transcript F --resources R --data-dir D ARGS...
+// (ARGS may add --clock, --server, --engine and so on).
+Transcript runScenario(const std::string& script, const std::vector<std::string>& args = {},
+                       const ScenarioOptions& options = {});
+
+// The demo game server (STREET_DEMO_SERVER_BIN) on a free loopback port, for the life of the
+// object. Its request log (one line per request) is kept in a file and can be read any time.
+class DemoServer {
+public:
+    explicit DemoServer(const std::vector<std::string>& extraArgs = {});
+    ~DemoServer();
+    DemoServer(const DemoServer&) = delete;
+    DemoServer& operator=(const DemoServer&) = delete;
+
+    bool started() const { return port_ > 0; }
+    int port() const { return port_; }
+    // "127.0.0.1:<port>", the form --server takes.
+    std::string hostPort() const;
+    std::string baseURL() const { return "http://" + hostPort(); }
+    // Everything the server has written to stdout after its first line.
+    std::vector<std::string> requestLog() const;
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    TempDir dir_;
+};
+
+// A loopback port with nothing listening on it (bound, then closed again).
+int closedLoopbackPort();
+
+} // namespace scenario
