@@ -86,16 +86,6 @@ TEST_F(ConfigSettingsTest, WrittenValueIsOnDiskWhenTheSetterReturns)
     EXPECT_EQ(fileContents(), json({{"soundEnabled", true}, {"introAnimationEnabled", true}}));
 }
 
-TEST_F(ConfigSettingsTest, SettingsAreIndependent)
-{
-    ConfigSettings::setSoundEnabled(false);
-    EXPECT_TRUE(ConfigSettings::introAnimationEnabled());
-    ConfigSettings::setIntroAnimationEnabled(false);
-    ConfigSettings::setSoundEnabled(true);
-    EXPECT_FALSE(ConfigSettings::introAnimationEnabled());
-    EXPECT_TRUE(ConfigSettings::soundEnabled());
-}
-
 TEST_F(ConfigSettingsTest, StoredValuesOfEveryKind)
 {
     struct Case {

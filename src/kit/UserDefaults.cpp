@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <set>
+#include <map>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -201,10 +201,12 @@ void UserDefaults::load()
     }
 
     unreadableFileOnDisk_ = true;
-    asidePath_ = path_ + ".corrupt-" + timestamp();
-    // One report per file and process, however often the store is reopened.
-    static std::set<std::string> reported;
-    if (reported.insert(path_).second)
+    // One report per file and process, however often the store is reopened; the name
+    // given in it stays the one used.
+    static std::map<std::string, std::string> reported;
+    auto [it, isNew] = reported.try_emplace(path_, path_ + ".corrupt-" + timestamp());
+    asidePath_ = it->second;
+    if (isNew)
         complain("settings file " + path_ + " " + problem + "; starting with empty settings. "
                  "The file will be kept as " + asidePath_ + " when settings are next saved.");
 }
