@@ -1,1 +1,29 @@
-int main() { return 0; }
+// Process entry: wires the application's classes to the backend and hands over control.
+#include "app/GameServer.h"
+#include "app/MainAppDelegate.h"
+#include "app/MainViewController.h"
+#include "app/ScreenState.h"
+#include "backend/headless/Runner.h"
+#include "kit/Object.h"
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    auto parsed = backend::headless::parseCommandLine(argc, argv);
+    if (!parsed.options) {
+        std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
+        return parsed.exitCode;
+    }
+
+    backend::headless::AppHooks hooks;
+    hooks.mainInterface = "MainWindow";
+    hooks.defaultResourceDirectory = STREET_RESOURCES_DIR;
+    hooks.registerClasses = [] {
+        kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
+        kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
+    };
+    hooks.setServer = [](const std::string& host) { street::GameServer::setHost(host); };
+    hooks.snapshot = [] { return street::ScreenState::snapshot(); };
+    return backend::headless::run(*parsed.options, hooks);
+}

@@ -42,9 +42,10 @@ RunLoop::Micros RunLoop::now() const
 
 RunLoop::Micros RunLoop::toMicros(double seconds)
 {
-    if (!std::isfinite(seconds) || seconds <= 0)
+    // NaN and non-positive intervals fire at once; an infinite one never comes due.
+    if (std::isnan(seconds) || seconds <= 0)
         return 0;
-    constexpr double maxSeconds = 9.0e12; // keeps the product inside int64
+    constexpr double maxSeconds = 1.0e12; // keeps due times far inside int64
     return static_cast<Micros>(std::llround(std::min(seconds, maxSeconds) * 1e6));
 }
 

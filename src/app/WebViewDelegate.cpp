@@ -1,0 +1,646 @@
+#include "app/WebViewDelegate.h"
+
+#include "app/ConfigSettings.h"
+#include "app/MainViewController.h"
+#include "app/RecruitABContainerController.h"
+#include "app/SoundEffect.h"
+#include "app/Util.h"
+#include "kit/Application.h"
+#include "kit/Bundle.h"
+#include "kit/Image.h"
+#include "kit/Screen.h"
+#include "kit/URL.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <string_view>
+
+namespace street {
+
+namespace {
+
+bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+
+bool isEmpty(const std::optional<std::string>& value) { return !value || value->empty(); }
+
+// The integer at the start of a text: optional blanks, an optional sign, decimal digits; 0 when
+// there are none; clamped to the int range.
+int intValue(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1)
+            value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// The number at the start of a text (0 when there is none); "nan" and "inf" read as themselves.
+double doubleValue(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r'))
+        ++i;
+    if (i < text.size() && text[i] == '+')
+        ++i;
+    double value = 0;
+    auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (result.ec == std::errc::result_out_of_range)
+        return text.substr(i).starts_with('-') ? 0.0 : HUGE_VAL;
+    return result.ec == std::errc() ? value : 0.0;
+}
+
+std::optional<std::string> value(const char* key, const std::string& url) { return Util::extractParamVal(key, url); }
+
+} // namespace
+
+// One row of the page table: which page, its background, what it does to the tab bar and which
+// item it selects. Rows are tried strictly in order; the first whose name occurs in the URL wins.
+struct WebViewDelegate::PageRow {
+    enum class Bg { Set, Unchanged, SetOnceStarted };
+    enum class Bar { Hide, Show, ShowOnceStarted, None };
+    enum class Select { NoChange, Item, Nothing };
+
+    std::initializer_list<const char*> names;
+    Bg bg;
+    const char* background;
+    Bar bar;
+    Select select;
+    size_t item;
+    bool landing = false;
+    bool recruit = false;
+};
+
+const WebViewDelegate::PageRow WebViewDelegate::pageTable[] = {
+    {{"register.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Hide, PageRow::Select::NoChange, 0, true},
+    {{"choose_name.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Hide, PageRow::Select::NoChange, 0},
+    {{"choose_class.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Hide, PageRow::Select::NoChange, 0},
+    {{"points.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Hide, PageRow::Select::NoChange, 0},
+    {{"missions.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Show, PageRow::Select::Item, 1},
+    {{"fight.php"}, PageRow::Bg::Set, "bg_fight.jpg", PageRow::Bar::Show, PageRow::Select::Item, 2},
+    {{"cars.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Show, PageRow::Select::Item, 3},
+    {{"home.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::ShowOnceStarted, PageRow::Select::Item, 0},
+    {{"showABRecruit=true"}, PageRow::Bg::Unchanged, nullptr, PageRow::Bar::None, PageRow::Select::NoChange, 0, false, true},
+    {{"investment.php"}, PageRow::Bg::Set, "bg_investment.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"equipment.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"bank.php"}, PageRow::Bg::Set, "bg_bank.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"hospital.php"}, PageRow::Bg::Set, "bg_hospital.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"favor.php"}, PageRow::Bg::Set, "bg_other.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"profile.php"}, PageRow::Bg::Set, "bg_default.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"help.php"}, PageRow::Bg::Set, "bg_other.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"updates.php"}, PageRow::Bg::Set, "bg_other.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"setting.php"}, PageRow::Bg::Set, "bg_other.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"settings.php"}, PageRow::Bg::Set, "bg_other.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+    {{"group.php", "groupMembers.php", "mob.php", "myMobMembers.php"}, PageRow::Bg::Set, "bg_default.jpg",
+     PageRow::Bar::Show, PageRow::Select::Item, 4},
+    // Any other page.
+    {{""}, PageRow::Bg::SetOnceStarted, "bg_default.jpg", PageRow::Bar::Show, PageRow::Select::Nothing, 0},
+};
+
+WebViewDelegate::WebViewDelegate()
+{
+    if (auto path = kit::Bundle::mainBundle().pathForResource("tap", "aif"))
+        kit::AudioServices::createSystemSoundID(*path, &state_.tapSound);
+}
+
+// The command bridge.
+
+bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::NavigationType)
+{
+    const std::string& u = request.url;
+    auto& s = state_;
+    if (contains(u, "index.php"))
+        return true;
+
+    auto& application = kit::Application::sharedApplication();
+    if (contains(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
+        auto v = value("requestPushNotification", u);
+        int mask = v ? intValue(*v) : 7;
+        if (s.started)
+            application.registerForRemoteNotificationTypes(mask);
+        else
+            s.pushNotificationDeferred = mask;
+    }
+    if (contains(u, "setSoundEnabled"))
+        if (auto v = value("setSoundEnabled", u))
+            ConfigSettings::setSoundEnabled(*v == "enabled");
+    if (contains(u, "setIntroAnimationEnabled"))
+        if (auto v = value("setIntroAnimationEnabled", u))
+            ConfigSettings::setIntroAnimationEnabled(*v == "enabled");
+    if (contains(u, "changeApplicationBadge")) {
+        auto v = value("changeApplicationBadge", u);
+        if (v && application.respondsToSetApplicationIconBadgeNumber())
+            application.setApplicationIconBadgeNumber(intValue(*v));
+    }
+
+    processAlertParameters(u);
+
+    if (contains(u, "goToAppId")) {
+        auto v = value("goToAppId", u);
+        if (!isEmpty(v))
+            openOutsideURL(std::string(storeBaseAddress) + "/WebObjects/MZStore.woa/wa/viewSoftware" + "?id=" + *v + "&mt=8");
+    }
+    if (contains(u, "goToURL")) {
+        auto v = value("goToURL", u);
+        if (!isEmpty(v))
+            openOutsideURL(v);
+    }
+    if (contains(u, "goToEncodedURL")) {
+        auto v = value("goToEncodedURL", u);
+        if (!isEmpty(v))
+            openOutsideURL(v);
+    }
+    if (contains(u, "changeBgInstant")) {
+        auto v = value("changeBgInstant", u);
+        if (!isEmpty(v))
+            changeBg(v);
+    }
+
+    auto tabBarCommands = [&] {
+        if (contains(u, "hideTabBar=true"))
+            hideTabBar();
+        else if (contains(u, "showTabBar=true"))
+            showTabBar();
+    };
+    tabBarCommands();
+
+    for (int i = 0; i < 5; ++i) {
+        std::string key = "setTab" + std::to_string(i) + "Badge";
+        if (!contains(u, key) || !parentTabBar_ || static_cast<size_t>(i) >= parentTabBar_->items().size())
+            continue;
+        auto v = Util::extractParamVal(key, u);
+        parentTabBar_->items()[static_cast<size_t>(i)]->setBadgeValue(isEmpty(v) ? std::nullopt : v);
+    }
+
+    if (contains(u, "stopLoad=true"))
+        return false;
+
+    if (s.lastPageLoadedWasLanding) {
+        s.lastPageLoadedWasLanding = false;
+        s.bgInterstitialToLoad = "bg_default.jpg";
+    } else {
+        s.bgInterstitialToLoad.reset();
+    }
+
+    bool refuse = false;
+    runPageTable(u, refuse);
+    if (refuse)
+        return false;
+
+    if (contains(u, "changeBgAfterLoad")) {
+        auto v = value("changeBgAfterLoad", u);
+        if (!isEmpty(v))
+            s.bgToLoad = v;
+    }
+    tabBarCommands();
+    s.loading = true;
+    if (s.firstLoad)
+        return true;
+
+    if (s.timerIndicator) {
+        if (s.timerIndicator->isValid())
+            s.timerIndicator->invalidate();
+        s.timerIndicator.reset();
+    }
+    s.timerIndicator = kit::Timer::scheduledTimer(2.0, [this] { showIndicator(); });
+    return true;
+}
+
+void WebViewDelegate::runPageTable(const std::string& url, bool& refuse)
+{
+    auto& s = state_;
+    for (const PageRow& row : pageTable) {
+        bool matches = false;
+        for (const char* name : row.names)
+            matches = matches || contains(url, name);
+        if (!matches)
+            continue;
+        if (row.recruit) {
+            presentRecruit();
+            refuse = true;
+            return;
+        }
+        if (row.bg == PageRow::Bg::Set || (row.bg == PageRow::Bg::SetOnceStarted && s.started))
+            s.bgToLoad = row.background;
+        if (row.landing)
+            s.lastPageLoadedWasLanding = true;
+        switch (row.bar) {
+        case PageRow::Bar::Hide:
+            hideTabBar();
+            break;
+        case PageRow::Bar::Show:
+            showTabBar();
+            break;
+        case PageRow::Bar::ShowOnceStarted:
+            if (s.started)
+                showTabBar();
+            else
+                s.showTabBar = true;
+            break;
+        case PageRow::Bar::None:
+            break;
+        }
+        if (row.select == PageRow::Select::Item)
+            selectTab(row.item);
+        else if (row.select == PageRow::Select::Nothing)
+            selectTab(std::nullopt);
+        return;
+    }
+}
+
+void WebViewDelegate::selectTab(std::optional<size_t> index)
+{
+    if (!parentTabBar_)
+        return;
+    const auto& items = parentTabBar_->items();
+    parentTabBar_->setSelectedItem(index && *index < items.size() ? items[*index].get() : nullptr);
+}
+
+void WebViewDelegate::presentRecruit()
+{
+    auto screen = std::make_shared<RecruitABContainerController>("RecruitABContainer");
+    screen->setParentTabBar(parentTabBar_);
+    if (parentMainViewController_)
+        parentMainViewController_->presentModalViewController(screen, true);
+}
+
+void WebViewDelegate::openOutsideURL(const std::optional<std::string>& text)
+{
+    if (!text)
+        return;
+    if (auto url = kit::URL::URLWithString(*text))
+        kit::Application::sharedApplication().openURL(*url);
+}
+
+// Page alerts, vibration and sounds.
+
+void WebViewDelegate::showAlert(std::optional<std::string> title, std::optional<std::string> message,
+                                std::optional<std::string> cancel, std::optional<std::string> other)
+{
+    auto alert = std::make_shared<kit::AlertView>(std::move(title), std::move(message), sharedAs<kit::Object>(),
+                                                  std::move(cancel), std::vector<std::optional<std::string>>{std::move(other)});
+    alert->show();
+}
+
+void WebViewDelegate::processAlertParameters(const std::string& u)
+{
+    auto& s = state_;
+    if (contains(u, "invokeVibrate=true"))
+        kit::AudioServices::playSystemSound(kit::kSystemSoundID_Vibrate);
+
+    if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")) {
+        auto title = value("invokeAlertOneBtnTitle", u);
+        auto body = value("invokeAlertOneBtnBody", u);
+        auto name = value("invokeAlertOneBtnName", u);
+        auto script = value("invokeAlertOneBtnJS", u);
+        if (!isEmpty(script)) {
+            s.btn0JS = script;
+            s.btn1JS = script;
+        }
+        showAlert(title, body, std::nullopt, name);
+    }
+
+    if (contains(u, "invokeAlertTwoBtnTitle") && contains(u, "invokeAlertTwoBtnBody") && contains(u, "invokeAlertTwoBtn1Name")
+        && contains(u, "invokeAlertTwoBtn2Name")) {
+        auto title = value("invokeAlertTwoBtnTitle", u);
+        auto body = value("invokeAlertTwoBtnBody", u);
+        auto first = value("invokeAlertTwoBtn1Name", u);
+        auto second = value("invokeAlertTwoBtn2Name", u);
+        auto firstScript = value("invokeAlertTwoBtn1JS", u);
+        auto secondScript = value("invokeAlertTwoBtn2JS", u);
+        if (!isEmpty(firstScript) && !isEmpty(secondScript)) {
+            s.btn0JS = firstScript;
+            s.btn1JS = secondScript;
+        }
+        showAlert(title, body, first, second);
+    }
+
+    if (contains(u, "invokeTapSound=true")) {
+        auto delay = value("invokeSoundDelay", u);
+        double seconds = isEmpty(delay) ? 0.0 : doubleValue(*delay);
+        if (isEmpty(delay) || std::isnan(seconds) || seconds <= 0) {
+            kit::AudioServices::playSystemSound(s.tapSound);
+        } else {
+            s.soundToPlay = s.tapSound;
+            kit::Timer::scheduledTimer(seconds, [this] { playSoundDelayed(); });
+        }
+    }
+
+    if (contains(u, "invokeSoundAIF")) {
+        auto name = value("invokeSoundAIF", u);
+        if (s.introAnimationCompleted) {
+            if (name)
+                SoundEffect::playSoundFromBundledFile(*name, "aif");
+        } else {
+            s.soundFileAIFDeferred = name;
+            s.soundFileCAFDeferred.reset();
+        }
+    }
+    if (contains(u, "invokeSoundCAF")) {
+        auto name = value("invokeSoundCAF", u);
+        if (s.introAnimationCompleted) {
+            if (name)
+                SoundEffect::playSoundFromBundledFile(*name, "caf");
+        } else {
+            s.soundFileCAFDeferred = name;
+            s.soundFileAIFDeferred.reset();
+        }
+    }
+}
+
+void WebViewDelegate::clickedButtonAtIndex(kit::AlertView&, int index)
+{
+    const std::optional<std::string>* script = nullptr;
+    if (index == 0)
+        script = &state_.btn0JS;
+    else if (index == 1)
+        script = &state_.btn1JS;
+    if (script && !isEmpty(*script) && parentWebView_)
+        parentWebView_->stringByEvaluatingJavaScriptFromString(**script);
+}
+
+void WebViewDelegate::playSoundDelayed() { kit::AudioServices::playSystemSound(state_.soundToPlay); }
+
+// The page-load lifecycle.
+
+void WebViewDelegate::webViewDidStartLoad(kit::WebView& webView)
+{
+    auto& s = state_;
+    if (s.firstLoad) {
+        if (s.introSequenceCompleted && activityIndicatorView_)
+            activityIndicatorView_->startAnimating();
+        kit::Timer::scheduledTimer(20.0, [this] { checkIfLoadFinished(); });
+    }
+    if (s.bgInterstitialToLoad) {
+        showIndicator();
+        webView.setHidden(true);
+        auto image = kit::Image::imageNamed(*s.bgInterstitialToLoad);
+        if (imageViewBg_)
+            imageViewBg_->setImage(image);
+        if (secondImageViewBg_)
+            secondImageViewBg_->setImage(image);
+        s.showWebViewDelayed = true;
+    }
+}
+
+void WebViewDelegate::webViewDidFinishLoad(kit::WebView& webView)
+{
+    state_.loading = false;
+    if (state_.introSequenceCompleted)
+        webViewDidFinishLoadCore(webView);
+}
+
+void WebViewDelegate::webViewDidFinishLoadCore(kit::WebView& webView)
+{
+    auto& s = state_;
+    hideIndicators();
+    if (s.showWebViewDelayed) {
+        changeBg(s.bgToLoad);
+        kit::Timer::scheduledTimer(0.06, [this] { showWebView(); });
+    } else {
+        if (s.firstLoad) {
+            webView.setAlpha(0.0);
+            changeBg(s.bgToLoad);
+        } else {
+            changeBg(s.bgToLoad);
+            webView.setAlpha(1.0);
+        }
+        webView.setHidden(false);
+    }
+    if (activityIndicatorView_)
+        activityIndicatorView_->setCenter({160, 230});
+    if (s.showTabBar && !s.firstLoad)
+        showTabBar();
+    s.firstLoad = false;
+    s.started = true;
+    if (s.pushNotificationDeferred != 0) {
+        auto& application = kit::Application::sharedApplication();
+        if (application.respondsToRegisterForRemoteNotificationTypes())
+            application.registerForRemoteNotificationTypes(s.pushNotificationDeferred);
+        s.pushNotificationDeferred = 0;
+    }
+}
+
+void WebViewDelegate::didFailLoadWithError(kit::WebView&, const kit::Error& error)
+{
+    if (error.code == kit::NSURLErrorCancelled)
+        return;
+    hideIndicators();
+    switch (error.code) {
+    case -1009:
+    case -1001:
+    case -1003:
+    case -1005:
+    case -1004:
+        unableToReachInternet();
+        if (parentWebView_)
+            parentWebView_->stopLoading();
+        return;
+    default:
+        break;
+    }
+    std::string message = "Unknown error occurred (" + error.description + ").  Please close the application and try again.";
+    if (state_.introAnimationCompleted)
+        showUnknownErrorAlert(message);
+    else
+        state_.errorMessageDeferred = message;
+}
+
+void WebViewDelegate::checkIfLoadFinished()
+{
+    if (!state_.firstLoad)
+        return;
+    hideIndicators();
+    if (!state_.isUnableToReachInternet)
+        unableToReachInternet();
+}
+
+void WebViewDelegate::showWebView()
+{
+    if (!parentWebView_)
+        return;
+    parentWebView_->setHidden(false);
+    parentWebView_->setAlpha(1.0);
+}
+
+void WebViewDelegate::showIndicator()
+{
+    // Released, not cancelled: a timer that has not fired yet still fires and comes here again.
+    state_.timerIndicator.reset();
+    if (state_.loading && activityIndicatorView_)
+        activityIndicatorView_->startAnimating();
+}
+
+void WebViewDelegate::hideIndicators()
+{
+    if (activityIndicatorView_)
+        activityIndicatorView_->stopAnimating();
+}
+
+void WebViewDelegate::unableToReachInternet()
+{
+    if (state_.introAnimationCompleted) {
+        showAlert("Unable to Reach Internet", "You must have access to the Internet in order to use this application.",
+                  std::nullopt, "OK");
+        state_.unableToReachInternetDeferred = false;
+    } else {
+        state_.unableToReachInternetDeferred = true;
+    }
+    state_.isUnableToReachInternet = true;
+}
+
+void WebViewDelegate::showUnknownErrorAlert(const std::string& message)
+{
+    showAlert("Unknown Error", message, std::nullopt, "OK");
+}
+
+void WebViewDelegate::processTransactionResponse(const std::string& text) { processAlertParameters(text); }
+
+// Backgrounds, the intro and the tab bar.
+
+void WebViewDelegate::changeBg(const std::optional<std::string>& name)
+{
+    if (!parentMainViewController_ || !imageViewBg_ || !secondImageViewBg_)
+        return;
+    auto mainView = parentMainViewController_->view();
+    auto image = name ? kit::Image::imageNamed(*name) : nullptr;
+    if (state_.secondImageViewShown) {
+        mainView->sendSubviewToBack(*imageViewBg_);
+        imageViewBg_->setImage(image);
+        imageViewBg_->setAlpha(1.0);
+        kit::View::beginAnimations();
+        kit::View::setAnimationDuration(0.1);
+        secondImageViewBg_->setAlpha(0.0);
+        kit::View::commitAnimations();
+        state_.secondImageViewShown = false;
+        return;
+    }
+    mainView->sendSubviewToBack(*secondImageViewBg_);
+    secondImageViewBg_->setImage(image);
+    if (state_.firstLoad) {
+        secondImageViewBg_->setAlpha(0.0);
+        kit::View::beginAnimations();
+        kit::View::setAnimationDuration(0.3);
+        kit::View::setAnimationDidStop([this] { fadeAnimationDone(); });
+    } else {
+        secondImageViewBg_->setAlpha(1.0);
+        kit::View::beginAnimations();
+        kit::View::setAnimationDuration(0.1);
+    }
+    imageViewBg_->setAlpha(0.0);
+    kit::View::commitAnimations();
+    state_.secondImageViewShown = true;
+}
+
+void WebViewDelegate::fadeAnimationDone()
+{
+    if (parentWebView_)
+        parentWebView_->setHidden(false);
+    if (state_.showTabBar && parentTabBar_) {
+        parentTabBar_->setAlpha(0.0);
+        showTabBar();
+    }
+    kit::View::beginAnimations();
+    kit::View::setAnimationDuration(0.3);
+    if (state_.showTabBar && parentTabBar_)
+        parentTabBar_->setAlpha(1.0);
+    if (secondImageViewBg_)
+        secondImageViewBg_->setAlpha(1.0);
+    if (parentWebView_)
+        parentWebView_->setAlpha(1.0);
+    kit::View::commitAnimations();
+}
+
+void WebViewDelegate::hideTabBar()
+{
+    if (parentTabBar_ && !parentTabBar_->isHidden()) {
+        if (parentWebView_) {
+            auto frame = parentWebView_->frame();
+            frame.size.height = kit::Screen::mainScreen().applicationFrame().size.height;
+            parentWebView_->setFrame(frame);
+        }
+        parentTabBar_->setHidden(true);
+    }
+    state_.showTabBar = false;
+}
+
+void WebViewDelegate::showTabBar()
+{
+    if (parentTabBar_ && parentTabBar_->isHidden()) {
+        if (parentWebView_) {
+            auto frame = parentWebView_->frame();
+            frame.size.height = kit::Screen::mainScreen().applicationFrame().size.height - 50.0;
+            parentWebView_->setFrame(frame);
+        }
+        parentTabBar_->setHidden(false);
+    }
+    state_.showTabBar = true;
+}
+
+void WebViewDelegate::completeIntroAnimations()
+{
+    auto& s = state_;
+    if (imageViewBg_) {
+        if (ConfigSettings::introAnimationEnabled()) {
+            imageViewBg_->setAlpha(1.0);
+            imageViewBg_->setHidden(false);
+        } else {
+            imageViewBg_->setAlpha(0.0);
+            imageViewBg_->setHidden(false);
+            kit::View::beginAnimations();
+            kit::View::setAnimationDuration(0.6);
+            imageViewBg_->setAlpha(1.0);
+            kit::View::commitAnimations();
+        }
+    }
+    if (parentMainViewController_ && parentWebView_) {
+        auto mainView = parentMainViewController_->view();
+        mainView->addSubview(parentWebView_);
+        if (activityIndicatorView_)
+            mainView->bringSubviewToFront(*activityIndicatorView_);
+    }
+    s.introAnimationCompleted = true;
+    kit::Timer::scheduledTimer(2.4, [this] { completeIntroSequence(); });
+    if (s.soundFileAIFDeferred) {
+        auto name = std::move(*s.soundFileAIFDeferred);
+        s.soundFileAIFDeferred.reset();
+        SoundEffect::playSoundFromBundledFile(name, "aif");
+    }
+    if (s.soundFileCAFDeferred) {
+        auto name = std::move(*s.soundFileCAFDeferred);
+        s.soundFileCAFDeferred.reset();
+        SoundEffect::playSoundFromBundledFile(name, "caf");
+    }
+    if (s.unableToReachInternetDeferred)
+        unableToReachInternet();
+    if (s.errorMessageDeferred) {
+        auto message = std::move(*s.errorMessageDeferred);
+        s.errorMessageDeferred.reset();
+        showUnknownErrorAlert(message);
+    }
+}
+
+void WebViewDelegate::completeIntroSequence()
+{
+    auto& s = state_;
+    if (!s.loading) {
+        if (parentWebView_)
+            webViewDidFinishLoadCore(*parentWebView_);
+    } else if (!s.isUnableToReachInternet) {
+        if (activityIndicatorView_)
+            activityIndicatorView_->startAnimating();
+    }
+    s.introSequenceCompleted = true;
+}
+
+} // namespace street
