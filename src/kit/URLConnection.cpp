@@ -1,0 +1,123 @@
+#include "kit/URLConnection.h"
+
+#include "kit/Events.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace kit {
+
+namespace {
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// Transcripts are JSON: bytes that are not UTF-8 are shown as U+FFFD there, never sent so.
+std::string printable(const std::string& bytes)
+{
+    auto invalid = [&](size_t i, size_t& length) {
+        auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+        unsigned char c = byte(i);
+        if (c < 0x80) {
+            length = 1;
+            return false;
+        }
+        size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > bytes.size())
+            return true;
+        for (size_t k = 1; k < n; ++k)
+            if ((byte(i + k) & 0xC0) != 0x80)
+                return true;
+        unsigned char c1 = byte(i + 1);
+        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
+            return true;
+        length = n;
+        return false;
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        size_t length = 1;
+        if (invalid(i, length)) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(bytes, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+size_t appendReply(char* data, size_t size, size_t count, void* reply)
+{
+    static_cast<std::string*>(reply)->append(data, size * count);
+    return size * count;
+}
+
+struct CurlDeleter {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+} // namespace
+
+std::optional<std::string> URLConnection::sendSynchronousRequest(const URLRequest& request)
+{
+    if (request.method == "POST") {
+        std::string contentType;
+        for (const auto& [name, value] : request.headers)
+            if (equalsIgnoringCase(name, "Content-Type"))
+                contentType = value;
+        emit("post", {{"url", request.url}, {"content_type", printable(contentType)}, {"body", printable(request.body)}});
+    }
+
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl)
+        return std::nullopt;
+    std::unique_ptr<curl_slist, HeaderListDeleter> headers;
+    auto addHeader = [&](const std::string& line) {
+        curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+        if (list) {
+            (void)headers.release();
+            headers.reset(list);
+        }
+    };
+    for (const auto& [name, value] : request.headers)
+        addHeader(name + ": " + value);
+    // libcurl would otherwise hold back a large body waiting for "100 Continue".
+    addHeader("Expect:");
+
+    std::string reply;
+    CURL* handle = curl.get();
+    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
+    if (request.method == "GET") {
+        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
+    } else {
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
+        if (request.method != "POST")
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, defaultTimeoutSeconds);
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendReply);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply);
+    if (curl_easy_perform(handle) != CURLE_OK)
+        return std::nullopt;
+    return reply;
+}
+
+} // namespace kit
