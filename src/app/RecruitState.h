@@ -1,0 +1,24 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace street {
+
+// Makes the Recruit classes known to interface files: "RecruitABTableViewController" and
+// "RecruitABContainerController".
+void registerRecruitClasses();
+
+// The Recruit screen as the state report shows it: null unless it is the frontmost modal
+// screen, else {"titles": [26], "rows": [[{"name", "ticked"}...] x26] ([] before the contact
+// list is built), "nameLabel": text or null}.
+nlohmann::json recruitStateJson();
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool isValidUTF8(std::string_view bytes);
+// The bytes as JSON can carry them: every byte that is not part of well-formed UTF-8 becomes U+FFFD.
+std::string printableUTF8(std::string_view bytes);
+
+} // namespace street
