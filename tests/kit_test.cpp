@@ -1,0 +1,209 @@
+#include "app/SoundEffect.h"
+#include "kit/AlertView.h"
+#include "kit/Application.h"
+#include "kit/AudioServices.h"
+#include "kit/Bundle.h"
+#include "kit/Device.h"
+#include "kit/Events.h"
+#include "kit/NotificationCenter.h"
+#include "kit/RunLoop.h"
+#include "kit/TabBar.h"
+#include "kit/URL.h"
+#include "support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Recorder : kit::EventSink {
+    std::vector<std::pair<std::string, nlohmann::json>> events;
+    void event(const std::string& name, nlohmann::json fields) override { events.emplace_back(name, std::move(fields)); }
+    size_t count(const std::string& name) const
+    {
+        size_t n = 0;
+        for (auto& e : events)
+            n += e.first == name;
+        return n;
+    }
+};
+
+class KitTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+        kit::Application::reset();
+        kit::AlertView::dismissAll();
+        kit::AudioServices::reset();
+        kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
+        kit::setEventSink(&recorder);
+    }
+    void TearDown() override { kit::setEventSink(nullptr); }
+    Recorder recorder;
+};
+
+TEST(URLTest, URLWithStringRefusesTextsThatCannotStandAsURLs)
+{
+    struct Case {
+        const char* text;
+        bool valid;
+    } cases[] = {
+        {"http://h/cars.php?showCarsBg=true&dt=ab+/c==", true},
+        {"https://example.org/a#frag", true},
+        {"http://h/a b", false},
+        {"http://h/%zz", false},
+        {"http://h/%4", false},
+        {"http://h/a#b#c", false},
+        {"http://h/\"q\"", false},
+        {"http://h/\xc3\xa9", false},
+        {"", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kit::URL::URLWithString(c.text).has_value(), c.valid) << c.text;
+}
+
+TEST(URLTest, SchemeHostPathEscapesOnlyWhatCannotStand)
+{
+    EXPECT_EQ(kit::URL::URLWithSchemeHostPath("http", "h:8", "/p.php?a=1&model=Linux PC&b=x/y"),
+              "http://h:8/p.php?a=1&model=Linux%20PC&b=x/y");
+    EXPECT_EQ(kit::URL::URLWithSchemeHostPath("http", "h", "/?m=a#b%c\"\xc3\xa9"), "http://h/?m=a%23b%25c%22%C3%A9");
+}
+
+TEST(URLTest, OnlyHttpAndHttpsLinksLeaveTheApplication)
+{
+    struct Case {
+        const char* url;
+        bool openable;
+    } cases[] = {
+        {"http://example.org/", true},     {"HTTPS://example.org/x?y=1", true}, {"https://", false},
+        {"javascript:alert(1)", false},     {"file:///etc/passwd", false},       {"data:text/html,hi", false},
+        {"mailto:a@example.org", false},    {"game://open", false},              {"http:/nohost", false},
+        {"https://a.example/\nb", false},   {"https://a.example/ b", false},     {"no scheme", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kit::Application::isOpenableURL(c.url), c.openable) << c.url;
+}
+
+TEST(DeviceIdentityTest, IdentifierIsAKeyedDigestNotTheMachineId)
+{
+    std::string machineId = "0123456789abcdef0123456789abcdef";
+    std::string id = kit::DeviceIdentity::identifierForMachineId(machineId);
+    EXPECT_EQ(id.size(), 40u);
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(id, kit::DeviceIdentity::identifierForMachineId(machineId));
+    EXPECT_NE(id, kit::DeviceIdentity::identifierForMachineId(machineId + "0"));
+    EXPECT_EQ(id.find(machineId.substr(0, 16)), std::string::npos);
+
+    scenario::TempDir dir;
+    scenario::writeFile(dir.path() + "/machine-id", machineId + "\n");
+    EXPECT_EQ(kit::DeviceIdentity::identifierFromMachineId(dir.path() + "/machine-id"), id);
+    EXPECT_EQ(kit::DeviceIdentity::identifierFromMachineId(dir.path() + "/missing"), "");
+}
+
+TEST(DeviceIdentityTest, ModelAndSystemVersionComeFromTheMachineWithFallbacks)
+{
+    scenario::TempDir dir;
+    scenario::writeFile(dir.path() + "/product", "ThinkBox 14\n");
+    scenario::writeFile(dir.path() + "/os1", "NAME=\"Debian\"\nVERSION_ID=\"12\"\n");
+    scenario::writeFile(dir.path() + "/os2", "VERSION_ID=24.04\n");
+    scenario::writeFile(dir.path() + "/os3", "NAME=x\n");
+    EXPECT_EQ(kit::DeviceIdentity::model(dir.path() + "/product"), "ThinkBox 14");
+    EXPECT_EQ(kit::DeviceIdentity::model(dir.path() + "/missing"), "Linux");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os1"), "12");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os2"), "24.04");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os3"), "");
+}
+
+TEST_F(KitTest, BundleNeverLeavesTheResourceDirectory)
+{
+    EXPECT_TRUE(kit::Bundle::mainBundle().pathForResource("tap", "aif"));
+    EXPECT_TRUE(kit::Bundle::mainBundle().pathForResource("bg_fight.jpg", ""));
+    for (const char* name : {"../README", "..", "/etc/passwd", "images/../../dev", "nope"})
+        EXPECT_FALSE(kit::Bundle::mainBundle().pathForResource(name, "")) << name;
+}
+
+TEST_F(KitTest, AlertButtonsFollowThePlatformsIndicesAndNoneLabelsAreLeftOut)
+{
+    kit::AlertView withCancel("T", "M", nullptr, std::string("No"), {std::string("Yes")});
+    EXPECT_EQ(withCancel.buttonTitles(), (std::vector<std::string>{"No", "Yes"}));
+    EXPECT_EQ(withCancel.cancelButtonIndex(), 0);
+    kit::AlertView noCancelLabel("T", "M", nullptr, std::nullopt, {std::string("OK")});
+    EXPECT_EQ(noCancelLabel.buttonTitles(), (std::vector<std::string>{"OK"}));
+    kit::AlertView noLabels(std::nullopt, std::nullopt, nullptr, std::nullopt, {std::nullopt});
+    EXPECT_TRUE(noLabels.buttonTitles().empty());
+}
+
+TEST_F(KitTest, FrontmostAlertIsTheLastShownStillOnScreen)
+{
+    auto a = std::make_shared<kit::AlertView>("a", "", nullptr, std::nullopt, std::vector<std::optional<std::string>>{"OK"});
+    auto b = std::make_shared<kit::AlertView>("b", "", nullptr, std::nullopt, std::vector<std::optional<std::string>>{"OK"});
+    a->show();
+    b->show();
+    EXPECT_EQ(kit::AlertView::frontmost(), b);
+    b->dismissWithClickedButtonIndex(0);
+    EXPECT_EQ(kit::AlertView::frontmost(), a);
+    a->dismissWithClickedButtonIndex(0);
+    EXPECT_EQ(kit::AlertView::frontmost(), nullptr);
+    EXPECT_EQ(recorder.count("alert"), 2u);
+    EXPECT_EQ(recorder.count("alert-press"), 2u);
+}
+
+TEST_F(KitTest, TabBarDelegateHearsOnlyUserTaps)
+{
+    struct Delegate : kit::Object, kit::TabBarDelegate {
+        int taps = 0;
+        void didSelectItem(kit::TabBar&, kit::TabBarItem&) override { ++taps; }
+    };
+    auto delegate = std::make_shared<Delegate>();
+    kit::TabBar bar;
+    bar.setItems({std::make_shared<kit::TabBarItem>("A"), std::make_shared<kit::TabBarItem>("B")});
+    bar.setDelegate(delegate);
+    bar.setSelectedItem(bar.items()[1].get());
+    EXPECT_EQ(bar.selectedIndex(), 1u);
+    EXPECT_EQ(delegate->taps, 0);
+    bar.userDidTapItem(0);
+    EXPECT_EQ(bar.selectedIndex(), 0u);
+    EXPECT_EQ(delegate->taps, 1);
+    bar.setSelectedItem(nullptr);
+    EXPECT_FALSE(bar.selectedIndex());
+}
+
+TEST_F(KitTest, ObserversMayRemoveThemselvesWhileBeingNotified)
+{
+    auto& center = kit::NotificationCenter::defaultCenter();
+    center.reset();
+    int first = 0, second = 0;
+    int a = 0, b = 0;
+    center.addObserver(&a, "n", [&] {
+        ++first;
+        center.removeObserver(&a, "n");
+        center.removeObserver(&b, "n");
+    });
+    center.addObserver(&b, "n", [&] { ++second; });
+    center.postNotificationName("n");
+    center.postNotificationName("n");
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, 0);
+}
+
+TEST_F(KitTest, SoundEffectsPlayAFreshSystemSoundEachTimeAndDisposeOfIt)
+{
+    street::SoundEffect::playSoundFromBundledFile("no-such-sound", "aif");
+    EXPECT_EQ(recorder.count("sound"), 0u);
+    EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 0u);
+
+    street::SoundEffect::playSoundFromBundledFile("tap", "aif");
+    street::SoundEffect::playSoundFromBundledFile("tap", "aif");
+    EXPECT_EQ(recorder.count("sound"), 2u);
+    EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 2u);
+    kit::RunLoop::main().advanceSeconds(5);
+    EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 0u);
+
+    // A file that is not a sound never becomes a system sound.
+    kit::SystemSoundID id = 0;
+    auto picture = kit::Bundle::mainBundle().pathForResource("bg_default.jpg", "");
+    ASSERT_TRUE(picture);
+    EXPECT_NE(kit::AudioServices::createSystemSoundID(*picture, &id), kit::kAudioServicesNoError);
+}
+
+} // namespace
