@@ -8,8 +8,8 @@ namespace kit {
 
 static std::vector<std::shared_ptr<AlertView>>& onScreen()
 {
-    static std::vector<std::shared_ptr<AlertView>> alerts;
-    return alerts;
+    static auto* alerts = new std::vector<std::shared_ptr<AlertView>>();
+    return *alerts;
 }
 
 AlertView::AlertView(std::optional<std::string> title, std::optional<std::string> message,

@@ -10,8 +10,9 @@ namespace kit {
 
 static std::shared_ptr<Application>& slot()
 {
-    static std::shared_ptr<Application> application;
-    return application;
+    // Never destroyed at exit, so nothing it owns is torn down after the registries it uses.
+    static auto* application = new std::shared_ptr<Application>();
+    return *application;
 }
 
 Application& Application::sharedApplication()

@@ -26,8 +26,8 @@ struct State {
 
 State& state()
 {
-    static State s;
-    return s;
+    static auto* s = new State();
+    return *s;
 }
 
 // Only files that a sound player can read become system sounds: AIFF/AIFC, CAF, WAVE.

@@ -9,8 +9,8 @@ namespace kit {
 
 static MoviePlayerController::PeerFactory& peerFactory()
 {
-    static MoviePlayerController::PeerFactory factory;
-    return factory;
+    static auto* factory = new MoviePlayerController::PeerFactory();
+    return *factory;
 }
 
 void MoviePlayerController::setPeerFactory(PeerFactory factory) { peerFactory() = std::move(factory); }

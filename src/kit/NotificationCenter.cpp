@@ -6,8 +6,8 @@ namespace kit {
 
 NotificationCenter& NotificationCenter::defaultCenter()
 {
-    static NotificationCenter center;
-    return center;
+    static auto* center = new NotificationCenter();
+    return *center;
 }
 
 void NotificationCenter::addObserver(const void* observer, const std::string& name, std::function<void()> callback)

@@ -10,8 +10,8 @@ bool Object::setProperty(const std::string&, const nlohmann::json&) { return fal
 
 static std::map<std::string, ClassRegistry::Factory>& registry()
 {
-    static std::map<std::string, ClassRegistry::Factory> classes;
-    return classes;
+    static auto* classes = new std::map<std::string, ClassRegistry::Factory>();
+    return *classes;
 }
 
 void ClassRegistry::registerClass(const std::string& name, Factory factory) { registry()[name] = std::move(factory); }

@@ -15,8 +15,9 @@ static std::int64_t steadyMicros()
 
 static std::unique_ptr<RunLoop>& mainSlot()
 {
-    static std::unique_ptr<RunLoop> loop;
-    return loop;
+    // Never destroyed: objects torn down at exit may still cancel their tasks.
+    static auto* loop = new std::unique_ptr<RunLoop>();
+    return *loop;
 }
 
 RunLoop::RunLoop(Clock clock)

@@ -14,8 +14,8 @@ struct AnimationBlock {
 
 std::vector<AnimationBlock>& openBlocks()
 {
-    static std::vector<AnimationBlock> blocks;
-    return blocks;
+    static auto* blocks = new std::vector<AnimationBlock>();
+    return *blocks;
 }
 
 } // namespace

@@ -13,8 +13,8 @@ namespace kit {
 
 static std::vector<ViewController*>& presentedModals()
 {
-    static std::vector<ViewController*> modals;
-    return modals;
+    static auto* modals = new std::vector<ViewController*>();
+    return *modals;
 }
 
 ViewController::~ViewController()

@@ -8,14 +8,14 @@ namespace kit {
 
 static WebView::EngineFactory& engineFactory()
 {
-    static WebView::EngineFactory factory;
-    return factory;
+    static auto* factory = new WebView::EngineFactory();
+    return *factory;
 }
 
 static std::vector<WebView*>& liveWebViews()
 {
-    static std::vector<WebView*> views;
-    return views;
+    static auto* views = new std::vector<WebView*>();
+    return *views;
 }
 
 void WebView::setEngineFactory(EngineFactory factory) { engineFactory() = std::move(factory); }
