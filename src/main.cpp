@@ -2,6 +2,7 @@
 #include "app/GameServer.h"
 #include "app/MainAppDelegate.h"
 #include "app/MainViewController.h"
+#include "app/RecruitState.h"
 #include "app/ScreenState.h"
 #include "backend/headless/Runner.h"
 #include "kit/Object.h"
@@ -22,8 +23,13 @@ int main(int argc, char** argv)
     hooks.registerClasses = [] {
         kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
         kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
+        street::registerRecruitClasses();
     };
     hooks.setServer = [](const std::string& host) { street::GameServer::setHost(host); };
-    hooks.snapshot = [] { return street::ScreenState::snapshot(); };
+    hooks.snapshot = [] {
+        auto state = street::ScreenState::snapshot();
+        state["recruit"] = street::recruitStateJson();
+        return state;
+    };
     return backend::headless::run(*parsed.options, hooks);
 }

@@ -138,7 +138,6 @@ nlohmann::json ScreenState::snapshot()
                          {"nameString", textOrNull(kit::UserDefaults::standardUserDefaults().stringForKey("nameString"))}};
     state["iconBadge"] = application.applicationIconBadgeNumber();
     state["page"] = page ? pageFlags(page->state()) : json(nullptr);
-    state["recruit"] = nullptr;
     return state;
 }
 
