@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace demo {
+
+// What the request handlers share; they run on httplib's worker threads.
+class ServerContext {
+public:
+    ServerContext(std::string hostName, std::function<void(const std::string&)> log);
+
+    void setPort(int port) { port_ = port; }
+
+    // "http://host[:port]" for absolute links: the --host-name, else the request's Host header.
+    std::string baseUrl(const std::string& hostHeader) const;
+
+    void log(const std::string& line) const { log_(line); }
+
+    // Sleeps up to `duration`; returns early once stop() was called so shutdown never waits on a slow page.
+    void sleepUnlessStopped(std::chrono::milliseconds duration);
+    void stop();
+
+private:
+    std::string hostName_;
+    int port_ = 0;
+    std::function<void(const std::string&)> log_;
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+};
+
+void installRoutes(httplib::Server& server, ServerContext& context);
+
+} // namespace demo

@@ -1,0 +1,149 @@
+// demo-server: a small game server for trying the client out and for its end-to-end tests.
+//
+//   demo-server [--port N] [--host-name NAME]
+//
+// Listens on 127.0.0.1 only. The first line on stdout is "listening on 127.0.0.1:<port>",
+// then one line per request. SIGINT and SIGTERM stop it.
+
+#include "Routes.h"
+
+#include <httplib.h>
+
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <pthread.h>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+constexpr const char* kUsage = "usage: demo-server [--port N] [--host-name NAME]\n"
+                               "  --port N          port on 127.0.0.1 (0, the default, picks a free one)\n"
+                               "  --host-name NAME  host[:port] written into absolute links (default: the\n"
+                               "                    request's Host header)\n";
+
+struct Options {
+    int port = 0;
+    std::string hostName;
+};
+
+std::optional<int> parsePort(std::string_view text)
+{
+    int port = -1;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (error != std::errc() || end != text.data() + text.size() || port < 0 || port > 65535)
+        return std::nullopt;
+    return port;
+}
+
+// Exits with status 2 (after the usage) on a bad command line.
+Options parseCommandLine(int argc, char** argv)
+{
+    auto fail = [](const std::string& message) {
+        std::cerr << "demo-server: " << message << "\n" << kUsage;
+        std::exit(2);
+    };
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            std::exit(0);
+        }
+        if (arg != "--port" && arg != "--host-name")
+            fail("unknown argument '" + std::string(arg) + "'");
+        if (i + 1 >= argc)
+            fail(std::string(arg) + " needs a value");
+        std::string_view value = argv[++i];
+        if (arg == "--port") {
+            auto port = parsePort(value);
+            if (!port)
+                fail("bad port '" + std::string(value) + "'");
+            options.port = *port;
+        } else {
+            if (value.empty() || value.find_first_of("/ \t\r\n") != std::string_view::npos)
+                fail("bad host name '" + std::string(value) + "'");
+            options.hostName = value;
+        }
+    }
+    return options;
+}
+
+class Log {
+public:
+    void line(const std::string& text)
+    {
+        std::lock_guard lock(mutex_);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+
+private:
+    std::mutex mutex_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options = parseCommandLine(argc, argv);
+
+    // Block the stop signals in every thread (httplib's workers inherit this mask) and
+    // take them with sigwait on one thread of our own, where calling stop() is safe.
+    // A shell starts background jobs with SIGINT ignored; an ignored signal never reaches sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Log log;
+    demo::ServerContext context(options.hostName, [&log](const std::string& text) { log.line(text); });
+    httplib::Server server;
+    // Short keep-alive so that stopping does not wait on idle client connections.
+    server.set_keep_alive_timeout(1);
+    server.set_payload_max_length(1 << 20);
+    server.set_logger([&log](const httplib::Request& req, const httplib::Response& res) {
+        log.line(req.method + " " + req.target + " " + std::to_string(res.status));
+    });
+    demo::installRoutes(server, context);
+
+    int port = options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port("127.0.0.1");
+        if (port < 0)
+            port = 0;
+    } else if (!server.bind_to_port("127.0.0.1", port)) {
+        port = 0;
+    }
+    if (port == 0) {
+        std::cerr << "demo-server: cannot listen on 127.0.0.1:" << options.port << "\n";
+        return 1;
+    }
+    context.setPort(port);
+    log.line("listening on 127.0.0.1:" + std::to_string(port));
+
+    std::thread signalWaiter([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        context.stop();
+        server.stop();
+    });
+
+    bool listened = server.listen_after_bind();
+    if (!listened)
+        context.stop();
+    // Wakes the waiter if the server ended on its own; harmless after a real signal.
+    pthread_kill(signalWaiter.native_handle(), SIGTERM);
+    signalWaiter.join();
+    return listened ? 0 : 1;
+}
