@@ -1,0 +1,183 @@
+#include "backend/headless/Runner.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+namespace backend::headless {
+
+namespace {
+
+constexpr const char* kVersion = "street-client 1.53\n";
+
+constexpr const char* kUsage =
+    "usage: street-client --headless [options]\n"
+    "\n"
+    "  --headless                 run without a display (the only backend of this build)\n"
+    "  --script FILE|-            play a scenario script (- reads standard input)\n"
+    "  --transcript FILE|-        write what happens as JSON Lines (- is standard output)\n"
+    "  --server HOST[:PORT]       the game server\n"
+    "  --engine scripted|http     how pages load: played by the script, or fetched over HTTP\n"
+    "                             (default: scripted with the virtual clock, http with the real one)\n"
+    "  --clock virtual|real       virtual time moves only with the script's waits\n"
+    "                             (default: virtual with a script, real without)\n"
+    "  --data-dir DIR             where the user defaults live\n"
+    "                             (default: $XDG_CONFIG_HOME/street-client)\n"
+    "  --resources DIR            the application's resources\n"
+    "  --contacts FILE.vcf        the address book\n"
+    "  --udid TEXT                the device identifier (default: derived from the machine id)\n"
+    "  --model TEXT               the device model (default: the machine's product name)\n"
+    "  --system-version TEXT      the system version (default: the OS release's VERSION_ID)\n"
+    "  --audio-route TEXT|none    the audio route; none means silent (default: Speaker)\n"
+    "  --push yes|no              whether push registration is offered (default: yes)\n"
+    "  --icon-badge yes|no        whether the icon badge is offered (default: yes)\n"
+    "  --movie-seconds S          the intro movie's length (default: 3)\n"
+    "  --help                     show this text\n"
+    "  --version                  show the version\n";
+
+ParseResult failure(const std::string& message)
+{
+    ParseResult result;
+    result.exitCode = 2;
+    result.message = "street-client: " + message + "\nTry 'street-client --help' for more information.\n";
+    return result;
+}
+
+std::optional<bool> yesNo(std::string_view value)
+{
+    if (value == "yes")
+        return true;
+    if (value == "no")
+        return false;
+    return std::nullopt;
+}
+
+std::optional<double> seconds(std::string_view value)
+{
+    double number = 0;
+    auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || !std::isfinite(number) || number < 0)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+ParseResult parseCommandLine(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            ParseResult result;
+            result.message = kUsage;
+            return result;
+        }
+        if (arg == "--version") {
+            ParseResult result;
+            result.message = kVersion;
+            return result;
+        }
+        if (arg == "--headless") {
+            options.headless = true;
+            continue;
+        }
+        if (arg.substr(0, 2) != "--")
+            return failure("unexpected argument '" + std::string(arg) + "'");
+
+        // Every other flag takes a value: "--flag value" or "--flag=value".
+        std::string flag(arg);
+        std::optional<std::string> value;
+        if (auto equals = flag.find('='); equals != std::string::npos) {
+            value = flag.substr(equals + 1);
+            flag.resize(equals);
+        }
+        static const char* const valued[] = {"--script", "--transcript", "--server", "--engine", "--clock",
+                                             "--data-dir", "--resources", "--contacts", "--udid", "--model",
+                                             "--system-version", "--audio-route", "--push", "--icon-badge",
+                                             "--movie-seconds"};
+        if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
+            return failure("unknown option '" + flag + "'");
+        if (!value) {
+            if (i + 1 >= argc)
+                return failure(flag + " needs a value");
+            value = argv[++i];
+        }
+        const std::string& v = *value;
+        auto needsText = [&](std::optional<std::string>& slot) -> bool {
+            if (v.empty())
+                return false;
+            slot = v;
+            return true;
+        };
+
+        if (flag == "--script") {
+            if (!needsText(options.script))
+                return failure("--script needs a file name (or - for standard input)");
+        } else if (flag == "--transcript") {
+            if (!needsText(options.transcript))
+                return failure("--transcript needs a file name (or - for standard output)");
+        } else if (flag == "--server") {
+            if (!needsText(options.server))
+                return failure("--server needs HOST or HOST:PORT");
+        } else if (flag == "--engine") {
+            if (v == "scripted")
+                options.engine = Engine::Scripted;
+            else if (v == "http")
+                options.engine = Engine::Http;
+            else
+                return failure("--engine must be scripted or http, not '" + v + "'");
+        } else if (flag == "--clock") {
+            if (v == "virtual")
+                options.clock = ClockKind::Virtual;
+            else if (v == "real")
+                options.clock = ClockKind::Real;
+            else
+                return failure("--clock must be virtual or real, not '" + v + "'");
+        } else if (flag == "--data-dir") {
+            if (!needsText(options.dataDir))
+                return failure("--data-dir needs a directory");
+        } else if (flag == "--resources") {
+            if (!needsText(options.resources))
+                return failure("--resources needs a directory");
+        } else if (flag == "--contacts") {
+            if (!needsText(options.contacts))
+                return failure("--contacts needs a file name");
+        } else if (flag == "--udid") {
+            options.udid = v;
+        } else if (flag == "--model") {
+            options.model = v;
+        } else if (flag == "--system-version") {
+            options.systemVersion = v;
+        } else if (flag == "--audio-route") {
+            options.audioRoute = v;
+        } else if (flag == "--push" || flag == "--icon-badge") {
+            auto answer = yesNo(v);
+            if (!answer)
+                return failure(flag + " must be yes or no, not '" + v + "'");
+            (flag == "--push" ? options.push : options.iconBadge) = *answer;
+        } else if (flag == "--movie-seconds") {
+            auto number = seconds(v);
+            if (!number)
+                return failure("--movie-seconds needs a number of seconds (0 or more), not '" + v + "'");
+            options.movieSeconds = *number;
+        }
+    }
+
+    if (!options.headless) {
+        ParseResult result;
+        result.exitCode = 2;
+        result.message = "street-client: this build has only the headless backend; run it with --headless\n";
+        return result;
+    }
+    ClockKind clock = options.clock.value_or(options.script ? ClockKind::Virtual : ClockKind::Real);
+    if (options.engine == Engine::Http && clock == ClockKind::Virtual)
+        return failure("--engine http fetches pages in real time: use it with --clock real");
+
+    ParseResult result;
+    result.options = std::move(options);
+    return result;
+}
+
+} // namespace backend::headless

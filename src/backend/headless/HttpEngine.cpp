@@ -1,0 +1,338 @@
+#include "backend/headless/HttpEngine.h"
+
+#include "backend/headless/NetworkError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <poll.h>
+
+namespace backend::headless {
+
+namespace {
+
+void initialiseCurl()
+{
+    static bool done = false;
+    if (!done) {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        done = true;
+    }
+}
+
+std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+// `location` resolved against `base`; empty when either does not form a URL.
+std::string resolveLocation(const std::string& base, const std::string& location)
+{
+    std::string resolved;
+    CURLU* url = curl_url();
+    if (!url)
+        return resolved;
+    char* text = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK
+        && curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK
+        && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK)
+        resolved = text;
+    curl_free(text);
+    curl_url_cleanup(url);
+    return resolved;
+}
+
+// The error a failed transfer is reported with: the platform's code where one fits, otherwise
+// -(2000 + curl's code) with curl's own words.
+kit::Error errorForTransfer(CURLcode result, long osErrno, const char* detail)
+{
+    switch (result) {
+    case CURLE_COULDNT_CONNECT:
+        if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH)
+            return NetworkError::make(NetworkError::NotConnectedToInternet);
+        return NetworkError::make(NetworkError::CannotConnectToHost);
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return NetworkError::make(NetworkError::CannotFindHost);
+    case CURLE_OPERATION_TIMEDOUT:
+        return NetworkError::make(NetworkError::TimedOut);
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+        return NetworkError::make(NetworkError::NetworkConnectionLost);
+    default: {
+        std::string description = curl_easy_strerror(result);
+        if (detail && *detail && description != detail)
+            description += std::string(" (") + detail + ")";
+        return NetworkError::make(-(2000 + static_cast<int>(result)), description);
+    }
+    }
+}
+
+} // namespace
+
+HttpEngine::HttpEngine(kit::WebView& view)
+    : view_(view)
+{
+    initialiseCurl();
+    multi_ = curl_multi_init();
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &HttpEngine::socketCallback);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &HttpEngine::timerCallback);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+}
+
+HttpEngine::~HttpEngine()
+{
+    ++generation_;
+    inFlight_ = false;
+    dropTransfer();
+    curl_multi_cleanup(multi_);
+    auto& loop = kit::RunLoop::main();
+    if (loop_ == &loop) {
+        for (auto& [fd, id] : watches_)
+            loop.removeWatch(id);
+    }
+    loop.cancel(timerTask_);
+    loop.cancel(startTask_);
+}
+
+void HttpEngine::load(const kit::URLRequest& request)
+{
+    if (inFlight_)
+        failLoad(NetworkError::make(NetworkError::Cancelled));
+    ++generation_;
+    inFlight_ = true;
+    request_ = request;
+    hops_ = 0;
+    // Posted before the transfer is added, so the start is reported before anything the
+    // transfer itself reports.
+    auto& loop = kit::RunLoop::main();
+    loop.cancel(startTask_);
+    startTask_ = loop.post([this, url = request.url] {
+        startTask_ = 0;
+        view_.engineDidStartLoad(url);
+    });
+    startTransfer();
+}
+
+void HttpEngine::stopLoading()
+{
+    if (inFlight_)
+        failLoad(NetworkError::make(NetworkError::Cancelled));
+}
+
+void HttpEngine::startTransfer()
+{
+    auto& loop = kit::RunLoop::main();
+    if (loop_ != &loop) {
+        // Watches of a replaced run loop are gone with it.
+        watches_.clear();
+        timerTask_ = 0;
+        loop_ = &loop;
+    }
+    easy_ = curl_easy_init();
+    if (!easy_) {
+        failLoad(errorForTransfer(CURLE_FAILED_INIT, 0, nullptr));
+        return;
+    }
+    received_.clear();
+    errorBuffer_[0] = '\0';
+    curl_easy_setopt(easy_, CURLOPT_URL, request_.url.c_str());
+    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpEngine::writeCallback);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeoutMillis);
+    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "street-client/1.53");
+    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
+
+    const std::string method = request_.method.empty() ? "GET" : request_.method;
+    if (method == "GET") {
+        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else {
+        if (method != "POST")
+            curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
+        curl_easy_setopt(easy_, CURLOPT_COPYPOSTFIELDS, request_.body.c_str());
+    }
+    for (const auto& [name, value] : request_.headers)
+        headers_ = curl_slist_append(headers_, (name + ": " + value).c_str());
+    if (headers_)
+        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
+
+    CURLMcode added = curl_multi_add_handle(multi_, easy_);
+    if (added != CURLM_OK) {
+        failLoad(NetworkError::make(-(2000 + static_cast<int>(CURLE_FAILED_INIT)), curl_multi_strerror(added)));
+        return;
+    }
+}
+
+void HttpEngine::dropTransfer()
+{
+    if (easy_) {
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        easy_ = nullptr;
+    }
+    if (headers_) {
+        curl_slist_free_all(headers_);
+        headers_ = nullptr;
+    }
+}
+
+int HttpEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* self, void*)
+{
+    auto* engine = static_cast<HttpEngine*>(self);
+    auto& loop = kit::RunLoop::main();
+    auto found = engine->watches_.find(fd);
+    if (what == CURL_POLL_REMOVE) {
+        if (found != engine->watches_.end()) {
+            loop.removeWatch(found->second);
+            engine->watches_.erase(found);
+        }
+        return 0;
+    }
+    short events = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) | ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+    if (found != engine->watches_.end()) {
+        loop.updateWatch(found->second, events);
+        return 0;
+    }
+    engine->watches_[fd] = loop.addWatch(fd, events, [engine, fd](short revents) {
+        int flags = 0;
+        if (revents & (POLLIN | POLLHUP))
+            flags |= CURL_CSELECT_IN;
+        if (revents & POLLOUT)
+            flags |= CURL_CSELECT_OUT;
+        if (revents & (POLLERR | POLLNVAL))
+            flags |= CURL_CSELECT_ERR;
+        engine->socketAction(fd, flags);
+    });
+    return 0;
+}
+
+int HttpEngine::timerCallback(CURLM*, long timeoutMs, void* self)
+{
+    auto* engine = static_cast<HttpEngine*>(self);
+    auto& loop = kit::RunLoop::main();
+    loop.cancel(engine->timerTask_);
+    engine->timerTask_ = 0;
+    if (timeoutMs >= 0) {
+        engine->timerTask_ = loop.schedule(static_cast<kit::RunLoop::Micros>(timeoutMs) * 1000, [engine] {
+            engine->timerTask_ = 0;
+            engine->socketAction(CURL_SOCKET_TIMEOUT, 0);
+        });
+    }
+    return 0;
+}
+
+size_t HttpEngine::writeCallback(char* data, size_t size, size_t count, void* self)
+{
+    static_cast<HttpEngine*>(self)->received_.append(data, size * count);
+    return size * count;
+}
+
+void HttpEngine::socketAction(curl_socket_t fd, int flags)
+{
+    int running = 0;
+    curl_multi_socket_action(multi_, fd, flags, &running);
+    processMessages();
+}
+
+void HttpEngine::processMessages()
+{
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE || message->easy_handle != easy_)
+            continue;
+        // transferDone removes the handle, which frees `message`: copy what it says first.
+        CURLcode result = message->data.result;
+        transferDone(result);
+    }
+}
+
+void HttpEngine::transferDone(CURLcode result)
+{
+    if (result != CURLE_OK) {
+        long osErrno = 0;
+        curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
+        auto error = errorForTransfer(result, osErrno, errorBuffer_);
+        failLoad(error);
+        return;
+    }
+    long status = 0;
+    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    std::string location;
+    curl_header* header = nullptr;
+    if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK)
+        location = resolveLocation(request_.url, header->value);
+
+    if (location.empty()) {
+        // A page, whatever its status: error pages show like any other.
+        body_ = std::move(received_);
+        received_.clear();
+        status_ = status;
+        dropTransfer();
+        inFlight_ = false;
+        if (startTask_) {
+            kit::RunLoop::main().cancel(startTask_);
+            startTask_ = 0;
+            view_.engineDidStartLoad(request_.url);
+        }
+        view_.engineDidFinishLoad(request_.url);
+        return;
+    }
+
+    dropTransfer();
+    if (hops_ >= maxRedirects) {
+        failLoad(NetworkError::make(NetworkError::HTTPTooManyRedirects));
+        return;
+    }
+    kit::URLRequest hop = request_;
+    hop.url = location;
+    if (status == 303 || ((status == 301 || status == 302) && hop.method == "POST")) {
+        hop.method = "GET";
+        hop.body.clear();
+        std::erase_if(hop.headers, [](const auto& header) {
+            auto name = lowerCase(header.first);
+            return name == "content-type" || name == "content-length";
+        });
+    }
+    auto generation = generation_;
+    bool allow = view_.engineShouldStartLoad(hop, kit::NavigationType::Other);
+    // The delegate may have stopped this load or started another one while it decided.
+    if (generation != generation_ || !inFlight_)
+        return;
+    if (!allow) {
+        failLoad(NetworkError::make(NetworkError::Cancelled));
+        return;
+    }
+    ++hops_;
+    request_ = std::move(hop);
+    startTransfer();
+}
+
+void HttpEngine::failLoad(const kit::Error& error)
+{
+    dropTransfer();
+    if (!inFlight_)
+        return;
+    inFlight_ = false;
+    ++generation_;
+    bool startPending = startTask_ != 0;
+    kit::RunLoop::main().cancel(startTask_);
+    startTask_ = 0;
+    // A load stopped before it was seen to start ends quietly with its cancellation; one that
+    // the network ended is reported as started first.
+    if (startPending && error.code != NetworkError::Cancelled)
+        view_.engineDidStartLoad(request_.url);
+    view_.engineDidFailLoad(request_.url, error);
+}
+
+} // namespace backend::headless

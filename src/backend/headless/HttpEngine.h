@@ -1,0 +1,66 @@
+#pragma once
+
+#include "kit/RunLoop.h"
+#include "kit/WebView.h"
+
+#include <curl/curl.h>
+#include <map>
+#include <string>
+
+namespace backend::headless {
+
+// A web engine that fetches pages with libcurl's multi interface, driven by the real-clock run
+// loop (fd watches and one timer; no threads). It follows redirects itself so that every hop
+// passes the web view's delegate. It keeps the page body but neither parses nor runs it.
+class HttpEngine : public kit::WebEngine {
+public:
+    explicit HttpEngine(kit::WebView& view);
+    ~HttpEngine() override;
+    HttpEngine(const HttpEngine&) = delete;
+    HttpEngine& operator=(const HttpEngine&) = delete;
+
+    void load(const kit::URLRequest& request) override;
+    void stopLoading() override;
+    bool isLoading() const override { return inFlight_; }
+
+    // The last page fetched (the final hop of the last load that finished).
+    const std::string& body() const { return body_; }
+    long statusCode() const { return status_; }
+    const std::string& currentURL() const { return request_.url; }
+
+    static constexpr int maxRedirects = 20;
+    static constexpr long timeoutMillis = 60'000;
+
+private:
+    static int socketCallback(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
+    static int timerCallback(CURLM* multi, long timeoutMs, void* self);
+    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
+
+    void startTransfer();
+    void dropTransfer();
+    void socketAction(curl_socket_t fd, int flags);
+    void processMessages();
+    void transferDone(CURLcode result);
+    // Ends the load in flight with an error (the start is reported first if still pending).
+    void failLoad(const kit::Error& error);
+
+    kit::WebView& view_;
+    CURLM* multi_ = nullptr;
+    CURL* easy_ = nullptr;
+    curl_slist* headers_ = nullptr;
+    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    kit::RunLoop* loop_ = nullptr;  // the loop our watches and tasks belong to
+    std::map<curl_socket_t, kit::RunLoop::WatchId> watches_;
+    kit::RunLoop::TaskId timerTask_ = 0;
+    kit::RunLoop::TaskId startTask_ = 0;
+
+    bool inFlight_ = false;
+    std::uint64_t generation_ = 0;  // tells a load apart from one that replaced it
+    kit::URLRequest request_;      // the current hop
+    int hops_ = 0;
+    std::string received_;
+    std::string body_;
+    long status_ = 0;
+};
+
+} // namespace backend::headless

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace backend::headless {
+
+// One line of a scenario script, parsed.
+struct ScriptCommand {
+    enum class Kind {
+        Wait, Tap, Navigate, Finish, Fail, Press, Type, Token, PushFail, MoviePreloaded, MovieFinished,
+        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Quit
+    };
+
+    Kind kind = Kind::State;
+    int line = 0;            // 1-based line number in the script
+    std::string source;      // the line as written, trimmed
+    std::string text;        // TEXT / URL / title / label / file argument
+    std::optional<size_t> index;  // `tap #N`, `press #N`
+    double seconds = 0;      // wait
+    int code = 0;            // fail
+    std::optional<std::string> description;  // fail
+    int section = 0;         // row
+    int row = 0;             // row
+    std::vector<std::uint8_t> bytes;  // token
+};
+
+class Script {
+public:
+    struct Parsed {
+        std::vector<ScriptCommand> commands;
+        // Set when a line cannot be parsed; `commands` is then incomplete and must not run.
+        std::optional<int> errorLine;
+        std::string error;
+    };
+
+    // Parses a whole script. Blank lines and lines starting with '#' are skipped.
+    static Parsed parse(std::string_view text);
+
+    // A TEXT argument: the rest of the line, or one double-quoted string (backslash escapes
+    // only a quote or a backslash) with nothing after it. None (with `error` set) when malformed.
+    static std::optional<std::string> parseText(std::string_view rest, std::string* error);
+    // Bytes from hex digits (blanks and surrounding <> allowed, as in a printed token).
+    static std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text);
+};
+
+} // namespace backend::headless
