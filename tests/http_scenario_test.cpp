@@ -85,7 +85,7 @@ TEST(HttpScenario, EntryRequestIsAcceptedAndRedirectedToTheHomePage)
     // The home page has been shown with its tab bar (intro over at ~0.2 s, page up at ~3.2 s).
     ASSERT_EQ(t.states().size(), 1u);
     json s = t.states()[0];
-    EXPECT_EQ(s["webView"]["url"], home);
+    EXPECT_EQ(s["webView"]["url"], home) << "the web view is on the page the redirect led to";
     EXPECT_FALSE(s["webView"]["hidden"].get<bool>());
     EXPECT_EQ(s["webView"]["alpha"], 1.0);
     EXPECT_FALSE(s["tabBar"]["hidden"].get<bool>());

@@ -164,8 +164,9 @@ TEST(PageAlertsScenario, ButtonScriptsAreKeptUntilReplacedAndRunOnPress)
         {"one button: the script is decoded once", command(kOneButton + "&invokeAlertOneBtnJS=go(%22a%2520b%22)") + "press Go\n",
          {"go(\"a%20b\")"}, "go(\"a%20b\")", "go(\"a%20b\")"},
         {"one button without a name changes no script",
-         command("invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()") + "state\n", {},
-         std::nullopt, std::nullopt},
+         command(kOneButton + "&invokeAlertOneBtnJS=keep()") + "press Go\n"
+             + command("invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()"),
+         {"keep()"}, "keep()", "keep()"},
         {"two buttons with both scripts: each button its own",
          command(kTwoButton + "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()") + "press No\n"
              + command(kTwoButton) + "press Yes\n",
