@@ -9,7 +9,7 @@ using street::RecruitABTableViewController;
 
 namespace {
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
+using Fields = RecruitABContainerController::FormFields;
 
 TEST(RecruitFormData, LaysOutEachFieldThenTheClosingLine)
 {

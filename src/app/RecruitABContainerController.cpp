@@ -177,28 +177,36 @@ void RecruitABContainerController::doBack(kit::Object*)
 std::string RecruitABContainerController::inviteData(const RecruitABTableViewController& contacts, bool* anyTicked)
 {
     const auto& names = contacts.sectionArray();
-    const auto& numbers = contacts.sectionNumberArray();
-    const auto& emails = contacts.sectionEmailArray();
     const auto& flags = contacts.boolArray();
-    bool any = false;
+    const std::vector<std::vector<std::string>>* lists[] = {&names, &contacts.sectionNumberArray(),
+                                                            &contacts.sectionEmailArray()};
+    auto ticked = [&](size_t i, size_t j) { return i < flags.size() && j < flags[i].size() && flags[i][j]; };
+    // Room for the whole entries first (fields only get shorter): the list may hold many
+    // thousands of contacts, and growing the text step by step costs more than the walk.
+    size_t room = 0;
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = 0; j < names[i].size(); ++j)
+            if (ticked(i, j))
+                for (const auto* list : lists)
+                    room += (i < list->size() && j < (*list)[i].size() ? (*list)[i][j].size() : 0) + 1;
     std::string data;
+    data.reserve(room);
     for (size_t i = 0; i < names.size(); ++i) {
         for (size_t j = 0; j < names[i].size(); ++j) {
-            if (i >= flags.size() || j >= flags[i].size() || !flags[i][j])
+            if (!ticked(i, j))
                 continue;
-            for (const auto* list : {&names, &numbers, &emails}) {
+            for (const auto* list : lists) {
                 data += recordField(*list, i, j);
                 data += ',';
             }
-            any = true;
         }
     }
     if (anyTicked)
-        *anyTicked = any;
+        *anyTicked = room > 0;
     return data;
 }
 
-std::string RecruitABContainerController::generateFormData(const std::vector<std::pair<std::string, std::string>>& fields)
+std::string RecruitABContainerController::generateFormData(const FormFields& fields)
 {
     const std::string separator = std::string("--") + boundary + "\r\n";
     size_t size = 0;
@@ -234,7 +242,7 @@ void RecruitABContainerController::doInvite()
     }
 
     auto name = kit::UserDefaults::standardUserDefaults().stringForKey(nameKey).value_or("");
-    auto body = generateFormData({{"fromUdid", udid}, {"data", std::move(data)}, {"fromName", name}});
+    auto body = generateFormData({{"fromUdid", udid}, {"data", data}, {"fromName", name}});
 
     auto checkedURL = kit::URL::URLWithString(url);
     if (!checkedURL) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -63,7 +64,8 @@ public:
     // The "data" field: "name,number,email," per ticked contact, in table order.
     static std::string inviteData(const RecruitABTableViewController& contacts, bool* anyTicked = nullptr);
     // The multipart/form-data body: the fields in the order given, then the closing line.
-    static std::string generateFormData(const std::vector<std::pair<std::string, std::string>>& fields);
+    using FormFields = std::vector<std::pair<std::string_view, std::string_view>>;
+    static std::string generateFormData(const FormFields& fields);
 
 private:
     void showAlert(const std::optional<std::string>& title, const std::optional<std::string>& message);
