@@ -74,6 +74,8 @@ void WebView::engineDidStartLoad(const std::string& url)
 
 void WebView::engineDidFinishLoad(const std::string& url)
 {
+    // After redirects the page shown is the last hop's.
+    url_ = url;
     emit("load-finish", {{"url", url}});
     if (delegate_)
         delegate_->webViewDidFinishLoad(*this);
