@@ -159,7 +159,7 @@ TEST(LifecycleScenario, FailureCodesChooseTheAlert)
     const std::vector<Case> cases = {
         {-1009, "The Internet connection appears to be offline.", true},
         {-1001, "The request timed out.", true},
-        {-1003, "A server with the specified hostname could not be found.", true},
+        {-1003, "A server with that hostname could not be found.", true},
         {-1005, "The network connection was lost.", true},
         {-1004, "Could not connect to the server.", true},
         {-1002, "unsupported URL", false},
