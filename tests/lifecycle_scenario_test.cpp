@@ -192,11 +192,17 @@ TEST(LifecycleScenario, FailureCodesChooseTheAlert)
 
 TEST(LifecycleScenario, EveryNetworkFailureAfterTheFirstPageShowsANewAlert)
 {
-    const auto t = run(kFirstPageShownIntroOff + "navigate " + kCars + "\nwait 0.1\nfail -1009\nnavigate " + kHome +
+    const auto t = run(kFirstPageShownIntroOff + "state\nnavigate " + kCars + "\nwait 0.1\nfail -1009\nnavigate " + kHome +
                            "\nwait 0.1\nfail -1004\nstate\n",
                        Intro::Off);
     EXPECT_EQ(alertTitles(t), (std::vector<std::string>{kNoConnectionTitle, kNoConnectionTitle}));
-    EXPECT_EQ(stateAt(t, 3.2)["alerts"].size(), 2u);
+    json before = stateAt(t, 3.0);
+    json after = stateAt(t, 3.2);
+    EXPECT_EQ(after["alerts"].size(), 2u);
+    // Failed loads leave the page and its background as they were.
+    EXPECT_EQ(after["backgrounds"], before["backgrounds"]);
+    EXPECT_EQ(after["webView"]["hidden"], before["webView"]["hidden"]);
+    EXPECT_EQ(after["webView"]["alpha"], before["webView"]["alpha"]);
 }
 
 TEST(LifecycleScenario, OkOnAFailureAlertRunsTheStoredButtonScript)
@@ -466,6 +472,45 @@ state
     s = stateAt(t, 5.56);
     EXPECT_TRUE(s["page"]["showWebViewDelayed"].get<bool>());
     EXPECT_FALSE(s["webView"]["hidden"].get<bool>());
+}
+
+TEST(LifecycleScenario, NewPlayerPathDuringTheIntroShowsTheInterstitialAndThePageWithTheFirstPageFade)
+{
+    // The entry request leads to the landing page and then to the name page while the movie plays.
+    const auto t = run("wait 0.5\nfinish\nnavigate " + kBase + "register.php\nwait 0.5\nfinish\nnavigate " + kBase +
+                       "choose_name.php\nstate\nwait 0.5\nfinish\nwait 3.9\nstate\nwait 0.059\nstate\nwait 0.001\nstate\n"
+                       "wait 0.24\nstate\nwait 0.3\nstate\n");
+
+    // The interstitial does not wait for the intro: indicator at once, page hidden.
+    json s = stateAt(t, 1.0);
+    EXPECT_TRUE(animating(s));
+    EXPECT_TRUE(s["webView"]["hidden"].get<bool>());
+    EXPECT_EQ(s["backgrounds"]["imageViewBg"]["image"], "bg_default.jpg");
+    EXPECT_EQ(s["backgrounds"]["secondImageViewBg"]["image"], "bg_default.jpg");
+    EXPECT_TRUE(s["page"]["showWebViewDelayed"].get<bool>());
+    EXPECT_FALSE(s["page"]["introAnimationCompleted"].get<bool>());
+
+    // 5.4 s: the first page is shown on the delayed path, while the start layer fades out slowly.
+    s = stateAt(t, 5.4);
+    EXPECT_FALSE(animating(s));
+    EXPECT_FALSE(s["page"]["firstLoad"].get<bool>());
+    EXPECT_TRUE(s["webView"]["hidden"].get<bool>());
+    EXPECT_DOUBLE_EQ(alphaOf(s, "imageViewBg"), 1.0);
+    EXPECT_DOUBLE_EQ(alphaOf(s, "secondImageViewBg"), 0.0);
+    EXPECT_TRUE(stateAt(t, 5.459)["webView"]["hidden"].get<bool>());
+    s = stateAt(t, 5.46);
+    EXPECT_FALSE(s["webView"]["hidden"].get<bool>());
+    EXPECT_DOUBLE_EQ(s["webView"]["alpha"].get<double>(), 1.0);
+    EXPECT_DOUBLE_EQ(alphaOf(s, "imageViewBg"), 0.8);
+    // The fade-out's end still fades the new background in.
+    s = stateAt(t, 5.7);
+    EXPECT_DOUBLE_EQ(alphaOf(s, "imageViewBg"), 0.0);
+    EXPECT_DOUBLE_EQ(alphaOf(s, "secondImageViewBg"), 0.0);
+    s = stateAt(t, 6.0);
+    EXPECT_DOUBLE_EQ(alphaOf(s, "secondImageViewBg"), 1.0);
+    EXPECT_DOUBLE_EQ(s["webView"]["alpha"].get<double>(), 1.0);
+    EXPECT_TRUE(s["tabBar"]["hidden"].get<bool>());
+    EXPECT_TRUE(t.events("alert").empty()) << t.dump();
 }
 
 } // namespace
