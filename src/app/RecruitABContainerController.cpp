@@ -31,8 +31,13 @@ std::string_view recordField(const std::vector<std::vector<std::string>>& lists,
 {
     if (section >= lists.size() || row >= lists[section].size())
         return {};
-    auto text = RecruitABTableViewController::textBeforeHash(lists[section][row]);
-    return text.find(',') == std::string_view::npos ? text : std::string_view();
+    // One scan for both marks: entries are short, and there may be a few hundred thousand.
+    std::string_view entry = lists[section][row];
+    size_t end = 0;
+    for (; end < entry.size() && entry[end] != '#'; ++end)
+        if (entry[end] == ',')
+            return {};
+    return entry.substr(0, end);
 }
 
 } // namespace
