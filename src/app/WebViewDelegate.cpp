@@ -409,8 +409,13 @@ void WebViewDelegate::webViewDidFinishLoadCore(kit::WebView& webView)
         kit::Timer::scheduledTimer(0.06, [this] { showWebView(); });
     } else {
         if (s.firstLoad) {
+            // An instant background change may already have used the first-page fade; the
+            // swap is then an ordinary one and would leave the page transparent for good.
+            bool fadeWillReveal = !s.secondImageViewShown;
             webView.setAlpha(0.0);
             changeBg(s.bgToLoad);
+            if (!fadeWillReveal)
+                revealFirstPage();
         } else {
             changeBg(s.bgToLoad);
             webView.setAlpha(1.0);
@@ -556,6 +561,23 @@ void WebViewDelegate::fadeAnimationDone()
         parentTabBar_->setAlpha(1.0);
     if (secondImageViewBg_)
         secondImageViewBg_->setAlpha(1.0);
+    if (parentWebView_)
+        parentWebView_->setAlpha(1.0);
+    kit::View::commitAnimations();
+}
+
+void WebViewDelegate::revealFirstPage()
+{
+    if (parentWebView_)
+        parentWebView_->setHidden(false);
+    if (state_.showTabBar && parentTabBar_) {
+        parentTabBar_->setAlpha(0.0);
+        showTabBar();
+    }
+    kit::View::beginAnimations();
+    kit::View::setAnimationDuration(0.3);
+    if (state_.showTabBar && parentTabBar_)
+        parentTabBar_->setAlpha(1.0);
     if (parentWebView_)
         parentWebView_->setAlpha(1.0);
     kit::View::commitAnimations();
