@@ -54,7 +54,10 @@ if [ -z "$port" ]; then
 fi
 
 mkdir -p "$work/data"
+# The script names the server as @SERVER@ where a page's own link would carry it.
+sed "s/@SERVER@/127.0.0.1:$port/g" "$top/tools/demo.script" >"$work/demo.script"
 status=0
 "$client_bin" --headless --clock real --engine http --server "127.0.0.1:$port" \
-  --data-dir "$work/data" --script "$top/tools/demo.script" --transcript - || status=$?
+  --data-dir "$work/data" --contacts "$top/tools/sample-contacts.vcf" \
+  --script "$work/demo.script" --transcript - || status=$?
 exit "$status"
