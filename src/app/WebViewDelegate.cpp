@@ -415,7 +415,7 @@ void WebViewDelegate::webViewDidFinishLoadCore(kit::WebView& webView)
             webView.setAlpha(0.0);
             changeBg(s.bgToLoad);
             if (!fadeWillReveal)
-                revealFirstPage();
+                revealFirstPage(nullptr);
         } else {
             changeBg(s.bgToLoad);
             webView.setAlpha(1.0);
@@ -547,26 +547,11 @@ void WebViewDelegate::changeBg(const std::optional<std::string>& name)
     state_.secondImageViewShown = true;
 }
 
-void WebViewDelegate::fadeAnimationDone()
-{
-    if (parentWebView_)
-        parentWebView_->setHidden(false);
-    if (state_.showTabBar && parentTabBar_) {
-        parentTabBar_->setAlpha(0.0);
-        showTabBar();
-    }
-    kit::View::beginAnimations();
-    kit::View::setAnimationDuration(0.3);
-    if (state_.showTabBar && parentTabBar_)
-        parentTabBar_->setAlpha(1.0);
-    if (secondImageViewBg_)
-        secondImageViewBg_->setAlpha(1.0);
-    if (parentWebView_)
-        parentWebView_->setAlpha(1.0);
-    kit::View::commitAnimations();
-}
+void WebViewDelegate::fadeAnimationDone() { revealFirstPage(secondImageViewBg_.get()); }
 
-void WebViewDelegate::revealFirstPage()
+// The first page fades in with the tab bar (when wanted) and, on the first-page path, with the
+// new background layer.
+void WebViewDelegate::revealFirstPage(kit::ImageView* background)
 {
     if (parentWebView_)
         parentWebView_->setHidden(false);
@@ -578,6 +563,8 @@ void WebViewDelegate::revealFirstPage()
     kit::View::setAnimationDuration(0.3);
     if (state_.showTabBar && parentTabBar_)
         parentTabBar_->setAlpha(1.0);
+    if (background)
+        background->setAlpha(1.0);
     if (parentWebView_)
         parentWebView_->setAlpha(1.0);
     kit::View::commitAnimations();

@@ -107,7 +107,7 @@ private:
     void showAlert(std::optional<std::string> title, std::optional<std::string> message,
                    std::optional<std::string> cancel, std::optional<std::string> other);
     void presentRecruit();
-    void revealFirstPage();
+    void revealFirstPage(kit::ImageView* background);
     void selectTab(std::optional<size_t> index);
 
     std::shared_ptr<kit::TabBar> parentTabBar_;
