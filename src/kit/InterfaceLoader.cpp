@@ -59,9 +59,9 @@ std::map<std::string, std::shared_ptr<Object>> InterfaceLoader::load(const std::
         return objects;
     }
 
-    for (const auto& spec : doc["objects"]) {
-        std::string id = spec.value("id", "");
-        std::string cls = spec.value("class", "");
+    for (const auto& entry : doc["objects"]) {
+        std::string id = entry.value("id", "");
+        std::string cls = entry.value("class", "");
         auto object = ClassRegistry::create(cls);
         if (id.empty() || !object) {
             complain(name, "cannot create object '" + id + "' of class '" + cls + "'");
@@ -71,13 +71,13 @@ std::map<std::string, std::shared_ptr<Object>> InterfaceLoader::load(const std::
             view->setIdentifier(id);
         objects[id] = object;
     }
-    for (const auto& spec : doc["objects"]) {
-        auto it = objects.find(spec.value("id", ""));
+    for (const auto& entry : doc["objects"]) {
+        auto it = objects.find(entry.value("id", ""));
         if (it == objects.end())
             continue;
         auto& object = it->second;
-        if (spec.contains("properties")) {
-            for (const auto& [key, value] : spec["properties"].items()) {
+        if (entry.contains("properties")) {
+            for (const auto& [key, value] : entry["properties"].items()) {
                 bool applied = false;
                 try {
                     applied = object->setProperty(key, value);
@@ -87,9 +87,9 @@ std::map<std::string, std::shared_ptr<Object>> InterfaceLoader::load(const std::
                     complain(name, "object '" + it->first + "' takes no property '" + key + "' of that form");
             }
         }
-        if (spec.contains("subviews")) {
+        if (entry.contains("subviews")) {
             auto parent = std::dynamic_pointer_cast<View>(object);
-            for (const auto& child : spec["subviews"]) {
+            for (const auto& child : entry["subviews"]) {
                 auto found = objects.find(child.get<std::string>());
                 auto view = found == objects.end() ? nullptr : std::dynamic_pointer_cast<View>(found->second);
                 if (parent && view)

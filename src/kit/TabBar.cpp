@@ -63,9 +63,9 @@ bool TabBar::setProperty(const std::string& name, const nlohmann::json& value)
 {
     if (name == "items") {
         std::vector<std::shared_ptr<TabBarItem>> items;
-        for (const auto& spec : value) {
+        for (const auto& entry : value) {
             auto item = std::make_shared<TabBarItem>();
-            for (const auto& [key, v] : spec.items())
+            for (const auto& [key, v] : entry.items())
                 item->setProperty(key, v);
             items.push_back(item);
         }

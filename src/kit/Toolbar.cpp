@@ -30,9 +30,9 @@ bool Toolbar::setProperty(const std::string& name, const nlohmann::json& value)
     if (name != "items")
         return View::setProperty(name, value);
     std::vector<std::shared_ptr<BarButtonItem>> items;
-    for (const auto& spec : value) {
+    for (const auto& entry : value) {
         auto item = std::make_shared<BarButtonItem>();
-        for (const auto& [key, v] : spec.items())
+        for (const auto& [key, v] : entry.items())
             item->setProperty(key, v);
         items.push_back(item);
     }
