@@ -1,6 +1,7 @@
 // The client fetching real pages from the demo game server over loopback, on the real clock.
 // The movie is cut to 0.2 s so that the first page is up about 3.2 s after launch.
 
+#include "support/Reference.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -17,19 +18,7 @@ using scenario::Transcript;
 
 const std::string kUdid = "http-test-udid-0001";
 
-std::string md5Upper(const std::string& text)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0xF];
-    }
-    return out;
-}
+using scenario::referenceMd5Upper;
 
 std::vector<std::string> httpArgs(const std::string& server)
 {
@@ -49,7 +38,7 @@ Transcript run(const std::string& script, const std::string& server)
 
 std::string entryURL(const std::string& server)
 {
-    return "http://" + server + "/points.php?version=1.53&udid=" + kUdid + "&pf=" + md5Upper(kUdid + ":BrightPlume27k:45")
+    return "http://" + server + "/points.php?version=1.53&udid=" + kUdid + "&pf=" + referenceMd5Upper(kUdid + ":BrightPlume27k:45")
         + "&fpts=45&model=Linux%20PC&sv=12";
 }
 

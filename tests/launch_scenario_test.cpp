@@ -1,6 +1,7 @@
 // Launch, the signed entry request and the tab bar, driven end to end through the headless
 // runner on the virtual clock with the scripted engine.
 
+#include "support/Reference.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -28,19 +29,7 @@ std::vector<std::string> withDevice(std::vector<std::string> extra = {})
     return args;
 }
 
-std::string md5Upper(const std::string& text)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_Digest(text.data(), text.size(), digest, &size, EVP_md5(), nullptr);
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 0xF];
-    }
-    return out;
-}
+using scenario::referenceMd5Upper;
 
 std::string base64(const std::vector<unsigned char>& bytes)
 {
@@ -249,7 +238,7 @@ TEST(LaunchScenario, EntryRequestIsSignedAndCarriesTheDeviceInOrder)
         const json* decide = t.first("decide");
         ASSERT_NE(decide, nullptr) << t.dump();
         std::string host = c.server.empty() ? "127.0.0.1:8642" : c.server;
-        std::string signature = md5Upper(c.udid + ":BrightPlume27k:45");
+        std::string signature = referenceMd5Upper(c.udid + ":BrightPlume27k:45");
         std::string expected = "http://" + host + "/points.php?version=1.53&udid=" + c.udid + "&pf=" + signature
             + "&fpts=45&model=" + c.escapedModel + "&sv=" + c.version;
         EXPECT_EQ(decide->value("url", ""), expected);
