@@ -133,3 +133,43 @@ TEST(HttpScenario, ServerNotRunningRaisesTheNoConnectionAlertAfterTheIntro)
     EXPECT_TRUE(s["webView"]["hidden"].get<bool>()) << "only a finished load shows the web view";
     EXPECT_FALSE(s["indicator"]["animating"].get<bool>());
 }
+
+// After the first page, network faults of real transfers reach the player as the two failure
+// alerts: a dropped connection and a server that has gone away as "Unable to Reach Internet",
+// a URL the engine cannot use as "Unknown Error" with the engine's own description.
+TEST(HttpScenario, TransferFaultsAfterTheFirstPageRaiseTheFailureAlerts)
+{
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    std::string gone = "http://127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()) + "/missions.php";
+    Transcript t = run("wait 4\n"
+                       "navigate " + server.baseURL() + "/drop.php\nwait 1.5\npress OK\n"
+                       "navigate " + gone + "\nwait 1.5\npress OK\n"
+                       "navigate http://127.0.0.1:99999/cars.php\nwait 1.5\nstate\n",
+                       server.hostPort());
+
+    auto fails = t.events("load-fail");
+    ASSERT_EQ(fails.size(), 3u) << t.dump();
+    EXPECT_EQ(fails[0]["code"], -1005) << t.dump();
+    EXPECT_EQ(fails[1]["code"], -1004) << t.dump();
+    int unknownCode = fails[2]["code"].get<int>();
+    std::string description = fails[2]["description"].get<std::string>();
+    for (int known : {-999, -1001, -1003, -1004, -1005, -1009})
+        EXPECT_NE(unknownCode, known);
+    EXPECT_FALSE(description.empty());
+
+    auto alerts = t.events("alert");
+    ASSERT_EQ(alerts.size(), 3u) << t.dump();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(alerts[i]["title"], "Unable to Reach Internet");
+        EXPECT_EQ(alerts[i]["message"], "You must have access to the Internet in order to use this application.");
+        EXPECT_EQ(alerts[i]["buttons"], json::array({"OK"}));
+    }
+    EXPECT_EQ(alerts[2]["title"], "Unknown Error");
+    EXPECT_EQ(alerts[2]["message"],
+              "Unknown error occurred (" + description + ").  Please close the application and try again.");
+    // A failed load leaves the page that was shown on screen.
+    ASSERT_EQ(t.states().size(), 1u);
+    EXPECT_FALSE(t.states()[0]["webView"]["hidden"].get<bool>());
+    EXPECT_EQ(t.states()[0]["webView"]["alpha"], 1.0);
+}
