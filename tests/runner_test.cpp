@@ -7,8 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <spawn.h>
 #include <string>
+#include <sys/wait.h>
+#include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -374,6 +381,35 @@ TEST(RunnerPlay, QuitEndsTheRunAndTheScriptMayComeFromStandardInput)
     EXPECT_EQ(run.count("state"), 1u) << run.dump();
     for (const auto& line : run.lines)
         EXPECT_TRUE(line["t"].is_number() && line["ev"].is_string()) << line.dump();
+}
+
+TEST(RunnerPlay, WithoutAScriptTheRealClockRunsUntilTerminated)
+{
+    scenario::TempDir dir("street-runner-signal");
+    std::string transcript = dir.path() + "/transcript.jsonl";
+    std::vector<std::string> args{STREET_CLIENT_BIN, "--headless", "--clock", "real", "--engine", "scripted",
+                                  "--transcript", transcript, "--data-dir", dir.path(),
+                                  "--resources", STREET_RESOURCES_DIR};
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+
+    // Launched once the transcript has its first lines; then it keeps running.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (scenario::readFile(transcript).find("load-start") == std::string::npos
+           && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "the client ended by itself";
+
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by a signal instead of leaving its loop";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
