@@ -1,7 +1,6 @@
 #include "backend/headless/ScriptPlayer.h"
 
 #include "backend/headless/HeadlessMoviePlayer.h"
-#include "backend/headless/NetworkError.h"
 #include "backend/headless/ScriptedEngine.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
