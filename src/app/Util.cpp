@@ -1,4 +1,5 @@
 #include "app/Util.h"
+#include "kit/Hex.h"
 
 #include <cstring>
 
@@ -10,17 +11,6 @@ namespace {
 
 constexpr char encodingTable[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Percent-decoding into ASCII; anything that does not end up as ASCII is refused.
 std::optional<std::string> percentDecodeAscii(std::string_view text)
 {
@@ -31,8 +21,8 @@ std::optional<std::string> percentDecodeAscii(std::string_view text)
         if (c == '%') {
             if (i + 2 >= text.size())
                 return std::nullopt;
-            int hi = hexValue(text[i + 1]);
-            int lo = hexValue(text[i + 2]);
+            int hi = kit::hexDigitValue(text[i + 1]);
+            int lo = kit::hexDigitValue(text[i + 2]);
             if (hi < 0 || lo < 0)
                 return std::nullopt;
             c = static_cast<unsigned char>(hi * 16 + lo);

@@ -336,26 +336,24 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
         }
     }
 
-    if (contains(u, "invokeSoundAIF")) {
-        auto name = value("invokeSoundAIF", u);
-        if (s.introAnimationCompleted) {
-            if (name)
-                SoundEffect::playSoundFromBundledFile(*name, "aif");
-        } else {
-            s.soundFileAIFDeferred = name;
-            s.soundFileCAFDeferred.reset();
-        }
+    if (contains(u, "invokeSoundAIF"))
+        playOrDeferNamedSound(value("invokeSoundAIF", u), "aif", s.soundFileAIFDeferred, s.soundFileCAFDeferred);
+    if (contains(u, "invokeSoundCAF"))
+        playOrDeferNamedSound(value("invokeSoundCAF", u), "caf", s.soundFileCAFDeferred, s.soundFileAIFDeferred);
+}
+
+// A named sound plays at once after the intro; before, it waits, and only the latest request of
+// either type survives.
+void WebViewDelegate::playOrDeferNamedSound(const std::optional<std::string>& name, const char* type,
+                                            std::optional<std::string>& deferred, std::optional<std::string>& otherDeferred)
+{
+    if (state_.introAnimationCompleted) {
+        if (name)
+            SoundEffect::playSoundFromBundledFile(*name, type);
+        return;
     }
-    if (contains(u, "invokeSoundCAF")) {
-        auto name = value("invokeSoundCAF", u);
-        if (s.introAnimationCompleted) {
-            if (name)
-                SoundEffect::playSoundFromBundledFile(*name, "caf");
-        } else {
-            s.soundFileCAFDeferred = name;
-            s.soundFileAIFDeferred.reset();
-        }
-    }
+    deferred = name;
+    otherDeferred.reset();
 }
 
 void WebViewDelegate::clickedButtonAtIndex(kit::AlertView&, int index)

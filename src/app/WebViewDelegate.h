@@ -107,6 +107,8 @@ private:
     void showAlert(std::optional<std::string> title, std::optional<std::string> message,
                    std::optional<std::string> cancel, std::optional<std::string> other);
     void presentRecruit();
+    void playOrDeferNamedSound(const std::optional<std::string>& name, const char* type,
+                               std::optional<std::string>& deferred, std::optional<std::string>& otherDeferred);
     void revealFirstPage(kit::ImageView* background);
     void selectTab(std::optional<size_t> index);
 

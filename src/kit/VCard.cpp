@@ -1,4 +1,5 @@
 #include "kit/VCard.h"
+#include "kit/Hex.h"
 
 #include <cstdint>
 #include <cstring>
@@ -59,17 +60,6 @@ std::string_view unquoted(std::string_view text)
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
         text = text.substr(1, text.size() - 2);
     return text;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 // The part of a line before its value, or all of it when there is no ':'.
@@ -559,8 +549,8 @@ std::string VCard::decodeQuotedPrintable(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '=' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
+        if (text[i] == '=' && i + 2 < text.size() && kit::hexDigitValue(text[i + 1]) >= 0 && kit::hexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(kit::hexDigitValue(text[i + 1]) * 16 + kit::hexDigitValue(text[i + 2])));
             i += 2;
         } else if (text[i] == '=' && i + 1 == text.size()) {
             // A soft break with nothing after it.
