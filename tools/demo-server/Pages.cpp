@@ -90,7 +90,8 @@ using Query = std::initializer_list<std::pair<std::string_view, std::string_view
 // A link back to this page carrying commands; `stopLoad` keeps the page from reloading.
 std::string commandHref(std::string_view file, Query query, bool stopLoad)
 {
-    std::string href = "/" + std::string(file);
+    std::string href = "/";
+    href.append(file);
     char separator = '?';
     for (const auto& [name, value] : query) {
         href += separator;

@@ -42,14 +42,20 @@ std::optional<T> parseNumber(std::string_view text)
 std::string parseArguments(ScriptCommand& command, std::string_view name, std::string_view rest)
 {
     using Kind = ScriptCommand::Kind;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on `"literal" + std::string(...)`.
+    auto quoted = [&] {
+        std::string out = "'";
+        out.append(name);
+        return out;
+    };
     auto noArguments = [&](Kind kind) -> std::string {
         command.kind = kind;
-        return rest.empty() ? std::string() : "'" + std::string(name) + "' takes no arguments";
+        return rest.empty() ? std::string() : quoted() + "' takes no arguments";
     };
     auto text = [&](Kind kind, const char* what) -> std::string {
         command.kind = kind;
         if (rest.empty())
-            return "'" + std::string(name) + "' needs " + what;
+            return quoted() + "' needs " + what;
         std::string error;
         auto value = Script::parseText(rest, &error);
         if (!value)
@@ -63,7 +69,7 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         if (!rest.empty() && rest.front() == '#') {
             auto index = parseNumber<size_t>(rest.substr(1));
             if (!index)
-                return "'" + std::string(name) + " #N' needs a number after '#' (quote a text that starts with '#')";
+                return quoted() + " #N' needs a number after '#' (quote a text that starts with '#')";
             command.index = index;
             return {};
         }
