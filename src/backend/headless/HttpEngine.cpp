@@ -1,6 +1,7 @@
 #include "backend/headless/HttpEngine.h"
 
 #include "backend/headless/NetworkError.h"
+#include "kit/CookieJar.h"
 
 #include <algorithm>
 #include <cctype>
@@ -150,6 +151,7 @@ void HttpEngine::startTransfer()
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "street-client/1.53");
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
+    kit::CookieJar::shared().attach(easy_);
 
     const std::string method = request_.method.empty() ? "GET" : request_.method;
     if (method == "GET") {
@@ -259,6 +261,8 @@ void HttpEngine::processMessages()
 
 void HttpEngine::transferDone(CURLcode result)
 {
+    // Whatever the hop set is kept before anything else can end the run.
+    kit::CookieJar::shared().synchronize();
     if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);

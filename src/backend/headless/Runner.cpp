@@ -11,6 +11,7 @@
 #include "kit/Application.h"
 #include "kit/AudioServices.h"
 #include "kit/Bundle.h"
+#include "kit/CookieJar.h"
 #include "kit/Device.h"
 #include "kit/Events.h"
 #include "kit/InterfaceLoader.h"
@@ -84,6 +85,7 @@ void resetKitState()
     kit::Application::reset();
     kit::NotificationCenter::defaultCenter().reset();
     kit::AudioServices::reset();
+    kit::CookieJar::resetShared();
 }
 
 } // namespace
@@ -128,6 +130,9 @@ int run(const Options& options, const AppHooks& hooks)
     kit::Bundle::setResourceDirectory(options.resources.value_or(hooks.defaultResourceDirectory));
     if (options.dataDir)
         kit::UserDefaults::setDataDirectory(*options.dataDir);
+    // The pages and the invite post share one cookie jar, whose lasting cookies are kept beside
+    // the user defaults.
+    kit::CookieJar::shared().setFile(kit::UserDefaults::dataDirectory() + "/cookies.txt");
     if (options.contacts)
         kit::AddressBook::setPath(*options.contacts);
 

@@ -1,0 +1,115 @@
+#include "kit/AtomicFile.h"
+
+#include <cerrno>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kit::AtomicFile {
+
+namespace {
+
+// mkdir -p, with private permissions for every directory created.
+int makeDirectories(const std::string& dir)
+{
+    for (std::size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
+        std::string partial = dir.substr(0, slash);
+        if (!partial.empty() && ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
+            return errno;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> read(const std::string& path, std::size_t maxBytes, int& error)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = errno == ENOTDIR ? ENOENT : errno;
+        return std::nullopt;
+    }
+    struct stat st;
+    error = ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+    std::string text;
+    char buffer[16384];
+    while (error == 0) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(n) > maxBytes)
+            error = EFBIG;
+        else
+            text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (error)
+        return std::nullopt;
+    return text;
+}
+
+int write(const std::string& path, const std::string& text)
+{
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (int err = makeDirectories(directory))
+        return err;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on `path + "literal"` here.
+    std::string temp = path;
+    temp.append(".XXXXXX");
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return errno;
+    int err = writeAll(fd, text) && ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        err = errno;
+    if (err) {
+        ::unlink(temp.c_str());
+        return err;
+    }
+    // Make the rename itself durable.
+    int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return 0;
+}
+
+std::string asideName(const std::string& path)
+{
+    std::time_t now = std::time(nullptr);
+    std::tm parts {};
+    ::localtime_r(&now, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &parts);
+    return path + ".corrupt-" + stamp;
+}
+
+} // namespace kit::AtomicFile

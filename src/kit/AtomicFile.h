@@ -1,0 +1,26 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kit {
+
+// Small files that the client keeps in its data directory and must never leave half written.
+namespace AtomicFile {
+
+// The whole file, when it is a regular file of at most `maxBytes`; none, with `error` set to
+// an errno value, otherwise (ENOENT when there is no file, EFBIG when it is too large, EINVAL
+// when it is not a regular file). Opening never blocks, whatever the path names.
+std::optional<std::string> read(const std::string& path, std::size_t maxBytes, int& error);
+
+// Writes `text` to a private temporary beside `path`, flushes it to disk and renames it over
+// `path`, creating the directory (private) if needed: a crash leaves the old file or the new
+// one, never a torn one. 0, or the errno value of the step that failed.
+int write(const std::string& path, const std::string& text);
+
+// `path` + ".corrupt-" + the local time, the name an unusable file is kept under.
+std::string asideName(const std::string& path);
+
+} // namespace AtomicFile
+
+} // namespace kit
