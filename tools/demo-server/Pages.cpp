@@ -114,7 +114,7 @@ std::string command(Query query)
 
 } // namespace
 
-std::optional<std::string> gamePage(std::string_view file)
+std::optional<std::string> gamePage(std::string_view file, const std::optional<std::string>& player)
 {
     if (file == "register.php") {
         return document("Sign up", file,
@@ -124,7 +124,12 @@ std::optional<std::string> gamePage(std::string_view file)
     for (const GamePage& page : kGamePages) {
         if (page.file != file)
             continue;
-        std::string body = "<p>" + htmlEscape(page.blurb) + "</p>\n" + linkList(navigation());
+        if (!player) {
+            return document("Session expired", file,
+                "<p>Your session has expired. Start the game again to carry on.</p>\n");
+        }
+        std::string body = "<p class=\"greeting\">Hello, " + htmlEscape(*player) + "!</p>\n<p>"
+            + htmlEscape(page.blurb) + "</p>\n" + linkList(navigation());
         if (page.file == "home.php")
             body += "<h2>More</h2>\n" + linkList({ { "Sign-up page", "/register.php" } });
         return document(page.title, file, body);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 namespace demo {
 
@@ -21,7 +22,12 @@ constexpr const char* kInvitePath = "/postback/invite_postback.php";
 constexpr const char* kRawContentType = "X-Demo-Raw-Content-Type";
 constexpr int kSlowCapMs = 30000;
 
-void serveEntry(const httplib::Request& req, httplib::Response& res, const ServerContext& context)
+std::optional<std::string> requestCookie(const httplib::Request& req, const char* name)
+{
+    return cookieValue(req.get_header_value("Cookie"), name);
+}
+
+void serveEntry(const httplib::Request& req, httplib::Response& res, ServerContext& context)
 {
     auto udid = queryValue(req.target, "udid");
     auto pf = queryValue(req.target, "pf");
@@ -30,6 +36,13 @@ void serveEntry(const httplib::Request& req, httplib::Response& res, const Serve
         res.set_content("Signature check failed\n", kText);
         return;
     }
+    // The player's name stands for an account that a real server would look up by device.
+    std::string player = "Racer " + pf->substr(0, 4);
+    auto session = context.sessions().start(player, requestCookie(req, Sessions::loginCookie));
+    context.log("entry: " + std::string(session.returning ? "returning" : "new") + " player " + player);
+    res.set_header("Set-Cookie", std::string(Sessions::sessionCookie) + "=" + session.sid + "; Path=/; HttpOnly");
+    res.set_header("Set-Cookie", std::string(Sessions::loginCookie) + "=" + session.login
+            + "; Path=/; Max-Age=" + std::to_string(Sessions::loginSeconds));
     res.set_redirect(context.baseUrl(req.get_header_value("Host")) + "/home.php?showHomeBg=true", 302);
     res.set_content("Redirecting to the home page\n", kText);
 }
@@ -72,8 +85,13 @@ void serveGet(const httplib::Request& req, httplib::Response& res, ServerContext
     if (path == "/commands.php")
         return res.set_content(commandsPage(), kHtml);
     if (path.size() > 1 && path.find('/', 1) == std::string::npos) {
-        if (auto page = gamePage(std::string_view(path).substr(1)))
+        std::string_view file = std::string_view(path).substr(1);
+        auto player = context.sessions().player(requestCookie(req, Sessions::sessionCookie));
+        if (auto page = gamePage(file, player)) {
+            if (file != "register.php")
+                context.log("page " + std::string(file) + ": " + player.value_or("no session"));
             return res.set_content(*page, kHtml);
+        }
     }
     res.status = 404;
     res.set_content("Not found\n", kText);
@@ -87,8 +105,13 @@ std::string senderName(const std::string& fromName)
     return name.empty() ? "someone" : name;
 }
 
-void serveInvite(const httplib::Request& req, httplib::Response& res, const ServerContext& context)
+void serveInvite(const httplib::Request& req, httplib::Response& res, ServerContext& context)
 {
+    if (!context.sessions().player(requestCookie(req, Sessions::sessionCookie))) {
+        context.log("invite refused: no session");
+        res.set_content("Fail%Your session has expired. Please restart the game and try again.", kText);
+        return;
+    }
     InviteParse parsed;
     if (req.get_header_value_count(kRawContentType) != 1)
         parsed.error = "not exactly one Content-Type header";

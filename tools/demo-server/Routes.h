@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Sessions.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -24,6 +26,8 @@ public:
 
     void log(const std::string& line) const { log_(line); }
 
+    Sessions& sessions() { return sessions_; }
+
     // Sleeps up to `duration`; returns early once stop() was called so shutdown never waits on a slow page.
     void sleepUnlessStopped(std::chrono::milliseconds duration);
     void stop();
@@ -32,6 +36,7 @@ private:
     std::string hostName_;
     int port_ = 0;
     std::function<void(const std::string&)> log_;
+    Sessions sessions_;
     std::mutex mutex_;
     std::condition_variable stopped_;
     bool stopping_ = false;
