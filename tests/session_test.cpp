@@ -1,0 +1,327 @@
+// One cookie jar for the pages and the invite post, kept across launches; the invite post
+// follows redirects as the platform does and waits for a slow server as long as it is alive.
+
+#include "app/Util.h"
+#include "kit/CookieJar.h"
+#include "kit/URLConnection.h"
+#include "support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using kit::CookieJar;
+using kit::URLConnection;
+constexpr auto npos = std::string::npos;
+
+// Serves loopback connections one at a time with whatever `serve` sends; keeps the requests.
+class TestServer {
+public:
+    using Serve = std::function<void(int fd, const std::string& request)>;
+    explicit TestServer(Serve serve)
+        : serve_(std::move(serve))
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(listener_, 8) != 0)
+            throw std::runtime_error("cannot listen on loopback");
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            for (int fd; (fd = ::accept(listener_, nullptr, nullptr)) >= 0; ::close(fd)) {
+                std::string request = readRequest(fd);
+                {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back(request);
+                }
+                serve_(fd, request);
+            }
+        });
+    }
+    ~TestServer()
+    {
+        ::shutdown(listener_, SHUT_RDWR);
+        ::close(listener_);
+        thread_.join();
+    }
+    std::string url(const std::string& path, const std::string& host = "127.0.0.1") const
+    {
+        return "http://" + host + ":" + std::to_string(port_) + path;
+    }
+    std::vector<std::string> requests() const
+    {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+private:
+    static std::string readRequest(int fd)
+    {
+        std::string data;
+        char buffer[4096];
+        for (size_t expected = npos; expected == npos || data.size() < expected;) {
+            ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            data.append(buffer, static_cast<size_t>(n));
+            auto end = data.find("\r\n\r\n");
+            if (expected == npos && end != npos) {
+                auto at = data.find("Content-Length: ");
+                expected = end + 4 + (at < end ? std::stoul(data.substr(at + 16)) : 0);
+            }
+        }
+        return data;
+    }
+
+    Serve serve_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
+void send(int fd, const std::string& text) { ::send(fd, text.data(), text.size(), MSG_NOSIGNAL); }
+
+std::string reply(int status, const std::string& headers, const std::string& body)
+{
+    return "HTTP/1.1 " + std::to_string(status) + " X\r\n" + headers + "Content-Length: " + std::to_string(body.size())
+        + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+const std::string kBody = "--B\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\nAnn,,,\r\n--B--\r\n";
+
+kit::URLRequest post(const std::string& url, const std::string& body = kBody)
+{
+    return {url, "POST", {{"Content-Type", "multipart/form-data; boundary=B"}}, body};
+}
+
+std::optional<std::string> get(const std::string& url)
+{
+    return URLConnection::sendSynchronousRequest(kit::URLRequest::requestWithURL(url));
+}
+
+// The cookie names of Netscape lines, sorted.
+std::vector<std::string> names(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> found;
+    for (const auto& line : lines) {
+        size_t at = 0;
+        for (int tab = 0; tab < 5; ++tab)
+            at = line.find('\t', at) + 1;
+        found.push_back(line.substr(at, line.find('\t', at) - at));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+class Sessions : public ::testing::Test {
+protected:
+    void SetUp() override { CookieJar::resetShared(); }
+    void TearDown() override
+    {
+        CookieJar::resetShared();
+        URLConnection::setIdleTimeout(URLConnection::defaultIdleTimeout);
+    }
+    scenario::TempDir dir_ {"street-session-test"};
+    std::string path_ = dir_.path() + "/cookies.txt";
+};
+
+TEST_F(Sessions, InvitePostFollowsRedirectsAsThePlatformDoes)
+{
+    for (int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        TestServer server([status](int fd, const std::string& request) {
+            if (request.starts_with("POST /post "))
+                return send(fd, reply(status, "Location: /next\r\nSet-Cookie: hop=" + std::to_string(status) + "\r\n", ""));
+            send(fd, reply(200, "", "Done%ok"));
+        });
+        EXPECT_EQ(URLConnection::sendSynchronousRequest(post(server.url("/post"))), "Done%ok");
+        auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        bool repeated = status >= 307;
+        EXPECT_TRUE(requests[1].starts_with(repeated ? "POST /next " : "GET /next ")) << requests[1];
+        EXPECT_EQ(requests[1].find("Content-Type:") != npos, repeated) << requests[1];
+        EXPECT_EQ(requests[1].ends_with("\r\n\r\n" + kBody), repeated) << requests[1];
+        // The cookie the redirect set goes with the next hop.
+        EXPECT_NE(requests[1].find("Cookie: hop=" + std::to_string(status)), npos) << requests[1];
+    }
+}
+
+TEST_F(Sessions, InvitePostGivesUpAfterTwentyRedirectsOrOnATargetThatIsNotHttp)
+{
+    // /r/N redirects to /r/N-1; /r/0 answers.
+    TestServer server([](int fd, const std::string& request) {
+        int n = std::stoi(request.substr(request.find("/r/") + 3));
+        send(fd, n > 0 ? reply(302, "Location: /r/" + std::to_string(n - 1) + "\r\n", "") : reply(200, "", "T%M"));
+    });
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(server.url("/r/20"))), "T%M");
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(server.url("/r/21"))), std::nullopt);
+    EXPECT_EQ(server.requests().size(), 21u + 21u);
+
+    TestServer elsewhere([](int fd, const std::string&) { send(fd, reply(307, "Location: file:///etc/hostname\r\n", "")); });
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(elsewhere.url("/post"))), std::nullopt);
+}
+
+TEST_F(Sessions, InvitePostTimesOutOnSilenceNotOnTheWholeExchange)
+{
+    URLConnection::setIdleTimeout(std::chrono::milliseconds(1500));
+    // Ten bytes 0.2 s apart: longer than the limit in all, never silent for that long.
+    TestServer dripping([](int fd, const std::string&) {
+        send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\nConnection: close\r\n\r\n");
+        for (char c : std::string("Slow%drips")) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            send(fd, std::string(1, c));
+        }
+    });
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(dripping.url("/post"))), "Slow%drips");
+    // Reads nothing more and answers nothing until the client hangs up.
+    TestServer silent([](int fd, const std::string&) {
+        char c;
+        (void)::recv(fd, &c, 1, 0);
+    });
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(silent.url("/post"))), std::nullopt);
+}
+
+TEST_F(Sessions, ACookieGoesOnlyToTheHostThatSetIt)
+{
+    TestServer server([](int fd, const std::string& request) {
+        send(fd, reply(200, request.find(" /set ") != npos ? "Set-Cookie: who=me; Path=/\r\n" : "", "T%M"));
+    });
+    for (const auto& url : {server.url("/set"), server.url("/same"), server.url("/other", "localhost")})
+        EXPECT_EQ(get(url), "T%M") << url;
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[1].find("\r\nCookie: who=me\r\n"), npos) << requests[1];
+    EXPECT_EQ(requests[2].find("Cookie:"), npos) << requests[2];
+}
+
+TEST_F(Sessions, OnlyLastingCookiesAreKeptAcrossLaunches)
+{
+    scenario::writeFile(path_, "# Netscape HTTP Cookie File\n\n"
+                               "127.0.0.1\tFALSE\t/\tFALSE\t4000000000\tlogin\tL\n"
+                               "#HttpOnly_127.0.0.1\tFALSE\t/\tFALSE\t4000000000\tkey\tK\r\n"
+                               "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tS\n"
+                               "127.0.0.1\tFALSE\t/\tFALSE\t1000000000\told\tO\n");
+    CookieJar::shared().setFile(path_);
+    EXPECT_EQ(names(CookieJar::shared().cookies()), (std::vector<std::string>{"key", "login"}));
+    CookieJar::shared().addCookie("127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tthis-run");
+    CookieJar::shared().addCookie("Set-Cookie: pref=1; Domain=example.org; Max-Age=3600");
+    CookieJar::resetShared();  // the run ends; the next launch reads the file
+    CookieJar::shared().setFile(path_);
+    EXPECT_EQ(names(CookieJar::shared().cookies()), (std::vector<std::string>{"key", "login", "pref"}));
+    EXPECT_EQ(scenario::readFile(path_).find("\tsid\t"), npos);
+}
+
+TEST_F(Sessions, AnUnusableCookieFileIsReportedOnceAndKeptAside)
+{
+    const std::string cookie = "127.0.0.1\tFALSE\t/\tFALSE\t4000000000\tlogin\tL", good = cookie + "\n";
+    const std::pair<const char*, std::string> cases[] = {
+        {"not text", good + std::string("\0", 1)},
+        {"six fields", good + "127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\n"},
+        {"an expiry that is no number", good + "127.0.0.1\tFALSE\t/\tFALSE\tsoon\tsid\tS\n"},
+        {"header lines", "Set-Cookie: sid=S; Domain=127.0.0.1\n"},
+        {"too large", good + std::string(1 << 20, '#')},
+    };
+    for (const auto& [what, text] : cases) {
+        SCOPED_TRACE(what);
+        scenario::TempDir dir;
+        std::string path = dir.path() + "/cookies.txt";
+        scenario::writeFile(path, text);
+        testing::internal::CaptureStderr();
+        CookieJar::shared().setFile(path);
+        CookieJar::shared().setFile(path);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("cookie file " + path), npos) << err;
+        EXPECT_EQ(err.find("street-client:", 1), npos) << "reported twice: " << err;
+        EXPECT_TRUE(CookieJar::shared().cookies().empty());
+
+        CookieJar::shared().addCookie(cookie);
+        EXPECT_TRUE(CookieJar::shared().synchronize());
+        std::vector<std::string> aside;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path().filename().string().starts_with("cookies.txt.corrupt-"))
+                aside.push_back(scenario::readFile(entry.path().string()));
+        EXPECT_TRUE(aside.size() == 1 && aside[0] == text) << aside.size() << " files kept aside";
+        EXPECT_NE(scenario::readFile(path).find(good), npos);
+        CookieJar::resetShared();
+    }
+}
+
+// The demo server through URLConnection and the jar: without a session the pages and the
+// invite postback say so; the entry's redirect carries the new session to the home page.
+TEST_F(Sessions, DemoServerPagesAndInvitesNeedTheSessionTheEntryStarts)
+{
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    auto invite = [&] {
+        std::string body;
+        for (auto [name, value] : {std::pair{"fromUdid", "U1"}, {"data", "Ann,,,"}, {"fromName", "Zed"}})
+            body += "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"" + std::string(name) + "\"\r\n\r\n"
+                + value + "\r\n";
+        auto request = post(server.baseURL() + "/postback/invite_postback.php", body + "--0xKhTmLbOuNdArY--\r\n");
+        request.headers[0].second = "multipart/form-data; boundary=0xKhTmLbOuNdArY";
+        return URLConnection::sendSynchronousRequest(request).value_or("(failed)");
+    };
+    EXPECT_NE(get(server.baseURL() + "/cars.php").value_or("").find("Session expired"), npos);
+    EXPECT_EQ(invite(), "Fail%Your session has expired. Please restart the game and try again.");
+
+    std::string pf = street::Util::md5("U1:BrightPlume27k:45");
+    std::string home = get(server.baseURL() + "/points.php?version=1.53&udid=U1&pf=" + pf + "&fpts=45").value_or("");
+    EXPECT_NE(home.find("Hello, Racer " + pf.substr(0, 4) + "!"), npos) << home;
+    EXPECT_EQ(invite(), "Invites Sent%1 invitation(s) received from Zed. Thank you!");
+}
+
+// The client itself, twice against one demo server with one data directory.
+TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesTheInvitePost)
+{
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    scenario::TempDir dir {"street-session-scenario"};
+    scenario::writeFile(dir.path() + "/contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\n"
+                                                      "TEL:555\r\nEND:VCARD\r\n");
+    const std::vector<std::string> args = {"--clock", "real", "--engine", "http", "--server", server.hostPort(),
+        "--movie-seconds", "0.2", "--udid", "session-udid", "--contacts", dir.path() + "/contacts.vcf"};
+    scenario::ScenarioOptions options;
+    options.dataDir = dir.path() + "/data";
+    options.timeoutSeconds = 30;
+    auto first = scenario::runScenario("wait 4\ntap Street\nwait 1\nnavigate " + server.baseURL()
+            + "/commands.php?showABRecruit=true\nwait 0.5\npress Continue\ntype Zed\npress Done\nrow 0 0\n"
+              "toolbar Send Invites\n",
+        args, options);
+    std::string saved = scenario::readFile(*options.dataDir + "/cookies.txt");
+    auto second = scenario::runScenario("wait 4\n", args, options);
+    ASSERT_EQ(first.exitCode, 0) << first.dump() << first.stderrText;
+    ASSERT_EQ(second.exitCode, 0) << second.dump() << second.stderrText;
+
+    ASSERT_NE(first.last("alert"), nullptr) << first.dump();
+    EXPECT_EQ((*first.last("alert"))["title"], "Invites Sent") << first.dump();
+    // The login outlives the run, the session does not.
+    EXPECT_NE(saved.find("\tlogin\t"), npos) << saved;
+    EXPECT_EQ(saved.find("\tsid\t"), npos) << saved;
+
+    std::string player = "Racer " + street::Util::md5("session-udid:BrightPlume27k:45").substr(0, 4);
+    const std::vector<std::string> expected = {"entry: new player " + player, "page home.php: " + player,
+        "page missions.php: " + player, "invite: 1 invitation(s) from udid session-udid",
+        "entry: returning player " + player, "page home.php: " + player};
+    std::vector<std::string> seen;
+    for (const auto& line : server.requestLog())
+        if (line.starts_with("entry:") || line.starts_with("page ") || line.starts_with("invite"))
+            seen.push_back(line);
+    EXPECT_EQ(seen, expected);
+}
+
+} // namespace
