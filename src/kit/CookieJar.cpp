@@ -91,6 +91,7 @@ void CookieJar::resetShared()
     jar.path_.clear();
     jar.onDisk_.clear();
     jar.unusableFileOnDisk_ = false;
+    jar.saveFailureReported_ = false;
 }
 
 CookieJar::CookieJar()
@@ -150,7 +151,9 @@ void CookieJar::setFile(std::string path)
 
     std::string problem;
     if (!text) {
-        problem = error == EFBIG ? "is too large" : "cannot be read (" + std::string(std::strerror(error)) + ")";
+        problem = error == EFBIG    ? "is too large"
+                : error == EINVAL ? "is not a regular file"
+                                  : "cannot be read (" + std::string(std::strerror(error)) + ")";
     } else if (text->find('\0') != std::string::npos) {
         problem = "is not text";
     } else {
@@ -211,19 +214,25 @@ bool CookieJar::synchronize()
         std::string aside = asidePath_;
         for (int n = 2; ::access(aside.c_str(), F_OK) == 0; ++n)
             aside = asidePath_ + "-" + std::to_string(n);
-        if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT) {
-            complain("cannot save cookies: the unusable file " + path_ + " could not be moved to " + aside + " ("
-                     + std::strerror(errno) + "), and it is not overwritten");
-            return false;
-        }
+        if (std::rename(path_.c_str(), aside.c_str()) != 0 && errno != ENOENT)
+            return failedToSave("the unusable file " + path_ + " could not be moved to " + aside + " ("
+                                + std::strerror(errno) + "), and it is not overwritten");
         unusableFileOnDisk_ = false;
     }
-    if (int error = AtomicFile::write(path_, text)) {
-        complain("cannot save cookies to " + path_ + " (" + std::strerror(error) + ")");
-        return false;
-    }
+    if (int error = AtomicFile::write(path_, text))
+        return failedToSave(path_ + " cannot be written (" + std::strerror(error) + ")");
     onDisk_ = std::move(text);
+    saveFailureReported_ = false;
     return true;
+}
+
+bool CookieJar::failedToSave(const std::string& why)
+{
+    // The jar is saved after every exchange: one report until a save succeeds again.
+    if (!saveFailureReported_)
+        complain("cannot save cookies: " + why);
+    saveFailureReported_ = true;
+    return false;
 }
 
 } // namespace kit

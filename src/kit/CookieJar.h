@@ -26,8 +26,8 @@ public:
     // once on stderr and moved aside (to path.corrupt-TIME) when the jar is next saved.
     void setFile(std::string path);
     // Writes the lasting cookies to the file (atomically) when they differ from what it holds.
-    // False, with a message on stderr, when the file cannot be written; nothing is lost, the
-    // next call tries again.
+    // False when the file cannot be written (reported on stderr once until a write succeeds);
+    // nothing is lost, the next call tries again.
     bool synchronize();
 
     // Makes a libcurl transfer use this jar: it sends the jar's cookies that match each URL it
@@ -50,6 +50,7 @@ private:
     CookieJar();
     // The file's text for the lasting cookies held now.
     std::string lastingCookiesText() const;
+    bool failedToSave(const std::string& why);
 
     CURLSH* share_ = nullptr;
     CURL* store_ = nullptr;  // never transfers: the way to the shared store for adding and listing
@@ -57,6 +58,7 @@ private:
     std::string onDisk_;     // what the file holds, as far as we know
     bool unusableFileOnDisk_ = false;
     std::string asidePath_;
+    bool saveFailureReported_ = false;
 };
 
 } // namespace kit

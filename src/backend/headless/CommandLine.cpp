@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "                             (default: scripted with the virtual clock, http with the real one)\n"
     "  --clock virtual|real       virtual time moves only with the script's waits\n"
     "                             (default: virtual with a script, real without)\n"
-    "  --data-dir DIR             where the user defaults live\n"
+    "  --data-dir DIR             where the user defaults and the lasting cookies live\n"
     "                             (default: $XDG_CONFIG_HOME/street-client)\n"
     "  --resources DIR            the application's resources\n"
     "  --contacts FILE.vcf        the address book\n"
