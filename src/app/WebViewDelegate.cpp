@@ -504,14 +504,19 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
     if (contains(u, "invokeTapSound=true")) {
         auto delay = value("invokeSoundDelay", u);
         double seconds = isEmpty(delay) ? 0.0 : doubleValue(*delay);
-        if (isEmpty(delay) || std::isnan(seconds) || seconds <= 0) {
+        bool now = isEmpty(delay) || std::isnan(seconds) || seconds <= 0;
+        if (now) {
             kit::AudioServices::playSystemSound(s.tapSound);
-            report("invokeTapSound=true", nullptr, [] { return "plays the tap sound now"; });
         } else {
             s.soundToPlay = s.tapSound;
             kit::Timer::scheduledTimer(seconds, [this] { playSoundDelayed(); });
-            report("invokeTapSound=true", nullptr, [&] { return "plays the tap sound after " + *delay + " s (invokeSoundDelay)"; });
         }
+        report("invokeTapSound=true", nullptr, [&] { return now ? "plays the tap sound now" : "plays the tap sound later"; });
+        if (contains(u, "invokeSoundDelay"))
+            report("invokeSoundDelay", &delay, [&] {
+                return now ? std::string("the tap sound's delay: not a number above 0, so the tap plays at once")
+                           : "the tap sound's delay: " + *delay + " s";
+            });
     }
 
     if (contains(u, "invokeSoundAIF")) {

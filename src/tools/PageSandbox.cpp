@@ -34,6 +34,7 @@ PageSandbox::PageSandbox()
     if (!mkdtemp(pattern.data()))
         return;
     dataDir_ = pattern;
+    previousDataDir_ = kit::UserDefaults::dataDirectory();
     kit::UserDefaults::setDataDirectory(dataDir_);
     resetKit();
     kit::Application::reset();
@@ -50,7 +51,7 @@ PageSandbox::~PageSandbox()
         return;
     resetKit();
     kit::Application::reset();
-    kit::UserDefaults::setDataDirectory("");
+    kit::UserDefaults::setDataDirectory(previousDataDir_);
     std::error_code ignored;
     std::filesystem::remove_all(dataDir_, ignored);
 }

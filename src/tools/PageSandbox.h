@@ -24,6 +24,7 @@ public:
 
 private:
     std::string dataDir_;
+    std::string previousDataDir_;
 };
 
 } // namespace street::tools
