@@ -1,5 +1,8 @@
 // The page developers' subcommands, start to exit: `explain` of one command URL, and
-// `check-page` of a 1 MiB page with 5,000 links.
+// `check-page` of a 1 MiB page with 5,000 links; and, in process, what they do beyond starting.
+#include "tools/PageLinks.h"
+#include "tools/PageSandbox.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -36,17 +39,35 @@ bool runClient(std::vector<std::string> args)
     return WIFEXITED(status) && WEXITSTATUS(status) <= 1;
 }
 
+const std::string commandURL = "http://127.0.0.1:8642/fight.php?setTab1Badge=3&invokeVibrate=true"
+                               "&invokeAlertTwoBtnTitle=Race&invokeAlertTwoBtnBody=Go%3F&invokeAlertTwoBtn1Name=No"
+                               "&invokeAlertTwoBtn2Name=Yes&invokeAlertTwoBtn1JS=a()&invokeAlertTwoBtn2JS=b()"
+                               "&changeBgAfterLoad=bg_other.jpg&stopload=true";
+
 void BM_ExplainStartToExit(benchmark::State& state)
 {
-    const std::string url = "http://127.0.0.1:8642/fight.php?setTab1Badge=3&invokeVibrate=true"
-                            "&invokeAlertTwoBtnTitle=Race&invokeAlertTwoBtnBody=Go%3F&invokeAlertTwoBtn1Name=No"
-                            "&invokeAlertTwoBtn2Name=Yes&invokeAlertTwoBtn1JS=a()&invokeAlertTwoBtn2JS=b()"
-                            "&changeBgAfterLoad=bg_other.jpg&stopload=true";
     for (auto _ : state)
-        if (!runClient({"explain", url}))
+        if (!runClient({"explain", commandURL}))
             state.SkipWithError("explain did not run");
 }
 BENCHMARK(BM_ExplainStartToExit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// For comparison: the same process start with nothing to do.
+void BM_VersionStartToExit(benchmark::State& state)
+{
+    for (auto _ : state)
+        if (!runClient({"--version"}))
+            state.SkipWithError("the client did not run");
+}
+BENCHMARK(BM_VersionStartToExit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ExplainInProcess(benchmark::State& state)
+{
+    street::tools::PageSandbox sandbox;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sandbox.explain(commandURL, street::Explanation::Phase::Started).text());
+}
+BENCHMARK(BM_ExplainInProcess)->Unit(benchmark::kMicrosecond);
 
 // About 1 MiB: 5,000 links, one in ten with a command, the rest plain pages, with text between.
 std::string largePage()
@@ -77,6 +98,14 @@ void BM_CheckPageLarge(benchmark::State& state)
     unlink(path);
 }
 BENCHMARK(BM_CheckPageLarge)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_PageLinksLarge(benchmark::State& state)
+{
+    std::string page = largePage();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(street::tools::PageLinks::find(page, "http://127.0.0.1:8642/large.html"));
+}
+BENCHMARK(BM_PageLinksLarge)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

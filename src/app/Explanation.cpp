@@ -44,16 +44,21 @@ bool withinOneEdit(std::string_view a, std::string_view b)
 // A key word as a pair name: "stopLoad=true" is the name "stopLoad" that only counts with "true".
 struct KeyWord {
     std::string_view name;
+    std::string folded;  // lower case
     bool boolean;
 };
 
-std::vector<KeyWord> keyWords()
+const std::vector<KeyWord>& keyWords()
 {
-    std::vector<KeyWord> words;
-    for (std::string_view word : WebViewDelegate::commandKeyWords()) {
-        bool boolean = word.ends_with("=true");
-        words.push_back({boolean ? word.substr(0, word.size() - 5) : word, boolean});
-    }
+    static const std::vector<KeyWord> words = [] {
+        std::vector<KeyWord> list;
+        for (std::string_view word : WebViewDelegate::commandKeyWords()) {
+            bool boolean = word.ends_with("=true");
+            std::string_view name = boolean ? word.substr(0, word.size() - 5) : word;
+            list.push_back({name, lower(name), boolean});
+        }
+        return list;
+    }();
     return words;
 }
 
@@ -138,10 +143,10 @@ private:
 
         std::string folded = lower(name);
         for (const KeyWord& word : words_)
-            if (folded == lower(word.name))
+            if (folded == word.folded)
                 return add("case", name, shown(name) + " is " + shown(word.name) + " in the wrong case: key words are case-sensitive");
         for (const KeyWord& word : words_)
-            if (withinOneEdit(folded, lower(word.name)))
+            if (withinOneEdit(folded, word.folded))
                 return add("edit", name, shown(name) + " is one edit away from the key word " + shown(word.name)
                                              + (contains(name, word.name) ? ": the client finds the key word inside it but reads no value"
                                                                           : ": the client does not see it"));
@@ -189,7 +194,7 @@ private:
     }
 
     std::string_view url_;
-    std::vector<KeyWord> words_ = keyWords();
+    const std::vector<KeyWord>& words_ = keyWords();
     std::vector<Explanation::Warning> warnings_;
     std::vector<std::pair<std::string, std::string>> seen_;
 };
