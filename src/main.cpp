@@ -6,11 +6,14 @@
 #include "app/ScreenState.h"
 #include "backend/headless/Runner.h"
 #include "kit/Object.h"
+#include "tools/Subcommands.h"
 
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
+    if (auto status = street::tools::runSubcommand(argc, argv))
+        return *status;
     auto parsed = backend::headless::parseCommandLine(argc, argv);
     if (!parsed.options) {
         std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);

@@ -115,12 +115,61 @@ WebViewDelegate::WebViewDelegate()
 
 // The command bridge.
 
+std::span<const char* const> WebViewDelegate::commandKeyWords()
+{
+    static constexpr const char* keyWords[] = {
+        "requestPushNotification", "setSoundEnabled", "setIntroAnimationEnabled", "changeApplicationBadge",
+        "invokeVibrate=true", "invokeAlertOneBtnTitle", "invokeAlertOneBtnBody", "invokeAlertOneBtnName",
+        "invokeAlertOneBtnJS", "invokeAlertTwoBtnTitle", "invokeAlertTwoBtnBody", "invokeAlertTwoBtn1Name",
+        "invokeAlertTwoBtn2Name", "invokeAlertTwoBtn1JS", "invokeAlertTwoBtn2JS", "invokeTapSound=true",
+        "invokeSoundDelay", "invokeSoundAIF", "invokeSoundCAF", "goToAppId", "goToURL", "goToEncodedURL",
+        "changeBgInstant", "hideTabBar=true", "showTabBar=true", "setTab0Badge", "setTab1Badge", "setTab2Badge",
+        "setTab3Badge", "setTab4Badge", "stopLoad=true", "showABRecruit=true", "changeBgAfterLoad",
+    };
+    return keyWords;
+}
+
+template <class MakeEffect>
+void WebViewDelegate::report(std::string_view keyWord, const std::optional<std::string>* value, MakeEffect makeEffect)
+{
+    if (!observer_)
+        return;
+    DecisionObserver::Command command{keyWord, value != nullptr, value ? *value : std::nullopt, std::string(makeEffect())};
+    observer_->command(command);
+}
+
+bool WebViewDelegate::answer(bool allow, const char* why)
+{
+    if (observer_)
+        observer_->decided(allow, why);
+    return allow;
+}
+
+namespace {
+
+// What a command with an empty or undecodable value does: nothing.
+std::string nothingFor(const std::optional<std::string>& value)
+{
+    return value ? "does nothing: no value (no pair of that name, or an empty one)" : "does nothing: the value does not decode";
+}
+
+std::string maskText(int mask)
+{
+    std::string kinds;
+    for (auto [bit, name] : {std::pair{1, "badge"}, std::pair{2, "sound"}, std::pair{4, "alert"}})
+        if (mask & bit)
+            kinds += kinds.empty() ? name : std::string(", ") + name;
+    return "mask " + std::to_string(mask) + (kinds.empty() ? "" : " (" + kinds + ")");
+}
+
+} // namespace
+
 bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::NavigationType)
 {
     const std::string& u = request.url;
     auto& s = state_;
     if (contains(u, "index.php"))
-        return true;
+        return answer(true, "the URL holds \"index.php\": it loads with no command run");
 
     auto& application = kit::Application::sharedApplication();
     if (contains(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
@@ -130,17 +179,37 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
             application.registerForRemoteNotificationTypes(mask);
         else
             s.pushNotificationDeferred = mask;
+        report("requestPushNotification", &v, [&] {
+            return s.started ? "asks for push registration, " + maskText(mask)
+                             : "keeps push registration, " + maskText(mask) + ", until the first page shows"
+                                   + (mask == 0 ? " (then nothing is registered)" : "");
+        });
     }
-    if (contains(u, "setSoundEnabled"))
-        if (auto v = value("setSoundEnabled", u))
+    if (contains(u, "setSoundEnabled")) {
+        auto v = value("setSoundEnabled", u);
+        if (v)
             ConfigSettings::setSoundEnabled(*v == "enabled");
-    if (contains(u, "setIntroAnimationEnabled"))
-        if (auto v = value("setIntroAnimationEnabled", u))
+        report("setSoundEnabled", &v, [&] {
+            return !v ? nothingFor(v) : *v == "enabled" ? "turns the sound setting on" : "turns the sound setting off";
+        });
+    }
+    if (contains(u, "setIntroAnimationEnabled")) {
+        auto v = value("setIntroAnimationEnabled", u);
+        if (v)
             ConfigSettings::setIntroAnimationEnabled(*v == "enabled");
+        report("setIntroAnimationEnabled", &v, [&] {
+            return !v ? nothingFor(v)
+                      : std::string(*v == "enabled" ? "turns the intro movie on" : "turns the intro movie off")
+                            + " from the next launch";
+        });
+    }
     if (contains(u, "changeApplicationBadge")) {
         auto v = value("changeApplicationBadge", u);
         if (v && application.respondsToSetApplicationIconBadgeNumber())
             application.setApplicationIconBadgeNumber(intValue(*v));
+        report("changeApplicationBadge", &v, [&] {
+            return !v ? nothingFor(v) : intValue(*v) == 0 ? "removes the icon badge" : "sets the icon badge to " + std::to_string(intValue(*v));
+        });
     }
 
     processAlertParameters(u);
@@ -148,31 +217,42 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (contains(u, "goToAppId")) {
         auto v = value("goToAppId", u);
         if (!isEmpty(v))
-            openOutsideURL(std::string(storeBaseAddress) + "/WebObjects/MZStore.woa/wa/viewSoftware" + "?id=" + *v + "&mt=8");
+            openOutsideLinkCommand("goToAppId", v,
+                                   std::string(storeBaseAddress) + "/WebObjects/MZStore.woa/wa/viewSoftware" + "?id=" + *v + "&mt=8");
+        else
+            report("goToAppId", &v, [&] { return nothingFor(v); });
     }
     if (contains(u, "goToURL")) {
         auto v = value("goToURL", u);
         if (!isEmpty(v))
-            openOutsideURL(v);
+            openOutsideLinkCommand("goToURL", v, *v);
+        else
+            report("goToURL", &v, [&] { return nothingFor(v); });
     }
     if (contains(u, "goToEncodedURL")) {
         auto v = value("goToEncodedURL", u);
         if (!isEmpty(v))
-            openOutsideURL(v);
+            openOutsideLinkCommand("goToEncodedURL", v, *v);
+        else
+            report("goToEncodedURL", &v, [&] { return nothingFor(v); });
     }
     if (contains(u, "changeBgInstant")) {
         auto v = value("changeBgInstant", u);
         if (!isEmpty(v))
             changeBg(v);
+        report("changeBgInstant", &v, [&] { return isEmpty(v) ? nothingFor(v) : "changes the background to " + *v + " at once"; });
     }
 
-    auto tabBarCommands = [&] {
-        if (contains(u, "hideTabBar=true"))
+    auto tabBarCommands = [&](const char* pass) {
+        if (contains(u, "hideTabBar=true")) {
             hideTabBar();
-        else if (contains(u, "showTabBar=true"))
+            report("hideTabBar=true", nullptr, [&] { return std::string("hides the tab bar") + pass; });
+        } else if (contains(u, "showTabBar=true")) {
             showTabBar();
+            report("showTabBar=true", nullptr, [&] { return std::string("shows the tab bar") + pass; });
+        }
     };
-    tabBarCommands();
+    tabBarCommands("");
 
     for (int i = 0; i < 5; ++i) {
         std::string key = "setTab" + std::to_string(i) + "Badge";
@@ -180,10 +260,16 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
             continue;
         auto v = Util::extractParamVal(key, u);
         parentTabBar_->items()[static_cast<size_t>(i)]->setBadgeValue(isEmpty(v) ? std::nullopt : v);
+        report(key, &v, [&] {
+            return isEmpty(v) ? "removes the badge of tab " + std::to_string(i)
+                              : "sets the badge of tab " + std::to_string(i) + " to \"" + *v + "\"";
+        });
     }
 
-    if (contains(u, "stopLoad=true"))
-        return false;
+    if (contains(u, "stopLoad=true")) {
+        report("stopLoad=true", nullptr, [] { return "refuses the load: the page stays"; });
+        return answer(false, "\"stopLoad=true\" refuses the load once its commands have run");
+    }
 
     if (s.lastPageLoadedWasLanding) {
         s.lastPageLoadedWasLanding = false;
@@ -195,17 +281,20 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     bool refuse = false;
     runPageTable(u, refuse);
     if (refuse)
-        return false;
+        return answer(false, "\"showABRecruit=true\" opens the Recruit screen instead of loading");
 
     if (contains(u, "changeBgAfterLoad")) {
         auto v = value("changeBgAfterLoad", u);
         if (!isEmpty(v))
             s.bgToLoad = v;
+        report("changeBgAfterLoad", &v, [&] {
+            return isEmpty(v) ? nothingFor(v) : "background after loading: " + *v + ", over the page table's";
+        });
     }
-    tabBarCommands();
+    tabBarCommands(" again, over the page table's choice");
     s.loading = true;
     if (s.firstLoad)
-        return true;
+        return answer(true, "loads (before the first page has been shown: no loading-indicator timer)");
 
     if (s.timerIndicator) {
         if (s.timerIndicator->isValid())
@@ -213,18 +302,21 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
         s.timerIndicator.reset();
     }
     s.timerIndicator = kit::Timer::scheduledTimer(2.0, [this] { showIndicator(); });
-    return true;
+    return answer(true, "loads; the loading indicator shows if the load takes more than 2 s");
 }
 
 void WebViewDelegate::runPageTable(const std::string& url, bool& refuse)
 {
     auto& s = state_;
     for (const PageRow& row : pageTable) {
-        bool matches = false;
+        const char* matched = nullptr;
         for (const char* name : row.names)
-            matches = matches || contains(url, name);
-        if (!matches)
+            if (!matched && contains(url, name))
+                matched = name;
+        if (!matched)
             continue;
+        if (observer_)
+            observer_->pageRow(static_cast<int>(&row - pageTable) + 1, matched, describe(row));
         if (row.recruit) {
             presentRecruit();
             refuse = true;
@@ -258,6 +350,40 @@ void WebViewDelegate::runPageTable(const std::string& url, bool& refuse)
     }
 }
 
+// A page-table row in plain words, as it applies in the current phase.
+std::string WebViewDelegate::describe(const PageRow& row) const
+{
+    if (row.recruit)
+        return "opens the Recruit screen and refuses the load";
+    std::string text;
+    if (row.bg == PageRow::Bg::Set || (row.bg == PageRow::Bg::SetOnceStarted && state_.started))
+        text = std::string("background after loading: ") + row.background;
+    else
+        text = "background after loading: unchanged";
+    if (row.landing)
+        text += "; the next load gets the interstitial picture";
+    switch (row.bar) {
+    case PageRow::Bar::Hide:
+        text += "; hides the tab bar";
+        break;
+    case PageRow::Bar::Show:
+        text += "; shows the tab bar";
+        break;
+    case PageRow::Bar::ShowOnceStarted:
+        text += state_.started ? "; shows the tab bar" : "; the tab bar shows with the first page";
+        break;
+    case PageRow::Bar::None:
+        break;
+    }
+    if (row.select == PageRow::Select::Item)
+        text += "; selects tab " + std::to_string(row.item);
+    else if (row.select == PageRow::Select::Nothing)
+        text += "; selects no tab";
+    else
+        text += "; leaves the tab selection alone";
+    return text;
+}
+
 void WebViewDelegate::selectTab(std::optional<size_t> index)
 {
     if (!parentTabBar_)
@@ -274,29 +400,51 @@ void WebViewDelegate::presentRecruit()
         parentMainViewController_->presentModalViewController(screen, true);
 }
 
-void WebViewDelegate::openOutsideURL(const std::optional<std::string>& text)
+WebViewDelegate::OutsideLink WebViewDelegate::openOutsideURL(const std::optional<std::string>& text)
 {
     if (!text)
-        return;
-    if (auto url = kit::URL::URLWithString(*text))
-        kit::Application::sharedApplication().openURL(*url);
+        return OutsideLink::NotAURL;
+    auto url = kit::URL::URLWithString(*text);
+    if (!url)
+        return OutsideLink::NotAURL;
+    return kit::Application::sharedApplication().openURL(*url) ? OutsideLink::Opened : OutsideLink::Refused;
+}
+
+void WebViewDelegate::openOutsideLinkCommand(std::string_view keyWord, const std::optional<std::string>& value,
+                                             const std::string& link)
+{
+    OutsideLink outcome = openOutsideURL(link);
+    report(keyWord, &value, [&] {
+        switch (outcome) {
+        case OutsideLink::Opened:
+            return "opens " + link + " outside the application";
+        case OutsideLink::NotAURL:
+            return "opens nothing: " + link + " is not a URL";
+        case OutsideLink::Refused:
+            break;
+        }
+        return "opens nothing: only http and https links leave the application (" + link + ")";
+    });
 }
 
 // Page alerts, vibration and sounds.
 
-void WebViewDelegate::showAlert(std::optional<std::string> title, std::optional<std::string> message,
-                                std::optional<std::string> cancel, std::optional<std::string> other)
+std::shared_ptr<kit::AlertView> WebViewDelegate::showAlert(std::optional<std::string> title, std::optional<std::string> message,
+                                                           std::optional<std::string> cancel, std::optional<std::string> other)
 {
     auto alert = std::make_shared<kit::AlertView>(std::move(title), std::move(message), sharedAs<kit::Object>(),
                                                   std::move(cancel), std::vector<std::optional<std::string>>{std::move(other)});
     alert->show();
+    return alert;
 }
 
 void WebViewDelegate::processAlertParameters(const std::string& u)
 {
     auto& s = state_;
-    if (contains(u, "invokeVibrate=true"))
+    if (contains(u, "invokeVibrate=true")) {
         kit::AudioServices::playSystemSound(kit::kSystemSoundID_Vibrate);
+        report("invokeVibrate=true", nullptr, [] { return "vibrates"; });
+    }
 
     if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")) {
         auto title = value("invokeAlertOneBtnTitle", u);
@@ -307,7 +455,18 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
             s.btn0JS = script;
             s.btn1JS = script;
         }
-        showAlert(title, body, std::nullopt, name);
+        auto alert = showAlert(title, body, std::nullopt, name);
+        if (observer_) {
+            report("invokeAlertOneBtnTitle", &title, [] { return "one-button alert: its title"; });
+            report("invokeAlertOneBtnBody", &body, [] { return "one-button alert: its message"; });
+            report("invokeAlertOneBtnName", &name, [] { return "one-button alert: its button's label"; });
+            if (contains(u, "invokeAlertOneBtnJS"))
+                report("invokeAlertOneBtnJS", &script, [&] {
+                    return isEmpty(script) ? "one-button alert: no script, so the button runs whatever an earlier alert left"
+                                           : "one-button alert: the script its button runs";
+                });
+            observer_->alertShown(*alert);
+        }
     }
 
     if (contains(u, "invokeAlertTwoBtnTitle") && contains(u, "invokeAlertTwoBtnBody") && contains(u, "invokeAlertTwoBtn1Name")
@@ -318,28 +477,71 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
         auto second = value("invokeAlertTwoBtn2Name", u);
         auto firstScript = value("invokeAlertTwoBtn1JS", u);
         auto secondScript = value("invokeAlertTwoBtn2JS", u);
-        if (!isEmpty(firstScript) && !isEmpty(secondScript)) {
+        bool storesScripts = !isEmpty(firstScript) && !isEmpty(secondScript);
+        if (storesScripts) {
             s.btn0JS = firstScript;
             s.btn1JS = secondScript;
         }
-        showAlert(title, body, first, second);
+        auto alert = showAlert(title, body, first, second);
+        if (observer_) {
+            report("invokeAlertTwoBtnTitle", &title, [] { return "two-button alert: its title"; });
+            report("invokeAlertTwoBtnBody", &body, [] { return "two-button alert: its message"; });
+            report("invokeAlertTwoBtn1Name", &first, [] { return "two-button alert: its first button's label"; });
+            report("invokeAlertTwoBtn2Name", &second, [] { return "two-button alert: its second button's label"; });
+            auto scriptEffect = [&](const char* which) {
+                return storesScripts ? std::string("two-button alert: the script its ") + which + " button runs"
+                                     : std::string("two-button alert: not kept, as both scripts are needed; "
+                                                   "the buttons run whatever an earlier alert left");
+            };
+            if (contains(u, "invokeAlertTwoBtn1JS"))
+                report("invokeAlertTwoBtn1JS", &firstScript, [&] { return scriptEffect("first"); });
+            if (contains(u, "invokeAlertTwoBtn2JS"))
+                report("invokeAlertTwoBtn2JS", &secondScript, [&] { return scriptEffect("second"); });
+            observer_->alertShown(*alert);
+        }
     }
 
     if (contains(u, "invokeTapSound=true")) {
         auto delay = value("invokeSoundDelay", u);
         double seconds = isEmpty(delay) ? 0.0 : doubleValue(*delay);
-        if (isEmpty(delay) || std::isnan(seconds) || seconds <= 0) {
+        bool now = isEmpty(delay) || std::isnan(seconds) || seconds <= 0;
+        if (now) {
             kit::AudioServices::playSystemSound(s.tapSound);
         } else {
             s.soundToPlay = s.tapSound;
             kit::Timer::scheduledTimer(seconds, [this] { playSoundDelayed(); });
         }
+        report("invokeTapSound=true", nullptr, [&] { return now ? "plays the tap sound now" : "plays the tap sound later"; });
+        if (contains(u, "invokeSoundDelay"))
+            report("invokeSoundDelay", &delay, [&] {
+                return now ? std::string("the tap sound's delay: not a number above 0, so the tap plays at once")
+                           : "the tap sound's delay: " + *delay + " s";
+            });
     }
 
-    if (contains(u, "invokeSoundAIF"))
-        playOrDeferNamedSound(value("invokeSoundAIF", u), "aif", s.soundFileAIFDeferred, s.soundFileCAFDeferred);
-    if (contains(u, "invokeSoundCAF"))
-        playOrDeferNamedSound(value("invokeSoundCAF", u), "caf", s.soundFileCAFDeferred, s.soundFileAIFDeferred);
+    if (contains(u, "invokeSoundAIF")) {
+        auto name = value("invokeSoundAIF", u);
+        playOrDeferNamedSound(name, "aif", s.soundFileAIFDeferred, s.soundFileCAFDeferred);
+        report("invokeSoundAIF", &name, [&] { return namedSoundEffect(name, "aif"); });
+    }
+    if (contains(u, "invokeSoundCAF")) {
+        auto name = value("invokeSoundCAF", u);
+        playOrDeferNamedSound(name, "caf", s.soundFileCAFDeferred, s.soundFileAIFDeferred);
+        report("invokeSoundCAF", &name, [&] { return namedSoundEffect(name, "caf"); });
+    }
+}
+
+std::string WebViewDelegate::namedSoundEffect(const std::optional<std::string>& name, const char* type) const
+{
+    if (!name || name->empty()) {
+        std::string why = name ? "the name is empty" : "the name does not decode";
+        return state_.introAnimationCompleted ? "plays nothing: " + why
+                                              : "keeps no sound for the end of the intro (" + why + "), dropping any waiting one";
+    }
+    std::string file = *name + "." + type;
+    if (state_.introAnimationCompleted)
+        return "plays the sound " + file;
+    return "keeps the sound " + file + " until the intro has ended; a later sound request replaces it";
 }
 
 // A named sound plays at once after the intro; before, it waits, and only the latest request of

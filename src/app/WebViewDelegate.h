@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DecisionObserver.h"
 #include "kit/ActivityIndicatorView.h"
 #include "kit/AlertView.h"
 #include "kit/AudioServices.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace street {
@@ -66,6 +68,11 @@ public:
 
     const PageState& state() const { return state_; }
 
+    // Who hears how each load is decided (not owned; none by default).
+    void setDecisionObserver(DecisionObserver* observer) { observer_ = observer; }
+    // Every key word the command bridge and the page alerts look for, in the order they run.
+    static std::span<const char* const> commandKeyWords();
+
     // The command bridge.
     bool shouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::NavigationType) override;
 
@@ -102,10 +109,19 @@ private:
     struct PageRow;
     static const PageRow pageTable[];
 
+    enum class OutsideLink { Opened, NotAURL, Refused };
+
     void runPageTable(const std::string& url, bool& refuse);
-    void openOutsideURL(const std::optional<std::string>& text);
-    void showAlert(std::optional<std::string> title, std::optional<std::string> message,
-                   std::optional<std::string> cancel, std::optional<std::string> other);
+    std::string describe(const PageRow& row) const;
+    std::string namedSoundEffect(const std::optional<std::string>& name, const char* type) const;
+    OutsideLink openOutsideURL(const std::optional<std::string>& text);
+    void openOutsideLinkCommand(std::string_view keyWord, const std::optional<std::string>& value, const std::string& link);
+    std::shared_ptr<kit::AlertView> showAlert(std::optional<std::string> title, std::optional<std::string> message,
+                                              std::optional<std::string> cancel, std::optional<std::string> other);
+    // Tells the observer about a command; the effect text is only made when someone listens.
+    template <class MakeEffect>
+    void report(std::string_view keyWord, const std::optional<std::string>* value, MakeEffect makeEffect);
+    bool answer(bool allow, const char* why);
     void presentRecruit();
     void playOrDeferNamedSound(const std::optional<std::string>& name, const char* type,
                                std::optional<std::string>& deferred, std::optional<std::string>& otherDeferred);
@@ -118,6 +134,7 @@ private:
     std::shared_ptr<kit::ActivityIndicatorView> activityIndicatorView_;
     std::shared_ptr<kit::WebView> parentWebView_;
     MainViewController* parentMainViewController_ = nullptr;
+    DecisionObserver* observer_ = nullptr;
     PageState state_;
 };
 

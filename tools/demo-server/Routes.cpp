@@ -1,6 +1,7 @@
 #include "Routes.h"
 
 #include "Multipart.h"
+#include "NearMissPage.h"
 #include "Pages.h"
 #include "Query.h"
 #include "Signature.h"
@@ -84,6 +85,8 @@ void serveGet(const httplib::Request& req, httplib::Response& res, ServerContext
         return serveSlow(req, res, context);
     if (path == "/commands.php")
         return res.set_content(commandsPage(), kHtml);
+    if (path == "/near-miss.php")
+        return res.set_content(nearMissPage(), kHtml);
     if (path.size() > 1 && path.find('/', 1) == std::string::npos) {
         std::string_view file = std::string_view(path).substr(1);
         auto player = context.sessions().player(requestCookie(req, Sessions::sessionCookie));

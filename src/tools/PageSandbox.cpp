@@ -1,0 +1,91 @@
+#include "tools/PageSandbox.h"
+
+#include "app/WebViewDelegate.h"
+#include "kit/AlertView.h"
+#include "kit/Application.h"
+#include "kit/AudioServices.h"
+#include "kit/Events.h"
+#include "kit/RunLoop.h"
+#include "kit/TabBar.h"
+#include "kit/UserDefaults.h"
+#include "kit/WebView.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace street::tools {
+
+namespace {
+
+void resetKit()
+{
+    kit::setEventSink(nullptr);
+    kit::AlertView::dismissAll();
+    kit::AudioServices::reset();
+    kit::AudioServices::setPlayer(nullptr);
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+}
+
+} // namespace
+
+PageSandbox::PageSandbox()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "street-explain-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        return;
+    dataDir_ = pattern;
+    previousDataDir_ = kit::UserDefaults::dataDirectory();
+    kit::UserDefaults::setDataDirectory(dataDir_);
+    resetKit();
+    kit::Application::reset();
+    auto& application = kit::Application::sharedApplication();
+    application.setOffersPushRegistration(true);
+    application.setOffersIconBadge(true);
+    application.setURLOpener([](const std::string&) { return true; });
+    application.setPushRegistrar([](int) {});
+}
+
+PageSandbox::~PageSandbox()
+{
+    if (dataDir_.empty())
+        return;
+    resetKit();
+    kit::Application::reset();
+    kit::UserDefaults::setDataDirectory(previousDataDir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dataDir_, ignored);
+}
+
+Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phase)
+{
+    Explanation explanation(url, phase);
+    {
+        auto tabBar = std::make_shared<kit::TabBar>();
+        std::vector<std::shared_ptr<kit::TabBarItem>> items;
+        for (int i = 0; i < 5; ++i)
+            items.push_back(std::make_shared<kit::TabBarItem>());
+        tabBar->setItems(std::move(items));
+        auto webView = std::make_shared<kit::WebView>(kit::Rect(0, 0, 320, 480));
+        auto page = std::make_shared<WebViewDelegate>();
+        page->setParentTabBar(tabBar);
+        page->setParentWebView(webView);
+        if (phase == Explanation::Phase::Started) {
+            // The way a real run gets there: the intro ends, the first page finishes loading and
+            // the intro sequence shows it.
+            page->completeIntroAnimations();
+            page->webViewDidFinishLoad(*webView);
+            page->completeIntroSequence();
+        } else {
+            // The entry request has hidden the tab bar by the time a page can ask for anything.
+            tabBar->setHidden(true);
+        }
+        page->setDecisionObserver(&explanation);
+        page->shouldStartLoadWithRequest(*webView, kit::URLRequest::requestWithURL(url), kit::NavigationType::LinkClicked);
+        page->setDecisionObserver(nullptr);
+        explanation.finish(*page, *tabBar);
+    }
+    resetKit();
+    return explanation;
+}
+
+} // namespace street::tools

@@ -1,0 +1,264 @@
+// explain and check-page: near-miss warnings, explanations recorded from the page delegate's own
+// decision, the URLs a page shows, and the two subcommands end to end against the demo server.
+
+#include "app/ConfigSettings.h"
+#include "app/WebViewDelegate.h"
+#include "kit/UserDefaults.h"
+#include "support/Scenario.h"
+#include "tools/PageLinks.h"
+#include "tools/PageSandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+
+namespace {
+
+using street::Explanation;
+using street::tools::PageLinks;
+using Phase = Explanation::Phase;
+
+std::vector<std::string> kinds(const std::vector<Explanation::Warning>& warnings)
+{
+    std::vector<std::string> out;
+    for (const auto& w : warnings)
+        out.push_back(w.kind);
+    return out;
+}
+
+TEST(ExplainNearMisses, EachKindAndTheLookalikesThatAreFine)
+{
+    const struct {
+        const char* url;
+        std::vector<std::string> kinds;
+    } cases[] = {
+        {"http://h/cars.php?showCarsBg=true&dt=QUJDRA==", {}},
+        {"http://h/x.php?stopLoad=true1", {}},  // still holds "stopLoad=true"
+        {"http://h/x.php?a=1#&goToURL=http://e.org", {}},  // read through the "&"
+        {"http://h/x.php#goToURL=http://e.org", {}},  // no "?": the client reads after "#"
+        {"http://h/index.php", {}},
+        {"http://h/x.php?StopLoad=true", {"case"}},
+        {"http://h/x.php?goToUrl=http://e.org", {"case"}},
+        {"http://h/x.php?goToURLs=http://e.org", {"edit"}},
+        {"http://h/x.php?setTab5Badge=1", {"edit"}},
+        {"http://h/x.php?oldsetTab1Badge=2", {"inside"}},
+        {"http://h/x.php?hideTabBarNow=true", {"inside"}},
+        {"http://h/x.php?invokeVibrate", {"boolean"}},
+        {"http://h/x.php?hideTabBar=1", {"boolean"}},
+        {"http://h/x.php?changeBgAfterLoad=bg%2", {"decode"}},
+        {"http://h/x.php?invokeSoundCAF=caf%C3%A9", {"decode"}},
+        {"http://h/x.php?goToURL=a=b", {"two-equals"}},
+        {"http://h/x.php?a=1#goToURL=http://e.org", {"after-hash"}},
+        {"http://h/index.php?stopLoad=true", {"index-php"}},
+        {"http://h/x.php?hidetabbar=true&hidetabbar=true&stopLoad=TRUE", {"case", "boolean"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kinds(Explanation::nearMisses(c.url)), c.kinds) << c.url;
+}
+
+class ExplainSandbox : public ::testing::Test {
+protected:
+    street::tools::PageSandbox sandbox;
+};
+
+TEST_F(ExplainSandbox, RecordsTheDecisionAsTheDelegateMakesIt)
+{
+    // Both alerts in one URL: the one-button alert's button runs the script the two-button
+    // request left, because presses happen after the whole URL has run.
+    auto e = sandbox.explain("http://h/fight.php?invokeAlertOneBtnTitle=Garage&invokeAlertOneBtnBody=Ready"
+                             "&invokeAlertOneBtnName=OK&invokeAlertOneBtnJS=one()&invokeAlertTwoBtnTitle=Race"
+                             "&invokeAlertTwoBtnBody=Go%3F&invokeAlertTwoBtn1Name=No&invokeAlertTwoBtn2Name=Yes"
+                             "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()&setTab1Badge=3"
+                             "&changeBgAfterLoad=bg_other.jpg&setSoundEnabled=off",
+                             Phase::Started);
+    EXPECT_TRUE(e.allowed());
+    std::vector<std::string> order;
+    for (const auto& c : e.commands())
+        order.push_back(c.keyWord);
+    EXPECT_EQ(order.front(), "setSoundEnabled");
+    EXPECT_EQ(order.back(), "changeBgAfterLoad");
+    EXPECT_EQ(std::count(order.begin(), order.end(), "setTab1Badge"), 1);
+    ASSERT_EQ(e.alerts().size(), 2u);
+    EXPECT_EQ(e.alerts()[0].buttons[0].script, "no()");
+    EXPECT_EQ(e.alerts()[1].buttons[0].label, "No");
+    EXPECT_EQ(e.alerts()[1].buttons[1].script, "yes()");
+    EXPECT_EQ(e.alerts()[1].message, "Go?");
+    ASSERT_TRUE(e.row());
+    EXPECT_EQ(e.row()->number, 6);
+    ASSERT_TRUE(e.after());
+    EXPECT_EQ(e.after()->background, "bg_other.jpg");
+    EXPECT_EQ(e.after()->selectedTab, 2u);
+    EXPECT_EQ(e.after()->badges[1], "3");
+    EXPECT_TRUE(e.warnings().empty());
+}
+
+TEST_F(ExplainSandbox, DependsOnThePhaseAsTheClientDoes)
+{
+    const struct {
+        const char* url;
+        Phase phase;
+        bool allow;
+        const char* says;  // in the whole text
+    } cases[] = {
+        {"http://h/home.php", Phase::FirstLoad, true, "tab bar shown with the first page"},
+        {"http://h/home.php", Phase::Started, true, "tab bar shown;"},
+        {"http://h/x.php?requestPushNotification=3", Phase::FirstLoad, true, "mask 3 (badge, sound), until the first page"},
+        {"http://h/x.php?requestPushNotification=3", Phase::Started, true, "asks for push registration, mask 3"},
+        {"http://h/x.php?invokeSoundAIF=horn", Phase::FirstLoad, true, "keeps the sound horn.aif"},
+        {"http://h/x.php?invokeSoundAIF=horn", Phase::Started, true, "plays the sound horn.aif"},
+        {"http://h/bank.php?showABRecruit=true", Phase::Started, false, "opens the Recruit screen"},
+        {"http://h/home.php?showABRecruit=true", Phase::Started, true, "row 8"},
+        {"http://h/x.php?goToURL=file:///etc/passwd&stopLoad=true", Phase::Started, false, "only http and https"},
+        {"http://h/index.php?stopLoad=true", Phase::Started, true, "Commands: none"},
+    };
+    for (const auto& c : cases) {
+        auto e = sandbox.explain(c.url, c.phase);
+        EXPECT_EQ(e.allowed(), c.allow) << c.url;
+        EXPECT_NE(e.text().find(c.says), std::string::npos) << e.text();
+    }
+}
+
+TEST_F(ExplainSandbox, EveryKeyWordItKnowsIsOneTheDelegateActsOn)
+{
+    std::string all = "http://h/x.php?";
+    for (std::string_view word : street::WebViewDelegate::commandKeyWords())
+        if (word != "stopLoad=true" && word != "showABRecruit=true" && word != "showTabBar=true")
+            all += std::string(word) + (word.ends_with("=true") ? "&" : "=1&");
+    std::set<std::string> seen;
+    for (const std::string& url : {all, std::string("http://h/x.php?showTabBar=true&stopLoad=true"),
+                                   std::string("http://h/bank.php?showABRecruit=true")}) {
+        auto e = sandbox.explain(url, Phase::Started);
+        for (const auto& c : e.commands())
+            seen.insert(c.keyWord);
+        if (e.row())
+            seen.insert(e.row()->page);
+    }
+    for (std::string_view word : street::WebViewDelegate::commandKeyWords())
+        EXPECT_TRUE(seen.count(std::string(word))) << word;
+}
+
+TEST(ExplainSandboxSettings, StayInTheThrowawayDirectory)
+{
+    scenario::TempDir mine;
+    kit::UserDefaults::setDataDirectory(mine.path());
+    {
+        street::tools::PageSandbox sandbox;
+        sandbox.explain("http://h/x.php?setSoundEnabled=off&setIntroAnimationEnabled=off", Phase::Started);
+    }
+    EXPECT_EQ(kit::UserDefaults::dataDirectory(), mine.path());
+    EXPECT_TRUE(street::ConfigSettings::soundEnabled());
+    EXPECT_FALSE(std::filesystem::exists(mine.path() + "/defaults.json"));
+    kit::UserDefaults::setDataDirectory("");
+}
+
+TEST(PageLinks, ResolvesLikeABrowser)
+{
+    const char* base = "http://h:1/a/b/c.php?q=1#f";
+    const std::pair<const char*, const char*> cases[] = {
+        {"d.php?x=1", "http://h:1/a/b/d.php?x=1"},
+        {"../d.php", "http://h:1/a/d.php"},
+        {"./", "http://h:1/a/b/"},
+        {"/d.php", "http://h:1/d.php"},
+        {"?x=1", "http://h:1/a/b/c.php?x=1"},
+        {"#y", "http://h:1/a/b/c.php?q=1#y"},
+        {"", "http://h:1/a/b/c.php?q=1"},
+        {"//o.org/p", "http://o.org/p"},
+        {" https://x/y?a=b c\xC3\xA9 ", "https://x/y?a=b%20c%C3%A9"},
+    };
+    for (const auto& [reference, expected] : cases)
+        EXPECT_EQ(PageLinks::resolve(base, reference), expected) << reference;
+}
+
+TEST(PageLinks, FindsWhatAPageCanLoadWithoutRunningIt)
+{
+    const char* html = R"html(<html><head><base href="/game/">
+<meta http-equiv="Refresh" content="5; URL='next.php'"></head><body>
+<a href="cars.php?x=1">Cars</a> <a href="javascript:location.replace('/r.php')">r</a>
+<form action="find.php?old=1#top"><input name="q" value="two words"><input type="checkbox" name="c">
+<input type="checkbox" name="d" value="y" checked><select name="s"><option>a</option><option value="b" selected>B</option></select>
+<textarea name="t">x&amp;y</textarea><input type="submit" name="go" value="Go"></form>
+<form method="POST" action="/post.php"><input name="z" value="1"></form>
+<iframe src="../frame.php"></iframe>
+<button onclick="location.href = '/click.php?stopLoad=true'; return false">b</button>
+<script>
+  location = "/assigned.php";
+  location.href = '/built.php?u=' + user;
+  xhr.open("GET", "/not-a-page.php");
+  window.open(`/opened.php`);
+  if (location == "/compared.php") {}
+</script></body></html>)html";
+    std::vector<std::pair<std::string, std::string>> found;
+    for (const auto& link : PageLinks::find(html, "http://h/dir/page.php"))
+        found.emplace_back(link.source, link.url);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"meta refresh", "http://h/game/next.php"},
+        {"a", "http://h/game/cars.php?x=1"},
+        {"javascript: link", "http://h/r.php"},
+        {"form (get)", "http://h/game/find.php?q=two+words&d=y&s=b&t=x%26y#top"},
+        {"form (post)", "http://h/post.php"},
+        {"iframe", "http://h/frame.php"},
+        {"onclick", "http://h/click.php?stopLoad=true"},
+        {"script", "http://h/assigned.php"},
+        {"script", "http://h/opened.php"},
+    };
+    EXPECT_EQ(found, expected);
+}
+
+// The subcommands as a page developer runs them.
+
+scenario::Transcript client(const std::vector<std::string>& args)
+{
+    scenario::ScenarioOptions raw;
+    raw.rawCommandLine = true;
+    return scenario::runScenario("", args, raw);
+}
+
+TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
+{
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } cases[] = {
+        {{"explain", "http://h/cars.php?setTab3Badge=1"}, 0},
+        {{"explain", "http://h/cars.php?stopLoad=True", "--phase", "first-load"}, 1},
+        {{"explain"}, 2},
+        {{"explain", "a", "b"}, 2},
+        {{"explain", "--phase", "later", "http://h/"}, 2},
+        {{"explain", "--colour", "http://h/"}, 2},
+        {{"check-page", "/no/such/page.html"}, 2},
+        {{"check-page", "--server"}, 2},
+    };
+    for (const auto& c : cases) {
+        auto run = client(c.args);
+        EXPECT_EQ(run.exitCode, c.status) << c.args.back() << "\n" << run.stderrText;
+        EXPECT_EQ(run.stderrText.empty(), c.status != 2) << run.stderrText;
+    }
+    auto json = nlohmann::json::parse(client({"explain", "--json", "http://h/x.php?hideTabBar=1"}).stdoutText);
+    EXPECT_EQ(json["warnings"][0]["kind"], "boolean");
+}
+
+TEST(CheckPageCommand, DemoPagesAreCleanAndTheNearMissPageHasEachKindOnce)
+{
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    for (const char* page : {"home.php", "missions.php", "fight.php", "cars.php", "group.php", "bank.php", "hospital.php",
+                             "favor.php", "investment.php", "register.php", "commands.php", "slow.php"}) {
+        auto run = client({"check-page", server.baseURL() + "/" + page});
+        EXPECT_EQ(run.exitCode, 0) << page << "\n" << run.stdoutText;
+        EXPECT_NE(run.stdoutText.find("URLs, "), std::string::npos) << page;
+        EXPECT_NE(run.stdoutText.find(", 0 warnings\n"), std::string::npos) << page;
+    }
+    auto run = client({"check-page", "--json", server.baseURL() + "/near-miss.php"});
+    EXPECT_EQ(run.exitCode, 1);
+    auto json = nlohmann::json::parse(run.stdoutText);
+    std::multiset<std::string> found;
+    for (const auto& url : json["urls"])
+        for (const auto& warning : url["warnings"])
+            found.insert(warning["kind"].get<std::string>());
+    EXPECT_EQ(found, (std::multiset<std::string>{"case", "edit", "inside", "boolean", "decode", "two-equals", "after-hash",
+                                                 "index-php"}));
+}
+
+} // namespace
