@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace kit {
@@ -59,10 +60,19 @@ std::string printable(const std::string& bytes)
     return out;
 }
 
+// Keeps at most one byte beyond the cap, so the caller can tell a reply that was too long, then
+// ends the exchange. Nothing may throw through libcurl.
 size_t appendReply(char* data, size_t size, size_t count, void* reply)
 {
-    static_cast<std::string*>(reply)->append(data, size * count);
-    return size * count;
+    auto& text = *static_cast<std::string*>(reply);
+    size_t length = size * count;
+    size_t room = URLConnection::maxReplyBytes + 1 - std::min(text.size(), URLConnection::maxReplyBytes + 1);
+    try {
+        text.append(data, std::min(length, room));
+    } catch (...) {
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return length <= room ? length : CURL_WRITEFUNC_ERROR;
 }
 
 struct CurlDeleter {
@@ -115,7 +125,10 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
     curl_easy_setopt(handle, CURLOPT_TIMEOUT, defaultTimeoutSeconds);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendReply);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply);
-    if (curl_easy_perform(handle) != CURLE_OK)
+    CURLcode result = curl_easy_perform(handle);
+    if (result == CURLE_WRITE_ERROR && reply.size() > maxReplyBytes)
+        return reply;
+    if (result != CURLE_OK)
         return std::nullopt;
     return reply;
 }
