@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace street {
 
@@ -15,6 +17,12 @@ public:
     static void setHost(std::string host);
     // gameServerBaseURL: "http://" followed by the host, no trailing "/".
     static std::string baseURL();
+
+    // Further hosts ("host" or "host:port") whose pages may give commands (--trusted-host).
+    static void setTrustedHosts(std::vector<std::string> hosts);
+    // Whether a page at `url` may give commands: an http or https URL on the game server's host
+    // or a trusted one, and on its port (the URL's scheme's default port when none is named).
+    static bool isTrustedPageURL(std::string_view url);
 };
 
 }

@@ -1,12 +1,14 @@
 #include "app/WebViewDelegate.h"
 
 #include "app/ConfigSettings.h"
+#include "app/GameServer.h"
 #include "app/MainViewController.h"
 #include "app/RecruitABContainerController.h"
 #include "app/SoundEffect.h"
 #include "app/Util.h"
 #include "kit/Application.h"
 #include "kit/Bundle.h"
+#include "kit/Events.h"
 #include "kit/Image.h"
 #include "kit/Screen.h"
 #include "kit/URL.h"
@@ -122,8 +124,18 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (contains(u, "index.php"))
         return true;
 
+    // Only the game's own pages drive the client; any other page still loads like a page.
+    struct CommandSource {
+        std::optional<std::string>& foreignHost;
+        ~CommandSource() { foreignHost.reset(); }
+    } source{foreignHost_};
+    if (!GameServer::isTrustedPageURL(u)) {
+        auto origin = kit::URL::webOrigin(u);
+        foreignHost_ = origin ? origin->host : std::string();
+    }
+
     auto& application = kit::Application::sharedApplication();
-    if (contains(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
+    if (command(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
         auto v = value("requestPushNotification", u);
         int mask = v ? intValue(*v) : 7;
         if (s.started)
@@ -131,13 +143,13 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
         else
             s.pushNotificationDeferred = mask;
     }
-    if (contains(u, "setSoundEnabled"))
+    if (command(u, "setSoundEnabled"))
         if (auto v = value("setSoundEnabled", u))
             ConfigSettings::setSoundEnabled(*v == "enabled");
-    if (contains(u, "setIntroAnimationEnabled"))
+    if (command(u, "setIntroAnimationEnabled"))
         if (auto v = value("setIntroAnimationEnabled", u))
             ConfigSettings::setIntroAnimationEnabled(*v == "enabled");
-    if (contains(u, "changeApplicationBadge")) {
+    if (command(u, "changeApplicationBadge")) {
         auto v = value("changeApplicationBadge", u);
         if (v && application.respondsToSetApplicationIconBadgeNumber())
             application.setApplicationIconBadgeNumber(intValue(*v));
@@ -145,38 +157,40 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
 
     processAlertParameters(u);
 
-    if (contains(u, "goToAppId")) {
+    if (command(u, "goToAppId")) {
         auto v = value("goToAppId", u);
         if (!isEmpty(v))
             openOutsideURL(std::string(storeBaseAddress) + "/WebObjects/MZStore.woa/wa/viewSoftware" + "?id=" + *v + "&mt=8");
     }
-    if (contains(u, "goToURL")) {
+    if (command(u, "goToURL")) {
         auto v = value("goToURL", u);
         if (!isEmpty(v))
             openOutsideURL(v);
     }
-    if (contains(u, "goToEncodedURL")) {
+    if (command(u, "goToEncodedURL")) {
         auto v = value("goToEncodedURL", u);
         if (!isEmpty(v))
             openOutsideURL(v);
     }
-    if (contains(u, "changeBgInstant")) {
+    if (command(u, "changeBgInstant")) {
         auto v = value("changeBgInstant", u);
         if (!isEmpty(v))
             changeBg(v);
     }
 
     auto tabBarCommands = [&] {
-        if (contains(u, "hideTabBar=true"))
-            hideTabBar();
-        else if (contains(u, "showTabBar=true"))
+        if (contains(u, "hideTabBar=true")) {
+            if (mayRun("hideTabBar=true"))
+                hideTabBar();
+        } else if (command(u, "showTabBar=true")) {
             showTabBar();
+        }
     };
     tabBarCommands();
 
     for (int i = 0; i < 5; ++i) {
         std::string key = "setTab" + std::to_string(i) + "Badge";
-        if (!contains(u, key) || !parentTabBar_ || static_cast<size_t>(i) >= parentTabBar_->items().size())
+        if (!command(u, key) || !parentTabBar_ || static_cast<size_t>(i) >= parentTabBar_->items().size())
             continue;
         auto v = Util::extractParamVal(key, u);
         parentTabBar_->items()[static_cast<size_t>(i)]->setBadgeValue(isEmpty(v) ? std::nullopt : v);
@@ -197,7 +211,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (refuse)
         return false;
 
-    if (contains(u, "changeBgAfterLoad")) {
+    if (command(u, "changeBgAfterLoad")) {
         auto v = value("changeBgAfterLoad", u);
         if (!isEmpty(v))
             s.bgToLoad = v;
@@ -226,7 +240,8 @@ void WebViewDelegate::runPageTable(const std::string& url, bool& refuse)
         if (!matches)
             continue;
         if (row.recruit) {
-            presentRecruit();
+            if (mayRun("showABRecruit=true"))
+                presentRecruit();
             refuse = true;
             return;
         }
@@ -274,6 +289,19 @@ void WebViewDelegate::presentRecruit()
         parentMainViewController_->presentModalViewController(screen, true);
 }
 
+bool WebViewDelegate::command(std::string_view url, std::string_view key)
+{
+    return contains(url, key) && mayRun(key);
+}
+
+bool WebViewDelegate::mayRun(std::string_view key)
+{
+    if (!foreignHost_)
+        return true;
+    kit::emit("ignored-command", {{"command", key}, {"host", *foreignHost_}});
+    return false;
+}
+
 void WebViewDelegate::openOutsideURL(const std::optional<std::string>& text)
 {
     if (!text)
@@ -295,10 +323,11 @@ void WebViewDelegate::showAlert(std::optional<std::string> title, std::optional<
 void WebViewDelegate::processAlertParameters(const std::string& u)
 {
     auto& s = state_;
-    if (contains(u, "invokeVibrate=true"))
+    if (command(u, "invokeVibrate=true"))
         kit::AudioServices::playSystemSound(kit::kSystemSoundID_Vibrate);
 
-    if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")) {
+    if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")
+        && mayRun("invokeAlertOneBtn")) {
         auto title = value("invokeAlertOneBtnTitle", u);
         auto body = value("invokeAlertOneBtnBody", u);
         auto name = value("invokeAlertOneBtnName", u);
@@ -311,7 +340,7 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
     }
 
     if (contains(u, "invokeAlertTwoBtnTitle") && contains(u, "invokeAlertTwoBtnBody") && contains(u, "invokeAlertTwoBtn1Name")
-        && contains(u, "invokeAlertTwoBtn2Name")) {
+        && contains(u, "invokeAlertTwoBtn2Name") && mayRun("invokeAlertTwoBtn")) {
         auto title = value("invokeAlertTwoBtnTitle", u);
         auto body = value("invokeAlertTwoBtnBody", u);
         auto first = value("invokeAlertTwoBtn1Name", u);
@@ -325,7 +354,7 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
         showAlert(title, body, first, second);
     }
 
-    if (contains(u, "invokeTapSound=true")) {
+    if (command(u, "invokeTapSound=true")) {
         auto delay = value("invokeSoundDelay", u);
         double seconds = isEmpty(delay) ? 0.0 : doubleValue(*delay);
         if (isEmpty(delay) || std::isnan(seconds) || seconds <= 0) {
@@ -336,9 +365,9 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
         }
     }
 
-    if (contains(u, "invokeSoundAIF"))
+    if (command(u, "invokeSoundAIF"))
         playOrDeferNamedSound(value("invokeSoundAIF", u), "aif", s.soundFileAIFDeferred, s.soundFileCAFDeferred);
-    if (contains(u, "invokeSoundCAF"))
+    if (command(u, "invokeSoundCAF"))
         playOrDeferNamedSound(value("invokeSoundCAF", u), "caf", s.soundFileCAFDeferred, s.soundFileAIFDeferred);
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace street {
 
@@ -103,6 +104,10 @@ private:
     static const PageRow pageTable[];
 
     void runPageTable(const std::string& url, bool& refuse);
+    // Whether the key word is in the URL and its command may run (mayRun).
+    bool command(std::string_view url, std::string_view key);
+    // False, with an ignored-command event, while a foreign page's URL is decided.
+    bool mayRun(std::string_view key);
     void openOutsideURL(const std::optional<std::string>& text);
     void showAlert(std::optional<std::string> title, std::optional<std::string> message,
                    std::optional<std::string> cancel, std::optional<std::string> other);
@@ -119,6 +124,8 @@ private:
     std::shared_ptr<kit::WebView> parentWebView_;
     MainViewController* parentMainViewController_ = nullptr;
     PageState state_;
+    // The host of the URL being decided when it is not the game's own page.
+    std::optional<std::string> foreignHost_;
 };
 
 } // namespace street
