@@ -1,5 +1,6 @@
 #include "support/Scenario.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -86,16 +88,34 @@ int statusToExitCode(int status)
     return -1;
 }
 
+// VmHWM of a running process, in KiB (0 when it cannot be read).
+long peakResidentKB(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
 // Waits for the child; kills it after `timeoutSeconds`. Answers the exit code (-1 on time-out).
-int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut)
+// *peakKB gets the child's peak resident memory.
+int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nullptr)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     timedOut = false;
     for (;;) {
         int status = 0;
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
+        struct rusage usage {};
+        if (peakKB)
+            *peakKB = std::max(*peakKB, peakResidentKB(pid));
+        pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) {
+            // The kernel's own high-water mark also covers the last moments before exit.
+            if (peakKB)
+                *peakKB = std::max(*peakKB, usage.ru_maxrss);
             return statusToExitCode(status);
+        }
         if (done < 0 && errno != EINTR)
             return -1;
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -249,7 +269,7 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
                                 {"XDG_DATA_HOME", work.path() + "/xdg-data"}});
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
-    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut);
+    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");
     result.dataDir = dataDir;
@@ -272,9 +292,15 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
 }
 
 DemoServer::DemoServer(const std::vector<std::string>& extraArgs)
+    : DemoServer({STREET_DEMO_SERVER_BIN}, extraArgs)
+{
+}
+
+DemoServer::DemoServer(std::vector<std::string> command, const std::vector<std::string>& extraArgs)
     : dir_("street-demo")
 {
-    std::vector<std::string> argv{STREET_DEMO_SERVER_BIN, "--port", "0"};
+    std::vector<std::string> argv = std::move(command);
+    argv.insert(argv.end(), {"--port", "0"});
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     std::string logPath = dir_.path() + "/stdout.txt";
     pid_ = spawn(argv, environmentWith({}), "/dev/null", logPath, dir_.path() + "/stderr.txt");
