@@ -50,19 +50,21 @@ void GameServer::setTrustedHosts(std::vector<std::string> hosts)
     trustedHosts() = std::move(hosts);
 }
 
-bool GameServer::isTrustedPageURL(std::string_view url)
+std::optional<std::string> GameServer::foreignHost(std::string_view url)
 {
     // Only the scheme and authority decide: the rest is the page's own business, and a blank
     // in a query must not make the game's own page foreign.
     auto authority = url.find("://");
-    if (authority == std::string_view::npos)
-        return false;
-    auto page = kit::URL::webOrigin(url.substr(0, url.find_first_of("/?#", authority + 3)));
+    auto page = authority == std::string_view::npos
+        ? std::nullopt
+        : kit::URL::webOrigin(url.substr(0, url.find_first_of("/?#", authority + 3)));
     if (!page)
-        return false;
+        return std::string();
     const auto& hosts = trustedHosts();
-    return sameOrigin(*page, currentHost())
-        || std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) { return sameOrigin(*page, host); });
+    if (sameOrigin(*page, currentHost())
+        || std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) { return sameOrigin(*page, host); }))
+        return std::nullopt;
+    return page->host;
 }
 
 }

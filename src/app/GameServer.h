@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,9 +21,10 @@ public:
 
     // Further hosts ("host" or "host:port") whose pages may give commands (--trusted-host).
     static void setTrustedHosts(std::vector<std::string> hosts);
-    // Whether a page at `url` may give commands: an http or https URL on the game server's host
-    // or a trusted one, and on its port (the URL's scheme's default port when none is named).
-    static bool isTrustedPageURL(std::string_view url);
+    // None when a page at `url` may give commands: an http or https URL on the game server's
+    // host or a trusted one, and on its port (the scheme's default port when none is named).
+    // Otherwise the URL's host ("" when it names none).
+    static std::optional<std::string> foreignHost(std::string_view url);
 };
 
 }

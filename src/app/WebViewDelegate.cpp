@@ -129,10 +129,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
         std::optional<std::string>& foreignHost;
         ~CommandSource() { foreignHost.reset(); }
     } source{foreignHost_};
-    if (!GameServer::isTrustedPageURL(u)) {
-        auto origin = kit::URL::webOrigin(u);
-        foreignHost_ = origin ? origin->host : std::string();
-    }
+    foreignHost_ = GameServer::foreignHost(u);
 
     auto& application = kit::Application::sharedApplication();
     if (command(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {

@@ -1,6 +1,5 @@
 #include "support/Scenario.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -88,18 +87,8 @@ int statusToExitCode(int status)
     return -1;
 }
 
-// VmHWM of a running process, in KiB (0 when it cannot be read).
-long peakResidentKB(pid_t pid)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
-}
-
 // Waits for the child; kills it after `timeoutSeconds`. Answers the exit code (-1 on time-out).
-// *peakKB gets the child's peak resident memory.
+// *peakKB gets the child's peak resident memory (its VmHWM, as the kernel reports it at exit).
 int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nullptr)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
@@ -107,13 +96,10 @@ int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nul
     for (;;) {
         int status = 0;
         struct rusage usage {};
-        if (peakKB)
-            *peakKB = std::max(*peakKB, peakResidentKB(pid));
         pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) {
-            // The kernel's own high-water mark also covers the last moments before exit.
             if (peakKB)
-                *peakKB = std::max(*peakKB, usage.ru_maxrss);
+                *peakKB = usage.ru_maxrss;
             return statusToExitCode(status);
         }
         if (done < 0 && errno != EINTR)
