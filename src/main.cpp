@@ -29,6 +29,7 @@ int main(int argc, char** argv)
         street::registerRecruitClasses();
     };
     hooks.setServer = [](const std::string& host) { street::GameServer::setHost(host); };
+    hooks.setTrustedHosts = [](const std::vector<std::string>& hosts) { street::GameServer::setTrustedHosts(hosts); };
     hooks.snapshot = [] {
         auto state = street::ScreenState::snapshot();
         state["recruit"] = street::recruitStateJson();

@@ -29,10 +29,10 @@ TEST(RecruitFormData, LaysOutEachFieldThenTheClosingLine)
          "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\nAnn ,5,a@x,\r\n"
          "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"fromName\"\r\n\r\nMe Myself\r\n"
          "--0xKhTmLbOuNdArY--\r\n"},
-        {"values go out unquoted and unescaped, UTF-8 kept",
+        {"values go out unquoted and unescaped, UTF-8 kept, line breaks as blanks",
          {{"data", "\"Zoë\"\r\n--0xKhTmLbOuNdArY,"}},
          "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\n"
-         "\"Zo\xC3\xAB\"\r\n--0xKhTmLbOuNdArY,\r\n--0xKhTmLbOuNdArY--\r\n"},
+         "\"Zo\xC3\xAB\"  --0xKhTmLbOuNdArY,\r\n--0xKhTmLbOuNdArY--\r\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(RecruitABContainerController::generateFormData(c.fields), c.body) << c.what;

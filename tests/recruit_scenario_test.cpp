@@ -37,7 +37,7 @@ protected:
     {
         scenario::writeFile(dir_.path() + "/contacts.vcf", kContacts);
         Transcript t = scenario::runScenario("movie finished\nwait 3\n" + script,
-            {"--server", server, "--udid", kUdid, "--contacts", dir_.path() + "/contacts.vcf"});
+            {"--server", server, "--udid", kUdid, "--contacts", dir_.path() + "/contacts.vcf", "--trusted-host", "127.0.0.1"});
         EXPECT_EQ(t.exitCode, 0) << t.dump();
         EXPECT_TRUE(t.malformedLines.empty()) << t.dump();
         return t;

@@ -1,5 +1,8 @@
 #include "app/GameServer.h"
 
+#include "kit/URL.h"
+
+#include <algorithm>
 #include <utility>
 
 namespace street {
@@ -9,6 +12,21 @@ std::string& currentHost()
 {
     static std::string host = GameServer::defaultHost;
     return host;
+}
+
+std::vector<std::string>& trustedHosts()
+{
+    static std::vector<std::string> hosts;
+    return hosts;
+}
+
+bool sameOrigin(const kit::URL::Origin& page, const std::string& host)
+{
+    auto trusted = kit::URL::webOrigin("http://" + host + "/");
+    if (!trusted || trusted->host != page.host)
+        return false;
+    int port = trusted->portGiven ? trusted->port : (page.scheme == "https" ? 443 : 80);
+    return page.port == port;
 }
 }
 
@@ -25,6 +43,28 @@ void GameServer::setHost(std::string host)
 std::string GameServer::baseURL()
 {
     return "http://" + currentHost();
+}
+
+void GameServer::setTrustedHosts(std::vector<std::string> hosts)
+{
+    trustedHosts() = std::move(hosts);
+}
+
+std::optional<std::string> GameServer::foreignHost(std::string_view url)
+{
+    // Only the scheme and authority decide: the rest is the page's own business, and a blank
+    // in a query must not make the game's own page foreign.
+    auto authority = url.find("://");
+    auto page = authority == std::string_view::npos
+        ? std::nullopt
+        : kit::URL::webOrigin(url.substr(0, url.find_first_of("/?#", authority + 3)));
+    if (!page)
+        return std::string();
+    const auto& hosts = trustedHosts();
+    if (sameOrigin(*page, currentHost())
+        || std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) { return sameOrigin(*page, host); }))
+        return std::nullopt;
+    return page->host;
 }
 
 }

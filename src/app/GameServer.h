@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace street {
 
@@ -15,6 +18,13 @@ public:
     static void setHost(std::string host);
     // gameServerBaseURL: "http://" followed by the host, no trailing "/".
     static std::string baseURL();
+
+    // Further hosts ("host" or "host:port") whose pages may give commands (--trusted-host).
+    static void setTrustedHosts(std::vector<std::string> hosts);
+    // None when a page at `url` may give commands: an http or https URL on the game server's
+    // host or a trusted one, and on its port (the scheme's default port when none is named).
+    // Otherwise the URL's host ("" when it names none).
+    static std::optional<std::string> foreignHost(std::string_view url);
 };
 
 }

@@ -224,8 +224,12 @@ std::string RecruitABContainerController::generateFormData(const FormFields& fie
         body += "Content-Disposition: form-data; name=\"";
         body += name;
         body += "\"\r\n\r\n";
-        // Carried as they are: text outside ASCII goes out as its UTF-8 bytes.
+        // Carried as they are (text outside ASCII goes out as its UTF-8 bytes), except that a
+        // line break would let a value forge a boundary and a part of its own.
+        size_t start = body.size();
         body += value;
+        std::replace_if(body.begin() + static_cast<std::ptrdiff_t>(start), body.end(),
+                        [](char c) { return c == '\r' || c == '\n'; }, ' ');
         body += "\r\n";
     }
     body += "--";
@@ -261,7 +265,16 @@ void RecruitABContainerController::doInvite()
     auto keep = sharedAs<RecruitABContainerController>();
     auto reply = kit::URLConnection::sendSynchronousRequest(request);
     // No reply at all is a failed connection: the same answer as an unreadable one.
-    if (!reply || !isValidUTF8(*reply)) {
+    if (!reply) {
+        showAlert(failTitle, couldNotSendMessage);
+        return;
+    }
+    // Cut short at the cap: not a reply this client can read.
+    if (reply->size() > kit::URLConnection::maxReplyBytes) {
+        showAlert(failTitle, unknownErrorMessage);
+        return;
+    }
+    if (!isValidUTF8(*reply)) {
         showAlert(failTitle, couldNotSendMessage);
         return;
     }

@@ -1,12 +1,14 @@
 #include "app/WebViewDelegate.h"
 
 #include "app/ConfigSettings.h"
+#include "app/GameServer.h"
 #include "app/MainViewController.h"
 #include "app/RecruitABContainerController.h"
 #include "app/SoundEffect.h"
 #include "app/Util.h"
 #include "kit/Application.h"
 #include "kit/Bundle.h"
+#include "kit/Events.h"
 #include "kit/Image.h"
 #include "kit/Screen.h"
 #include "kit/URL.h"
@@ -171,8 +173,15 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (contains(u, "index.php"))
         return answer(true, "the URL holds \"index.php\": it loads with no command run");
 
+    // Only the game's own pages drive the client; any other page still loads like a page.
+    struct CommandSource {
+        std::optional<std::string>& foreignHost;
+        ~CommandSource() { foreignHost.reset(); }
+    } source{foreignHost_};
+    foreignHost_ = GameServer::foreignHost(u);
+
     auto& application = kit::Application::sharedApplication();
-    if (contains(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
+    if (command(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
         auto v = value("requestPushNotification", u);
         int mask = v ? intValue(*v) : 7;
         if (s.started)
@@ -185,7 +194,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
                                    + (mask == 0 ? " (then nothing is registered)" : "");
         });
     }
-    if (contains(u, "setSoundEnabled")) {
+    if (command(u, "setSoundEnabled")) {
         auto v = value("setSoundEnabled", u);
         if (v)
             ConfigSettings::setSoundEnabled(*v == "enabled");
@@ -193,7 +202,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
             return !v ? nothingFor(v) : *v == "enabled" ? "turns the sound setting on" : "turns the sound setting off";
         });
     }
-    if (contains(u, "setIntroAnimationEnabled")) {
+    if (command(u, "setIntroAnimationEnabled")) {
         auto v = value("setIntroAnimationEnabled", u);
         if (v)
             ConfigSettings::setIntroAnimationEnabled(*v == "enabled");
@@ -203,7 +212,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
                             + " from the next launch";
         });
     }
-    if (contains(u, "changeApplicationBadge")) {
+    if (command(u, "changeApplicationBadge")) {
         auto v = value("changeApplicationBadge", u);
         if (v && application.respondsToSetApplicationIconBadgeNumber())
             application.setApplicationIconBadgeNumber(intValue(*v));
@@ -214,7 +223,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
 
     processAlertParameters(u);
 
-    if (contains(u, "goToAppId")) {
+    if (command(u, "goToAppId")) {
         auto v = value("goToAppId", u);
         if (!isEmpty(v))
             openOutsideLinkCommand("goToAppId", v,
@@ -222,21 +231,21 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
         else
             report("goToAppId", &v, [&] { return nothingFor(v); });
     }
-    if (contains(u, "goToURL")) {
+    if (command(u, "goToURL")) {
         auto v = value("goToURL", u);
         if (!isEmpty(v))
             openOutsideLinkCommand("goToURL", v, *v);
         else
             report("goToURL", &v, [&] { return nothingFor(v); });
     }
-    if (contains(u, "goToEncodedURL")) {
+    if (command(u, "goToEncodedURL")) {
         auto v = value("goToEncodedURL", u);
         if (!isEmpty(v))
             openOutsideLinkCommand("goToEncodedURL", v, *v);
         else
             report("goToEncodedURL", &v, [&] { return nothingFor(v); });
     }
-    if (contains(u, "changeBgInstant")) {
+    if (command(u, "changeBgInstant")) {
         auto v = value("changeBgInstant", u);
         if (!isEmpty(v))
             changeBg(v);
@@ -245,9 +254,11 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
 
     auto tabBarCommands = [&](const char* pass) {
         if (contains(u, "hideTabBar=true")) {
-            hideTabBar();
-            report("hideTabBar=true", nullptr, [&] { return std::string("hides the tab bar") + pass; });
-        } else if (contains(u, "showTabBar=true")) {
+            if (mayRun("hideTabBar=true")) {
+                hideTabBar();
+                report("hideTabBar=true", nullptr, [&] { return std::string("hides the tab bar") + pass; });
+            }
+        } else if (command(u, "showTabBar=true")) {
             showTabBar();
             report("showTabBar=true", nullptr, [&] { return std::string("shows the tab bar") + pass; });
         }
@@ -256,7 +267,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
 
     for (int i = 0; i < 5; ++i) {
         std::string key = "setTab" + std::to_string(i) + "Badge";
-        if (!contains(u, key) || !parentTabBar_ || static_cast<size_t>(i) >= parentTabBar_->items().size())
+        if (!command(u, key) || !parentTabBar_ || static_cast<size_t>(i) >= parentTabBar_->items().size())
             continue;
         auto v = Util::extractParamVal(key, u);
         parentTabBar_->items()[static_cast<size_t>(i)]->setBadgeValue(isEmpty(v) ? std::nullopt : v);
@@ -283,7 +294,7 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (refuse)
         return answer(false, "\"showABRecruit=true\" opens the Recruit screen instead of loading");
 
-    if (contains(u, "changeBgAfterLoad")) {
+    if (command(u, "changeBgAfterLoad")) {
         auto v = value("changeBgAfterLoad", u);
         if (!isEmpty(v))
             s.bgToLoad = v;
@@ -318,7 +329,8 @@ void WebViewDelegate::runPageTable(const std::string& url, bool& refuse)
         if (observer_)
             observer_->pageRow(static_cast<int>(&row - pageTable) + 1, matched, describe(row));
         if (row.recruit) {
-            presentRecruit();
+            if (mayRun("showABRecruit=true"))
+                presentRecruit();
             refuse = true;
             return;
         }
@@ -400,6 +412,22 @@ void WebViewDelegate::presentRecruit()
         parentMainViewController_->presentModalViewController(screen, true);
 }
 
+bool WebViewDelegate::command(std::string_view url, std::string_view key)
+{
+    return contains(url, key) && mayRun(key);
+}
+
+bool WebViewDelegate::mayRun(std::string_view key)
+{
+    if (!foreignHost_)
+        return true;
+    kit::emit("ignored-command", {{"command", key}, {"host", *foreignHost_}});
+    report(key, nullptr, [&] {
+        return "does nothing: the page's host \"" + *foreignHost_ + "\" is not the game server's (see --trusted-host)";
+    });
+    return false;
+}
+
 WebViewDelegate::OutsideLink WebViewDelegate::openOutsideURL(const std::optional<std::string>& text)
 {
     if (!text)
@@ -441,12 +469,13 @@ std::shared_ptr<kit::AlertView> WebViewDelegate::showAlert(std::optional<std::st
 void WebViewDelegate::processAlertParameters(const std::string& u)
 {
     auto& s = state_;
-    if (contains(u, "invokeVibrate=true")) {
+    if (command(u, "invokeVibrate=true")) {
         kit::AudioServices::playSystemSound(kit::kSystemSoundID_Vibrate);
         report("invokeVibrate=true", nullptr, [] { return "vibrates"; });
     }
 
-    if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")) {
+    if (contains(u, "invokeAlertOneBtnTitle") && contains(u, "invokeAlertOneBtnBody") && contains(u, "invokeAlertOneBtnName")
+        && mayRun("invokeAlertOneBtn")) {
         auto title = value("invokeAlertOneBtnTitle", u);
         auto body = value("invokeAlertOneBtnBody", u);
         auto name = value("invokeAlertOneBtnName", u);
@@ -470,7 +499,7 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
     }
 
     if (contains(u, "invokeAlertTwoBtnTitle") && contains(u, "invokeAlertTwoBtnBody") && contains(u, "invokeAlertTwoBtn1Name")
-        && contains(u, "invokeAlertTwoBtn2Name")) {
+        && contains(u, "invokeAlertTwoBtn2Name") && mayRun("invokeAlertTwoBtn")) {
         auto title = value("invokeAlertTwoBtnTitle", u);
         auto body = value("invokeAlertTwoBtnBody", u);
         auto first = value("invokeAlertTwoBtn1Name", u);
@@ -501,7 +530,7 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
         }
     }
 
-    if (contains(u, "invokeTapSound=true")) {
+    if (command(u, "invokeTapSound=true")) {
         auto delay = value("invokeSoundDelay", u);
         double seconds = isEmpty(delay) ? 0.0 : doubleValue(*delay);
         bool now = isEmpty(delay) || std::isnan(seconds) || seconds <= 0;
@@ -519,12 +548,12 @@ void WebViewDelegate::processAlertParameters(const std::string& u)
             });
     }
 
-    if (contains(u, "invokeSoundAIF")) {
+    if (command(u, "invokeSoundAIF")) {
         auto name = value("invokeSoundAIF", u);
         playOrDeferNamedSound(name, "aif", s.soundFileAIFDeferred, s.soundFileCAFDeferred);
         report("invokeSoundAIF", &name, [&] { return namedSoundEffect(name, "aif"); });
     }
-    if (contains(u, "invokeSoundCAF")) {
+    if (command(u, "invokeSoundCAF")) {
         auto name = value("invokeSoundCAF", u);
         playOrDeferNamedSound(name, "caf", s.soundFileCAFDeferred, s.soundFileAIFDeferred);
         report("invokeSoundCAF", &name, [&] { return namedSoundEffect(name, "caf"); });

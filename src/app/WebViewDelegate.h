@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace street {
 
@@ -112,6 +113,10 @@ private:
     enum class OutsideLink { Opened, NotAURL, Refused };
 
     void runPageTable(const std::string& url, bool& refuse);
+    // Whether the key word is in the URL and its command may run (mayRun).
+    bool command(std::string_view url, std::string_view key);
+    // False, with an ignored-command event, while a foreign page's URL is decided.
+    bool mayRun(std::string_view key);
     std::string describe(const PageRow& row) const;
     std::string namedSoundEffect(const std::optional<std::string>& name, const char* type) const;
     OutsideLink openOutsideURL(const std::optional<std::string>& text);
@@ -136,6 +141,8 @@ private:
     MainViewController* parentMainViewController_ = nullptr;
     DecisionObserver* observer_ = nullptr;
     PageState state_;
+    // The host of the URL being decided when it is not the game's own page.
+    std::optional<std::string> foreignHost_;
 };
 
 } // namespace street

@@ -1,6 +1,8 @@
 #include "kit/AddressBook.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -23,35 +25,44 @@ std::string& chosenPath()
 
 enum class ReadResult { Ok, Missing, Failed };
 
-// The whole file in one buffer; errno tells why when it fails.
-ReadResult readFile(const std::string& path, std::string& out, int& error)
+// The whole file in one buffer. On failure `problem` says why.
+ReadResult readFile(const std::string& path, std::string& out, std::string& problem)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never block on what sits at the path: a FIFO or a device is no address book.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = errno;
+        int error = errno;
+        problem = std::strerror(error);
         return (error == ENOENT || error == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    auto fail = [&](std::string why) {
         ::close(fd);
-        error = EISDIR;
+        out.clear();
+        problem = std::move(why);
         return ReadResult::Failed;
-    }
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail("not a regular file");
+    const std::string tooLarge = "larger than " + std::to_string(AddressBook::maxFileSize >> 20) + " MiB";
+    if (static_cast<std::uintmax_t>(st.st_size) > AddressBook::maxFileSize)
+        return fail(tooLarge);
     // Read straight into the buffer; the size is a hint, the file may grow or shrink meanwhile.
     size_t used = 0;
     out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 1 << 16);
     for (;;) {
-        if (used == out.size())
-            out.resize(out.size() * 2);
+        if (used == out.size()) {
+            if (used > AddressBook::maxFileSize)
+                return fail(tooLarge);
+            out.resize(std::min(out.size() * 2, AddressBook::maxFileSize + 1));
+        }
         ssize_t n = ::read(fd, out.data() + used, out.size() - used);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            error = errno;
-            ::close(fd);
-            out.clear();
-            return ReadResult::Failed;
-        }
+        if (n < 0)
+            return fail(std::strerror(errno));
         if (n == 0)
             break;
         used += static_cast<size_t>(n);
@@ -90,12 +101,13 @@ std::shared_ptr<AddressBook> AddressBook::create()
     std::shared_ptr<AddressBook> book(new AddressBook());
     const std::string file = path();
     std::string text;
-    int error = 0;
-    switch (readFile(file, text, error)) {
+    std::string problem;
+    switch (readFile(file, text, problem)) {
     case ReadResult::Missing:
         return book;
     case ReadResult::Failed:
-        std::cerr << "street-client: cannot read the address book " << file << ": " << std::strerror(error) << '\n';
+        std::cerr << "street-client: cannot read the address book " << file << ": " << problem
+                  << "; no contacts are listed\n";
         return book;
     case ReadResult::Ok:
         break;

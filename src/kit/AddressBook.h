@@ -37,8 +37,12 @@ public:
     static void setPath(std::string path);
     static std::string path();
 
-    // Reads path() now. A missing file is an empty book without a word; an unreadable file or
-    // one that is not a vCard is an empty book and one line on stderr naming the file.
+    // Only a regular file up to this size is read.
+    static constexpr size_t maxFileSize = size_t{256} << 20;
+
+    // Reads path() now. A missing file is an empty book without a word; an unreadable file, one
+    // that is not a regular file or is larger than maxFileSize, or one that is not a vCard is an
+    // empty book and one line on stderr naming the file.
     static std::shared_ptr<AddressBook> create();
 
     // In the file's order.

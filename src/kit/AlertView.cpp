@@ -12,11 +12,29 @@ static std::vector<std::shared_ptr<AlertView>>& onScreen()
     return *alerts;
 }
 
+std::optional<std::string> AlertView::shortened(std::optional<std::string> text)
+{
+    if (!text)
+        return text;
+    // Count characters by their first bytes, so the cut never splits one.
+    size_t characters = 0;
+    for (size_t i = 0; i < text->size(); ++i) {
+        if ((static_cast<unsigned char>((*text)[i]) & 0xC0) == 0x80)
+            continue;
+        if (++characters > maxTextCharacters) {
+            text->resize(i);
+            *text += "\u2026";
+            break;
+        }
+    }
+    return text;
+}
+
 AlertView::AlertView(std::optional<std::string> title, std::optional<std::string> message,
                      const std::shared_ptr<Object>& delegate, std::optional<std::string> cancelButtonTitle,
                      std::vector<std::optional<std::string>> otherButtonTitles)
-    : title_(std::move(title))
-    , message_(std::move(message))
+    : title_(shortened(std::move(title)))
+    , message_(shortened(std::move(message)))
     , delegate_(delegate)
 {
     if (cancelButtonTitle) {

@@ -26,6 +26,11 @@ public:
         std::string placeholder;
     };
 
+    // A longer title or message (pages and servers choose them) is cut to this many characters
+    // and ends with an ellipsis.
+    static constexpr size_t maxTextCharacters = 4000;
+    static std::optional<std::string> shortened(std::optional<std::string> text);
+
     AlertView(std::optional<std::string> title, std::optional<std::string> message,
               const std::shared_ptr<Object>& delegate, std::optional<std::string> cancelButtonTitle,
               std::vector<std::optional<std::string>> otherButtonTitles);

@@ -2,9 +2,8 @@
 
 #include "kit/Events.h"
 #include "kit/InterfaceLoader.h"
+#include "kit/URL.h"
 
-#include <algorithm>
-#include <cctype>
 
 namespace kit {
 
@@ -57,17 +56,7 @@ void Application::setApplicationIconBadgeNumber(int number)
 
 bool Application::isOpenableURL(const std::string& url)
 {
-    auto colon = url.find(':');
-    if (colon == std::string::npos)
-        return false;
-    std::string scheme = url.substr(0, colon);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (scheme != "http" && scheme != "https")
-        return false;
-    // A link needs a host, and control characters or blanks never belong in one we hand on.
-    if (url.compare(colon, 3, "://") != 0 || url.size() <= colon + 3)
-        return false;
-    return std::none_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; });
+    return URL::webOrigin(url).has_value();
 }
 
 bool Application::openURL(const std::string& url)

@@ -45,8 +45,9 @@ public:
     void setApplicationIconBadgeNumber(int number);
     int applicationIconBadgeNumber() const { return iconBadgeNumber_; }
 
-    // Opens an outside link. Only http and https links leave the application; every other
-    // scheme (file:, javascript:, data:, custom ones) is refused, silently, and answers false.
+    // Opens an outside link. Only http and https links with a host and no user information
+    // leave the application (URL::webOrigin); everything else (file:, javascript:, custom
+    // schemes, "http:///x", "http://bank@evil/") is refused, silently, and answers false.
     bool openURL(const std::string& url);
     static bool isOpenableURL(const std::string& url);
 

@@ -1,6 +1,10 @@
 #include "kit/URL.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <cctype>
+#include <memory>
 
 namespace kit::URL {
 
@@ -77,6 +81,58 @@ std::string scheme(std::string_view url)
         s += static_cast<char>(std::tolower(c));
     }
     return s;
+}
+
+static std::string lowerCase(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+}
+
+std::optional<Origin> webOrigin(std::string_view url)
+{
+    if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))
+        return std::nullopt;
+    struct Deleter {
+        void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+    };
+    std::unique_ptr<CURLU, Deleter> handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    auto part = [&](CURLUPart which, unsigned flags, CURLUcode& code) {
+        char* text = nullptr;
+        code = curl_url_get(handle.get(), which, &text, flags);
+        std::string value = text ? text : "";
+        curl_free(text);
+        return value;
+    };
+    CURLUcode code;
+    Origin origin;
+    origin.scheme = part(CURLUPART_SCHEME, 0, code);
+    if (code != CURLUE_OK || (origin.scheme != "http" && origin.scheme != "https"))
+        return std::nullopt;
+    part(CURLUPART_USER, 0, code);
+    if (code != CURLUE_NO_USER)
+        return std::nullopt;
+    part(CURLUPART_PASSWORD, 0, code);
+    if (code != CURLUE_NO_PASSWORD)
+        return std::nullopt;
+    origin.host = lowerCase(part(CURLUPART_HOST, 0, code));
+    if (code != CURLUE_OK || origin.host.empty())
+        return std::nullopt;
+    part(CURLUPART_PORT, 0, code);
+    origin.portGiven = code == CURLUE_OK;
+    origin.port = std::atoi(part(CURLUPART_PORT, CURLU_DEFAULT_PORT, code).c_str());
+    if (code != CURLUE_OK)
+        return std::nullopt;
+    // libcurl forgives "http:///host" and "http:/host"; a browser may read those otherwise, so
+    // the host must stand right after the "//".
+    std::string prefix = origin.scheme + "://" + origin.host;
+    std::string written = lowerCase(std::string(url.substr(0, std::min(url.size(), prefix.size() + 1))));
+    if (written.compare(0, prefix.size(), prefix) != 0
+        || (written.size() > prefix.size() && std::string_view(":/?#").find(written.back()) == std::string_view::npos))
+        return std::nullopt;
+    return origin;
 }
 
 } // namespace kit::URL

@@ -16,6 +16,17 @@ std::optional<std::string> URLWithString(std::string_view text);
 std::string URLWithSchemeHostPath(std::string_view scheme, std::string_view host, std::string_view path);
 // The scheme ("http"), lower-cased; empty when there is none.
 std::string scheme(std::string_view url);
+
+// Where an absolute http or https URL leads, as libcurl reads it.
+struct Origin {
+    std::string scheme;  // "http" or "https"
+    std::string host;    // lower-cased; an IPv6 address keeps its brackets
+    int port = 0;        // as written, else the scheme's default
+    bool portGiven = false;
+};
+// None unless the text is an http or https URL whose host follows the "//" directly: no
+// user information, no empty host, no blanks or control characters anywhere.
+std::optional<Origin> webOrigin(std::string_view url);
 } // namespace URL
 
 } // namespace kit

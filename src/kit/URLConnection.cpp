@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -61,10 +62,19 @@ std::string printable(const std::string& bytes)
     return out;
 }
 
+// Keeps at most one byte beyond the cap, so the caller can tell a reply that was too long, then
+// ends the exchange. Nothing may throw through libcurl.
 size_t appendReply(char* data, size_t size, size_t count, void* reply)
 {
-    static_cast<std::string*>(reply)->append(data, size * count);
-    return size * count;
+    auto& text = *static_cast<std::string*>(reply);
+    size_t length = size * count;
+    size_t room = URLConnection::maxReplyBytes + 1 - std::min(text.size(), URLConnection::maxReplyBytes + 1);
+    try {
+        text.append(data, std::min(length, room));
+    } catch (...) {
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return length <= room ? length : CURL_WRITEFUNC_ERROR;
 }
 
 struct CurlDeleter {
@@ -146,6 +156,8 @@ std::optional<Reply> exchange(const URLRequest& request)
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
     CURLcode result = curl_easy_perform(handle);
     CookieJar::shared().synchronize();
+    if (result == CURLE_WRITE_ERROR && reply.body.size() > URLConnection::maxReplyBytes)
+        return reply;
     if (result != CURLE_OK)
         return std::nullopt;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);

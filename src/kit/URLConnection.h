@@ -14,6 +14,9 @@ public:
     // Redirect hops followed before the exchange counts as failed, as for page loads.
     static constexpr int maxRedirects = 20;
     static constexpr std::chrono::milliseconds defaultIdleTimeout {60'000};
+    // A longer reply is not read to its end: what is given back is its first maxReplyBytes + 1
+    // bytes, so a caller sees that it was too long.
+    static constexpr size_t maxReplyBytes = size_t{1} << 20;
 
     // Sends the request's method, headers and body as given and waits for the reply. Gives the
     // reply body whatever the HTTP status; none when the exchange failed (no connection, no

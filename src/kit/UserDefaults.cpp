@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -94,6 +95,38 @@ bool writeAll(int fd, const std::string& text)
     return true;
 }
 
+// True when the JSON text opens more than `limit` arrays and objects inside one another; text
+// that is not JSON is left for the real parse to reject.
+bool nestingExceeds(const std::string& text, std::size_t limit)
+{
+    struct DepthCheck : nlohmann::json_sax<nlohmann::json> {
+        std::size_t depth = 0;
+        std::size_t limit = 0;
+        bool exceeded = false;
+        bool open()
+        {
+            exceeded = ++depth > limit;
+            return !exceeded;
+        }
+        bool null() override { return true; }
+        bool boolean(bool) override { return true; }
+        bool number_integer(number_integer_t) override { return true; }
+        bool number_unsigned(number_unsigned_t) override { return true; }
+        bool number_float(number_float_t, const string_t&) override { return true; }
+        bool string(string_t&) override { return true; }
+        bool binary(binary_t&) override { return true; }
+        bool start_object(std::size_t) override { return open(); }
+        bool key(string_t&) override { return true; }
+        bool end_object() override { return --depth, true; }
+        bool start_array(std::size_t) override { return open(); }
+        bool end_array() override { return --depth, true; }
+        bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+    } check;
+    check.limit = limit;
+    nlohmann::json::sax_parse(text, &check);
+    return check.exceeded;
+}
+
 std::string timestamp()
 {
     std::time_t now = std::time(nullptr);
@@ -165,15 +198,24 @@ std::string UserDefaults::dataDirectory()
 void UserDefaults::load()
 {
     std::string text;
-    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never block on what sits at the path: a FIFO or a device is no settings file.
+    int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     int readError = 0;
+    std::string problem;
     if (fd < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return;
         readError = errno;
     } else {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            readError = errno;
+        else if (!S_ISREG(st.st_mode))
+            problem = "is not a regular file";
+        else if (static_cast<std::uintmax_t>(st.st_size) > maxFileSize)
+            problem = "is larger than " + std::to_string(maxFileSize) + " bytes";
         char buf[16384];
-        for (;;) {
+        while (!readError && problem.empty()) {
             ssize_t n = ::read(fd, buf, sizeof buf);
             if (n < 0 && errno == EINTR)
                 continue;
@@ -184,20 +226,28 @@ void UserDefaults::load()
             if (n == 0)
                 break;
             text.append(buf, static_cast<std::size_t>(n));
+            // The file may have grown since fstat.
+            if (text.size() > maxFileSize)
+                problem = "is larger than " + std::to_string(maxFileSize) + " bytes";
         }
         ::close(fd);
     }
 
-    std::string problem;
     if (readError) {
         problem = "cannot be read (" + errorText(readError) + ")";
-    } else {
-        auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
-        if (parsed.is_object()) {
-            values_ = std::move(parsed);
-            return;
+    } else if (problem.empty()) {
+        // Every copy, comparison and write of a value recurses once per level, so a deeply
+        // nested file would overflow the stack or grow without bound when saved.
+        if (nestingExceeds(text, maxNestingDepth)) {
+            problem = "is nested deeper than " + std::to_string(maxNestingDepth) + " levels";
+        } else {
+            auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+            if (parsed.is_object()) {
+                values_ = std::move(parsed);
+                return;
+            }
+            problem = parsed.is_discarded() ? "is not valid JSON" : "does not hold a JSON object";
         }
-        problem = parsed.is_discarded() ? "is not valid JSON" : "does not hold a JSON object";
     }
 
     unreadableFileOnDisk_ = true;

@@ -13,6 +13,11 @@ namespace kit {
 // the user set is lost while the disk is unwritable.
 class UserDefaults {
 public:
+    // A file beyond these limits, or one that is not a regular file, is treated as corrupt:
+    // kept aside, reported once, and the store starts empty.
+    static constexpr std::size_t maxFileSize = 1 << 20;
+    static constexpr std::size_t maxNestingDepth = 8;
+
     // Created on first use from the file.
     static UserDefaults& standardUserDefaults();
     // Writes pending changes, then drops the shared object so the next access reads the file

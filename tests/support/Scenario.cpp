@@ -14,6 +14,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -87,15 +88,20 @@ int statusToExitCode(int status)
 }
 
 // Waits for the child; kills it after `timeoutSeconds`. Answers the exit code (-1 on time-out).
-int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut)
+// *peakKB gets the child's peak resident memory (its VmHWM, as the kernel reports it at exit).
+int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nullptr)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     timedOut = false;
     for (;;) {
         int status = 0;
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
+        struct rusage usage {};
+        pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
+        if (done == pid) {
+            if (peakKB)
+                *peakKB = usage.ru_maxrss;
             return statusToExitCode(status);
+        }
         if (done < 0 && errno != EINTR)
             return -1;
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -249,7 +255,7 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
                                 {"XDG_DATA_HOME", work.path() + "/xdg-data"}});
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
-    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut);
+    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");
     result.dataDir = dataDir;
@@ -272,9 +278,15 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
 }
 
 DemoServer::DemoServer(const std::vector<std::string>& extraArgs)
+    : DemoServer({STREET_DEMO_SERVER_BIN}, extraArgs)
+{
+}
+
+DemoServer::DemoServer(std::vector<std::string> command, const std::vector<std::string>& extraArgs)
     : dir_("street-demo")
 {
-    std::vector<std::string> argv{STREET_DEMO_SERVER_BIN, "--port", "0"};
+    std::vector<std::string> argv = std::move(command);
+    argv.insert(argv.end(), {"--port", "0"});
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
     std::string logPath = dir_.path() + "/stdout.txt";
     pid_ = spawn(argv, environmentWith({}), "/dev/null", logPath, dir_.path() + "/stderr.txt");

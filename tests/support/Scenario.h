@@ -57,6 +57,8 @@ struct Transcript {
     std::string stderrText;
     std::string stdoutText;
     std::string dataDir;  // the data directory the run used
+    // The client's peak resident memory (VmHWM) in KiB.
+    long peakMemoryKB = 0;
     // Transcript lines that are not JSON objects with "t" and "ev" (should stay empty).
     std::vector<std::string> malformedLines;
 
@@ -84,6 +86,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
 class DemoServer {
 public:
     explicit DemoServer(const std::vector<std::string>& extraArgs = {});
+    // Another server program that announces itself the same way ("listening on HOST:PORT").
+    DemoServer(std::vector<std::string> command, const std::vector<std::string>& extraArgs);
     ~DemoServer();
     DemoServer(const DemoServer&) = delete;
     DemoServer& operator=(const DemoServer&) = delete;

@@ -1,5 +1,7 @@
 #include "backend/headless/Runner.h"
 
+#include "kit/URL.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -18,6 +20,8 @@ constexpr const char* kUsage =
     "  --script FILE|-            play a scenario script (- reads standard input)\n"
     "  --transcript FILE|-        write what happens as JSON Lines (- is standard output)\n"
     "  --server HOST[:PORT]       the game server\n"
+    "  --trusted-host HOST[:PORT] a further host whose pages may give commands (repeatable;\n"
+    "                             without a port, the scheme's default port)\n"
     "  --engine scripted|http     how pages load: played by the script, or fetched over HTTP\n"
     "                             (default: scripted with the virtual clock, http with the real one)\n"
     "  --clock virtual|real       virtual time moves only with the script's waits\n"
@@ -62,6 +66,13 @@ std::optional<double> seconds(std::string_view value)
     return number;
 }
 
+// "host" or "host:port", as a URL's authority would hold it: nothing more.
+bool isHostAndPort(const std::string& value)
+{
+    return !value.empty() && value.find_first_of("/?#@") == std::string::npos
+        && kit::URL::webOrigin("http://" + value).has_value();
+}
+
 } // namespace
 
 ParseResult parseCommandLine(int argc, char** argv)
@@ -96,7 +107,7 @@ ParseResult parseCommandLine(int argc, char** argv)
         static const char* const valued[] = {"--script", "--transcript", "--server", "--engine", "--clock",
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",
-                                             "--movie-seconds"};
+                                             "--movie-seconds", "--trusted-host"};
         if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
             return failure("unknown option '" + flag + "'");
         if (!value) {
@@ -121,6 +132,10 @@ ParseResult parseCommandLine(int argc, char** argv)
         } else if (flag == "--server") {
             if (!needsText(options.server))
                 return failure("--server needs HOST or HOST:PORT");
+        } else if (flag == "--trusted-host") {
+            if (!isHostAndPort(v))
+                return failure("--trusted-host needs HOST or HOST:PORT, not '" + v + "'");
+            options.trustedHosts.push_back(v);
         } else if (flag == "--engine") {
             if (v == "scripted")
                 options.engine = Engine::Scripted;

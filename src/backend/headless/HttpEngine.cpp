@@ -58,6 +58,8 @@ kit::Error errorForTransfer(CURLcode result, long osErrno, const char* detail)
         return NetworkError::make(NetworkError::CannotFindHost);
     case CURLE_OPERATION_TIMEDOUT:
         return NetworkError::make(NetworkError::TimedOut);
+    case CURLE_WRITE_ERROR:  // only our write callback refuses bytes: the page is too large
+        return NetworkError::make(NetworkError::DataLengthExceedsMaximum);
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
@@ -236,8 +238,18 @@ int HttpEngine::timerCallback(CURLM*, long timeoutMs, void* self)
 
 size_t HttpEngine::writeCallback(char* data, size_t size, size_t count, void* self)
 {
-    static_cast<HttpEngine*>(self)->received_.append(data, size * count);
-    return size * count;
+    // Refusing the bytes ends the transfer with CURLE_WRITE_ERROR, reported as too large.
+    // Nothing may throw through libcurl.
+    auto& received = static_cast<HttpEngine*>(self)->received_;
+    size_t length = size * count;
+    if (length > maxBodyBytes - std::min(received.size(), maxBodyBytes))
+        return CURL_WRITEFUNC_ERROR;
+    try {
+        received.append(data, length);
+    } catch (...) {
+        return CURL_WRITEFUNC_ERROR;
+    }
+    return length;
 }
 
 void HttpEngine::socketAction(curl_socket_t fd, int flags)

@@ -31,6 +31,8 @@ public:
 
     static constexpr int maxRedirects = 20;
     static constexpr long timeoutMillis = 60'000;
+    // A page body (as decoded) beyond this fails the load as too large.
+    static constexpr size_t maxBodyBytes = size_t{32} << 20;
 
 private:
     static int socketCallback(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);

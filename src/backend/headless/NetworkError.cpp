@@ -17,6 +17,8 @@ std::string NetworkError::defaultDescription(int code)
         return "The network connection was lost.";
     case HTTPTooManyRedirects:
         return "too many HTTP redirects";
+    case DataLengthExceedsMaximum:
+        return "resource exceeds maximum size";
     case Cancelled:
         return "cancelled";
     default:

@@ -17,6 +17,7 @@ public:
     static constexpr int NetworkConnectionLost = -1005;
     static constexpr int HTTPTooManyRedirects = -1007;
     static constexpr int NotConnectedToInternet = -1009;
+    static constexpr int DataLengthExceedsMaximum = -1103;
 
     // The platform's description of a code ("The request timed out."); a generic text for
     // codes it has no words for.

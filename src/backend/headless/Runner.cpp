@@ -142,6 +142,8 @@ int run(const Options& options, const AppHooks& hooks)
     device.setSystemVersion(options.systemVersion.value_or(kit::DeviceIdentity::systemVersion()));
     if (options.server && hooks.setServer)
         hooks.setServer(*options.server);
+    if (hooks.setTrustedHosts)
+        hooks.setTrustedHosts(options.trustedHosts);
 
     auto& application = kit::Application::sharedApplication();
     application.setOffersPushRegistration(options.push);

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace backend::headless {
 
@@ -16,6 +17,7 @@ struct Options {
     std::optional<std::string> script;      // "-" = standard input
     std::optional<std::string> transcript;  // "-" = standard output
     std::optional<std::string> server;      // HOST[:PORT]
+    std::vector<std::string> trustedHosts;  // HOST[:PORT], each --trusted-host
     std::optional<Engine> engine;           // default: scripted with the virtual clock, http with the real one
     std::optional<ClockKind> clock;         // default: virtual with a script, real without
     std::optional<std::string> dataDir;
@@ -44,6 +46,7 @@ struct AppHooks {
     std::string defaultResourceDirectory;
     std::function<void()> registerClasses;             // application classes for interface files
     std::function<void(const std::string&)> setServer; // HOST[:PORT] from --server
+    std::function<void(const std::vector<std::string>&)> setTrustedHosts; // every --trusted-host
     std::function<nlohmann::json()> snapshot;          // the `state` object
 };
 

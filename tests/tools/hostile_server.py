@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""A misbehaving game server for the client's tests (loopback only). Pages by name: never
+(no answer), drip (a byte a second), cut (closes mid-body), endless (a body without end), bomb
+(gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
+as "localhost", with page commands); any other page is ordinary. The invite reply follows
+--invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first."""
+
+import argparse
+import http.server
+import itertools
+import socketserver
+import time
+import zlib
+
+FOREIGN = ("fight.php?invokeAlertOneBtnTitle=Win&invokeAlertOneBtnBody=Prize&invokeAlertOneBtnName=OK"
+           "&goToURL=http%3A%2F%2Fevil.example%2F&setTab1Badge=9&invokeVibrate=true"
+           "&setSoundEnabled=disabled&changeApplicationBadge=5")
+REPLIES = {"badutf8": b"Sent\xff%Thanks\xfe", "nul": b"Se\x00nt%Than\x00ks",
+           "long": ("T" * 6000 + "%" + "\u00e9" * 6000).encode(), "huge": None}
+
+
+def drip():
+    for _ in range(1000):
+        time.sleep(1)
+        yield b"x"
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def reply(self, status, length, chunks, headers=()):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        if length is None:
+            self.send_header("Connection", "close")
+        else:
+            self.send_header("Content-Length", str(length))
+        self.end_headers()
+        try:
+            for chunk in chunks:
+                self.wfile.write(chunk)
+                self.wfile.flush()
+        except OSError:
+            pass  # the client gave up, as it should
+        self.close_connection = True
+
+    def do_GET(self):
+        page = self.path.split("?")[0][1:-4]
+        if page == "never":
+            time.sleep(3600)
+        elif page == "drip":
+            self.reply(200, 1000, drip())
+        elif page == "cut":
+            self.reply(200, 100000, [b"x" * 1000])
+        elif page == "endless":
+            self.reply(200, None, itertools.repeat(b"x" * 65536))
+        elif page == "bomb":
+            packer, zeros = zlib.compressobj(9, zlib.DEFLATED, 31), bytes(1 << 20)
+            chunks = (packer.compress(zeros) + packer.flush(zlib.Z_SYNC_FLUSH) for _ in itertools.count())
+            self.reply(200, None, chunks, [("Content-Encoding", "gzip")])
+        elif page in ("loop", "foreign"):
+            target = "/loop.php" if page == "loop" else "http://localhost:%d/%s" % (self.server.server_address[1], FOREIGN)
+            self.reply(302, 0, [], [("Location", target)])
+        else:
+            self.reply(200, 4, [b"page"])
+
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        body = REPLIES.get(self.server.invite, b"Sent%Thanks")
+        if body is None:
+            self.reply(200, 200 << 20, itertools.repeat(b"a" * 65536, 3200))
+        else:
+            self.reply(200, len(body), [body])
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--invite", default="ok")
+    args = parser.parse_args()
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.invite = args.invite
+    print("listening on 127.0.0.1:%d" % server.server_address[1], flush=True)
+    server.serve_forever()
