@@ -209,6 +209,17 @@ void AppHarness::row(int section, int row)
 
 void AppHarness::state() { play(command(Kind::State)); }
 
+void AppHarness::answerAlerts(size_t keep)
+{
+    while (alertCount() > keep) {
+        auto alert = kit::AlertView::frontmost();
+        if (alert->buttonTitles().empty())
+            kit::AlertView::dismissAll();
+        else
+            press(0);
+    }
+}
+
 size_t AppHarness::alertCount() const { return kit::AlertView::visibleAlerts().size(); }
 bool AppHarness::modalShown() const { return kit::ViewController::frontmostModal() != nullptr; }
 

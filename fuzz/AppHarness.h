@@ -33,6 +33,11 @@ public:
     void row(int section, int row);
     void state();
 
+    // Presses the first button of the frontmost alert until at most `keep` are left. An alert
+    // without buttons (a page may ask for one) cannot be closed by anyone: it goes as if the
+    // player had restarted the client.
+    void answerAlerts(size_t keep);
+
     size_t alertCount() const;
     bool modalShown() const;
 

@@ -49,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         app.press(pick(2));
     }
     // A player answers alerts; never let them pile up beyond a few.
-    while (app.alertCount() > 4)
-        app.press(0);
+    app.answerAlerts(4);
     if (app.modalShown() && pick(4) == 0)
         app.toolbar("Back");
 

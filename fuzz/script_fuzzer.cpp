@@ -50,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         app.play(command);
     }
     // A player answers alerts; never let them pile up beyond a few.
-    while (app.alertCount() > 4)
-        app.press(0);
+    app.answerAlerts(4);
     return 0;
 }
