@@ -30,11 +30,11 @@ void NotificationCenter::postNotificationName(const std::string& name)
     for (auto& e : entries_)
         if (e.name == name)
             targets.emplace_back(e.observer, e.callback);
-    for (auto& [observer, callback] : targets) {
+    for (auto& target : targets) {
         bool stillThere = std::any_of(entries_.begin(), entries_.end(),
-                                      [&](const Entry& e) { return e.observer == observer && e.name == name; });
+                                      [&](const Entry& e) { return e.observer == target.first && e.name == name; });
         if (stillThere)
-            callback();
+            target.second();
     }
 }
 
