@@ -7,6 +7,7 @@
 #include "backend/headless/Script.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 

@@ -49,6 +49,7 @@ TEST(ExplainNearMisses, EachKindAndTheLookalikesThatAreFine)
         {"http://h/x.php?hideTabBar=1", {"boolean"}},
         {"http://h/x.php?changeBgAfterLoad=bg%2", {"decode"}},
         {"http://h/x.php?invokeSoundCAF=caf%C3%A9", {"decode"}},
+        {"http://h/x.php?invokeAlertOneBtnTitle=Race+now", {"plus"}},
         {"http://h/x.php?goToURL=a=b", {"two-equals"}},
         {"http://h/x.php?a=1#goToURL=http://e.org", {"after-hash"}},
         {"http://h/index.php?stopLoad=true", {"index-php"}},
@@ -239,6 +240,17 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
     EXPECT_EQ(json["warnings"][0]["kind"], "boolean");
 }
 
+TEST(CheckPageCommand, AFileIsReadAsIfTheServerServedIt)
+{
+    scenario::TempDir dir;
+    scenario::writeFile(dir.path() + "/page.html", "<a href=\"bank.php?setTab4Badge=1\">Bank</a>");
+    auto run = client({"check-page", dir.path() + "/page.html", "--server", "10.0.0.1:9", "--json"});
+    EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+    auto json = nlohmann::json::parse(run.stdoutText);
+    EXPECT_EQ(json["urls"][0]["url"], "http://10.0.0.1:9/bank.php?setTab4Badge=1");
+    EXPECT_EQ(json["summary"], (nlohmann::json{{"urls", 1}, {"commands", 1}, {"warnings", 0}}));
+}
+
 TEST(CheckPageCommand, DemoPagesAreCleanAndTheNearMissPageHasEachKindOnce)
 {
     scenario::DemoServer server;
@@ -257,8 +269,8 @@ TEST(CheckPageCommand, DemoPagesAreCleanAndTheNearMissPageHasEachKindOnce)
     for (const auto& url : json["urls"])
         for (const auto& warning : url["warnings"])
             found.insert(warning["kind"].get<std::string>());
-    EXPECT_EQ(found, (std::multiset<std::string>{"case", "edit", "inside", "boolean", "decode", "two-equals", "after-hash",
-                                                 "index-php"}));
+    EXPECT_EQ(found, (std::multiset<std::string>{"case", "edit", "inside", "boolean", "decode", "plus", "two-equals",
+                                                 "after-hash", "index-php"}));
 }
 
 } // namespace

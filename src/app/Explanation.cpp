@@ -174,8 +174,12 @@ private:
             return add("two-equals", word.name, shown(word.name) + " has a second \"=\" in its pair, so the client never reads "
                                                     "its value; write \"=\" in a value as %3D");
         if (!Util::extractParamVal(word.name, "?" + std::string(piece)))
-            add("decode", word.name, "the value of " + shown(word.name) + " does not decode (a \"%\" without two hex digits, "
-                                     "or a byte outside ASCII), so the client reads none");
+            return add("decode", word.name, "the value of " + shown(word.name) + " does not decode (a \"%\" without two hex "
+                                            "digits, or a byte outside ASCII), so the client reads none");
+        // What a form sends for a blank; the client decodes %XX only.
+        if (contains(value, "+"))
+            add("plus", word.name, "the value of " + shown(word.name) + " holds \"+\", which the client keeps as \"+\"; "
+                                   "a blank is %20");
     }
 
     void checkFragmentPair(std::string_view piece)

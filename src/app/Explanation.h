@@ -32,7 +32,7 @@ public:
     };
 
     struct Warning {
-        std::string kind;  // "case", "edit", "inside", "boolean", "decode", "two-equals", "after-hash", "index-php"
+        std::string kind;  // "case", "edit", "inside", "boolean", "decode", "plus", "two-equals", "after-hash", "index-php"
         std::string text;
     };
     struct Button {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <poll.h>
 
 namespace kit {
@@ -50,12 +51,21 @@ RunLoop::Micros RunLoop::toMicros(double seconds)
     return static_cast<Micros>(std::llround(std::min(seconds, maxSeconds) * 1e6));
 }
 
+// The time `delay` after `from`, held at the end of time rather than wrapping: scripted waits of
+// up to the longest interval each still add up past what int64 microseconds can hold.
+static RunLoop::Micros later(RunLoop::Micros from, RunLoop::Micros delay)
+{
+    delay = std::max<RunLoop::Micros>(delay, 0);
+    constexpr auto end = std::numeric_limits<RunLoop::Micros>::max();
+    return from > end - delay ? end : from + delay;
+}
+
 // Shared by every loop, so a task id from a replaced loop never names a task of the new one.
 static std::uint64_t nextSeq = 1;
 
 RunLoop::TaskId RunLoop::schedule(Micros delay, std::function<void()> task)
 {
-    Key key{now() + std::max<Micros>(delay, 0), nextSeq++};
+    Key key{later(now(), delay), nextSeq++};
     TaskId id = key.seq;
     tasks_.emplace(key, std::make_pair(id, std::move(task)));
     index_.emplace(id, key);
@@ -96,7 +106,7 @@ void RunLoop::advance(Micros duration)
         runFor(duration);
         return;
     }
-    Micros target = virtualNow_ + std::max<Micros>(duration, 0);
+    Micros target = later(virtualNow_, duration);
     while (runOneDue(target)) { }
     virtualNow_ = target;
 }
@@ -157,7 +167,7 @@ void RunLoop::runOnce(Micros maxWait)
 
 bool RunLoop::runUntil(const std::function<bool()>& done, Micros timeout)
 {
-    Micros deadline = now() + std::max<Micros>(timeout, 0);
+    Micros deadline = later(now(), timeout);
     if (clock_ == Clock::Virtual) {
         advance(0);
         while (!done()) {
@@ -181,7 +191,7 @@ void RunLoop::runFor(Micros duration)
         advance(duration);
         return;
     }
-    Micros deadline = now() + std::max<Micros>(duration, 0);
+    Micros deadline = later(now(), duration);
     do {
         runOnce(deadline - now());
     } while (now() < deadline);

@@ -48,6 +48,11 @@ std::string nearMissPage()
 <input type="hidden" name="stopLoad" value="true">
 <button>Vibrate, with a Boolean key word that is not "true"</button>
 </form>
+<form action="/commands.php">
+<input name="invokeAlertOneBtnTitle" value="Race now"><input type="hidden" name="invokeAlertOneBtnBody" value="Ready">
+<input type="hidden" name="invokeAlertOneBtnName" value="OK"><input type="hidden" name="stopLoad" value="true">
+<button>An alert whose title a form sends with "+" for the blank</button>
+</form>
 <script>
 function backToStart() { window.open('/index.php?invokeVibrate=true'); }
 </script>
