@@ -314,24 +314,3 @@ TEST_F(AddressBookFile, DefaultPathFollowsTheEnvironment)
     restore("HOME", home);
     restore("XDG_DATA_HOME", data);
 }
-
-TEST_F(AddressBookFile, SampleBookOfTheDemo)
-{
-    std::shared_ptr<AddressBook> book;
-    EXPECT_EQ(createFrom(STREET_TESTS_DIR "/../tools/sample-contacts.vcf", book), "");
-    const auto& people = book->allPeople();
-    ASSERT_EQ(people.size(), 32u);
-    auto find = [&](const std::optional<std::string>& first, const std::optional<std::string>& last) {
-        std::vector<ABPerson> found;
-        std::copy_if(people.begin(), people.end(), std::back_inserter(found), [&](const ABPerson& p) { return p.firstName == first && p.lastName == last; });
-        return found;
-    };
-    for (const auto& [first, last, count] : std::vector<std::tuple<std::optional<std::string>, std::optional<std::string>, size_t>>{
-             {"Jürgen", "Müller", 1}, {none, "Berg", 1}, {" ", "Berg", 1}, {"Carla", "Diaz", 2}, {"Luis", "Ortiz, Jr.", 1}, {none, none, 1},
-             {"Igor", "Ito", 1}, {"Kai", "Kato", 1}, {"Omar", "Patel", 1}})
-        ASSERT_EQ(find(first, last).size(), count) << first.value_or("-") << " " << last.value_or("-");
-    EXPECT_EQ(find("Jürgen", "Müller")[0].phones[1], (ABMultiValueEntry{kMobile, "555-0116"})); // 2.1, latin1, quoted-printable
-    EXPECT_EQ(find("Igor", "Ito")[0].phones[1].label, kMobile);
-    EXPECT_EQ(find("Kai", "Kato")[0].phones[0], (ABMultiValueEntry{kMobile, "+1-555-0124"}));
-    EXPECT_TRUE(find("Omar", "Patel")[0].phones.empty());
-}

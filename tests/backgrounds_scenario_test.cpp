@@ -1,5 +1,5 @@
-// Background swaps after the first page (the new picture laid underneath at full strength, the
-// layer in front faded out in 0.1 s) and the tab bar's show and hide with the web view's height.
+// Background swaps after the first page: the new picture laid underneath at full strength, the
+// layer in front faded out in 0.1 s.
 
 #include "support/Timeline.h"
 
@@ -10,7 +10,6 @@ namespace {
 using nlohmann::json;
 using timeline::command;
 using timeline::expectAt;
-using timeline::frame;
 using timeline::Intro;
 using timeline::kBase;
 using timeline::kFirstPageShownIntroOff;
@@ -44,29 +43,6 @@ TEST(BackgroundsScenario, FinishedLoadsAndPageCommandsCrossFadeToTheirPictures)
     expectSwap(t, 4.2, "imageViewBg", "bg_bank.jpg");
     expectSwap(t, 4.4, "secondImageViewBg", "bg_bank.jpg");
     expectSwap(t, 4.6, "imageViewBg", nullptr);
-}
-
-TEST(BackgroundsScenario, TabBarShowAndHideResizeTheWebViewOnlyWhenTheBarChanges)
-{
-    const std::vector<std::pair<std::string, bool>> steps = { // URL, hidden afterwards
-        {"x.php?hideTabBar=true&stopLoad=true", true}, // already hidden: the size it was made with
-        {"x.php?showTabBar=true&stopLoad=true", false}, {"x.php?showTabBar=true&stopLoad=true", false},
-        {"x.php?hideTabBar=true&stopLoad=true", true},  {"x.php?hideTabBar=true&stopLoad=true", true},
-        {"cars.php?showCarsBg=true", false},           {"register.php", true},
-        {"missions.php?showMissionsBg=true", false},
-    };
-    std::string script = kFirstPageShownIntroOff + "state\n";
-    for (const auto& [url, hidden] : steps)
-        script += "wait 0.1\nnavigate " + kBase + url + "\nstate\n";
-    const auto t = run(script, Intro::Off);
-    const json barAlpha = timeline::stateAt(t, 3.0)["tabBar"]["alpha"];
-    for (size_t i = 0; i < steps.size(); ++i) {
-        const bool hidden = steps[i].second;
-        SCOPED_TRACE(steps[i].first + " (step " + std::to_string(i) + ")");
-        // Showing and hiding never fade the bar.
-        expectAt(t, 3.0 + 0.1 * static_cast<double>(i + 1), {{"/tabBar/hidden", hidden}, {"/page/showTabBar", !hidden},
-                  {"/webView/frame", frame(0, 0, 320, i == 0 ? 480 : hidden ? 460 : 410)}, {"/tabBar/alpha", barAlpha}});
-    }
 }
 
 } // namespace

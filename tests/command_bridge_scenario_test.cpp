@@ -282,25 +282,34 @@ TEST(CommandBridgeScenario, PushRegistrationMasks)
 TEST(CommandBridgeScenario, BackgroundOverrideAndTabBarCommands)
 {
     const std::vector<std::tuple<std::string, const char*, bool, json>> steps{ // URL, background, bar hidden, selected
+        {"cmd.php?stopLoad=true&hideTabBar=true", "bg_default.jpg", true, 0}, // already hidden: the size it was made with
         {"fight.php?changeBgAfterLoad=bg_other.jpg", "bg_other.jpg", false, 2},
         {"fight.php?changeBgAfterLoad=", "bg_fight.jpg", false, 2},
         {"bank.php?changeBgAfterLoad=%zz", "bg_bank.jpg", false, nullptr},
         {"cmd.php?stopLoad=true&changeBgAfterLoad=bg_other.jpg", "bg_bank.jpg", false, nullptr},
+        {"cmd.php?stopLoad=true&showTabBar=true", "bg_bank.jpg", false, nullptr}, // already shown
         {"fight.php?hideTabBar=true&showTabBar=true", "bg_fight.jpg", true, 2}, // both words: hide wins
+        {"cmd.php?stopLoad=true&hideTabBar=true", "bg_fight.jpg", true, 2},
         {"cmd.php?stopLoad=true&showTabBar=true", "bg_fight.jpg", false, 2},
         {"cmd.php?stopLoad=true&showTabBar=true&hideTabBar=true", "bg_fight.jpg", true, 2},
         {"cars.php?hideTabBar=true", "bg_default.jpg", true, 3}, // an explicit word beats the page table
         {"register.php?showTabBar=true", "bg_default.jpg", false, 3},
+        {"register.php", "bg_default.jpg", true, 3},
+        {"missions.php?showMissionsBg=true", "bg_default.jpg", false, 1},
     };
-    std::string script = kHomeShown;
+    // The entry page has been shown, without the tab bar.
+    std::string script = timeline::kFirstPageShownIntroOff + "state\n";
     for (const auto& step : steps)
         script += navigate(std::get<0>(step)) + "state\n";
     auto t = run(script, Intro::Off);
-    ASSERT_EQ(t.states().size(), steps.size()) << t.dump();
+    ASSERT_EQ(t.states().size(), steps.size() + 1) << t.dump();
+    const json barAlpha = t.states()[0]["tabBar"]["alpha"];
     for (size_t i = 0; i < steps.size(); ++i) {
         const auto& [url, bg, hidden, selected] = steps[i];
-        expectState(t.states()[i], {{"/page/bgToLoad", bg}, {"/tabBar/hidden", hidden}, {"/page/showTabBar", !hidden},
-                                    {"/webView/frame", {0, 0, 320, hidden ? 460 : 410}}, {"/tabBar/selected", selected}}, url);
+        // Showing and hiding never fade the bar; the web view gives up the bar's height only.
+        expectState(t.states()[i + 1], {{"/page/bgToLoad", bg}, {"/tabBar/hidden", hidden}, {"/page/showTabBar", !hidden},
+                                        {"/webView/frame", {0, 0, 320, i == 0 ? 480 : hidden ? 460 : 410}}, {"/tabBar/selected", selected},
+                                        {"/tabBar/alpha", barAlpha}}, url);
     }
 }
 
