@@ -1,6 +1,5 @@
 #include "support/Scenario.h"
 
-#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -18,6 +17,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 extern char** environ;
 
@@ -25,13 +25,23 @@ namespace scenario {
 
 namespace {
 
+std::string tempRoot()
+{
+    const char* dir = std::getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
 // The current environment with some variables replaced.
 std::vector<std::string> environmentWith(const std::vector<std::pair<std::string, std::string>>& overrides)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string entry = *e;
-        if (std::none_of(overrides.begin(), overrides.end(), [&](const auto& o) { return entry.starts_with(o.first + "="); }))
+        bool replaced = false;
+        for (const auto& [name, value] : overrides)
+            if (entry.compare(0, name.size() + 1, name + "=") == 0)
+                replaced = true;
+        if (!replaced)
             env.push_back(std::move(entry));
     }
     for (const auto& [name, value] : overrides)
@@ -39,17 +49,19 @@ std::vector<std::string> environmentWith(const std::vector<std::pair<std::string
     return env;
 }
 
-// Starts `argv` with stdin, stdout and stderr connected to the given files; no shell.
-pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, const std::string& stdinPath, const std::string& stdoutPath,
-            const std::string& stderrPath)
+std::vector<char*> cStrings(std::vector<std::string>& texts)
 {
-    auto cStrings = [](std::vector<std::string>& texts) {
-        std::vector<char*> out;
-        for (auto& text : texts)
-            out.push_back(text.data());
-        out.push_back(nullptr);
-        return out;
-    };
+    std::vector<char*> out;
+    for (auto& text : texts)
+        out.push_back(text.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+// Starts `argv` with stdin, stdout and stderr connected to the given files; no shell.
+pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, const std::string& stdinPath,
+            const std::string& stdoutPath, const std::string& stderrPath)
+{
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, stdinPath.c_str(), O_RDONLY, 0);
@@ -65,16 +77,25 @@ pid_t spawn(std::vector<std::string> argv, std::vector<std::string> env, const s
     return pid;
 }
 
-// Waits for the child; kills it after `timeoutSeconds`. Answers the exit status, 128 + the signal
-// when a signal ended it, -1 on time-out.
+int statusToExitCode(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+// Waits for the child; kills it after `timeoutSeconds`. Answers the exit code (-1 on time-out).
 int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut)
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     timedOut = false;
-    for (int status = 0;; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+    for (;;) {
+        int status = 0;
         pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+            return statusToExitCode(status);
         if (done < 0 && errno != EINTR)
             return -1;
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -83,15 +104,23 @@ int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut)
             timedOut = true;
             return -1;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+bool hasFlag(const std::vector<std::string>& args, const std::string& flag)
+{
+    for (const auto& arg : args)
+        if (arg == flag)
+            return true;
+    return false;
 }
 
 } // namespace
 
 TempDir::TempDir(const std::string& prefix)
 {
-    const char* root = std::getenv("TMPDIR");
-    std::string pattern = std::string(root && *root ? root : "/tmp") + "/" + prefix + "-XXXXXX";
+    std::string pattern = tempRoot() + "/" + prefix + "-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
     path_ = pattern;
@@ -119,25 +148,35 @@ std::string readFile(const std::string& path)
     return out.str();
 }
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary | std::ios::trunc) << text; }
+void writeFile(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
 
 std::vector<nlohmann::json> Transcript::events(const std::string& ev) const
 {
     std::vector<nlohmann::json> out;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(out), [&](const nlohmann::json& line) { return line.value("ev", "") == ev; });
+    for (const auto& line : lines)
+        if (line.value("ev", "") == ev)
+            out.push_back(line);
     return out;
 }
 
 const nlohmann::json* Transcript::first(const std::string& ev) const
 {
-    auto it = std::find_if(lines.begin(), lines.end(), [&](const nlohmann::json& line) { return line.value("ev", "") == ev; });
-    return it == lines.end() ? nullptr : &*it;
+    for (const auto& line : lines)
+        if (line.value("ev", "") == ev)
+            return &line;
+    return nullptr;
 }
 
 const nlohmann::json* Transcript::last(const std::string& ev) const
 {
-    auto it = std::find_if(lines.rbegin(), lines.rend(), [&](const nlohmann::json& line) { return line.value("ev", "") == ev; });
-    return it == lines.rend() ? nullptr : &*it;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+        if (it->value("ev", "") == ev)
+            return &*it;
+    return nullptr;
 }
 
 size_t Transcript::count(const std::string& ev) const { return events(ev).size(); }
@@ -145,8 +184,8 @@ size_t Transcript::count(const std::string& ev) const { return events(ev).size()
 std::vector<nlohmann::json> Transcript::states() const
 {
     std::vector<nlohmann::json> out;
-    for (const auto& line : events("state"))
-        if (line.contains("state"))
+    for (const auto& line : lines)
+        if (line.value("ev", "") == "state" && line.contains("state"))
             out.push_back(line["state"]);
     return out;
 }
@@ -165,17 +204,24 @@ std::string Transcript::dump() const
     for (const auto& line : lines)
         out += line.dump() + "\n";
     out += "exit " + std::to_string(exitCode) + (timedOut ? " (timed out)" : "") + "\n";
-    return stderrText.empty() ? out : out + "stderr:\n" + stderrText;
+    if (!stderrText.empty())
+        out += "stderr:\n" + stderrText;
+    return out;
 }
 
 Transcript runScenario(const std::string& script, const std::vector<std::string>& args, const ScenarioOptions& options)
 {
     TempDir work("street-run");
     std::optional<TempDir> freshData;
-    if (!options.dataDir)
+    std::string dataDir;
+    if (options.dataDir) {
+        dataDir = *options.dataDir;
+    } else {
         freshData.emplace("street-data");
-    const std::string dataDir = options.dataDir ? *options.dataDir : freshData->path();
-    const std::string scriptPath = work.path() + "/script.txt", transcriptPath = work.path() + "/transcript.jsonl";
+        dataDir = freshData->path();
+    }
+    std::string scriptPath = work.path() + "/script.txt";
+    std::string transcriptPath = work.path() + "/transcript.jsonl";
     std::string stdinPath = "/dev/null";
     writeFile(scriptPath, script);
     if (options.stdinText) {
@@ -188,16 +234,21 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
     std::vector<std::string> argv{STREET_CLIENT_BIN};
     if (!options.rawCommandLine) {
         argv.push_back("--headless");
-        for (const auto& [flag, value] : std::vector<std::pair<std::string, std::string>>{
-                 {"--script", scriptPath}, {"--transcript", transcriptPath}, {"--resources", STREET_RESOURCES_DIR}, {"--data-dir", dataDir}})
-            if (std::find(args.begin(), args.end(), flag) == args.end())
-                argv.insert(argv.end(), {flag, value});
+        if (!hasFlag(args, "--script"))
+            argv.insert(argv.end(), {"--script", scriptPath});
+        if (!hasFlag(args, "--transcript"))
+            argv.insert(argv.end(), {"--transcript", transcriptPath});
+        if (!hasFlag(args, "--resources"))
+            argv.insert(argv.end(), {"--resources", STREET_RESOURCES_DIR});
+        if (!hasFlag(args, "--data-dir"))
+            argv.insert(argv.end(), {"--data-dir", dataDir});
     }
     argv.insert(argv.end(), args.begin(), args.end());
 
+    auto env = environmentWith({{"XDG_CONFIG_HOME", work.path() + "/xdg-config"},
+                                {"XDG_DATA_HOME", work.path() + "/xdg-data"}});
     Transcript result;
-    pid_t pid = spawn(argv, environmentWith({{"XDG_CONFIG_HOME", work.path() + "/xdg-config"}, {"XDG_DATA_HOME", work.path() + "/xdg-data"}}),
-                      stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
+    pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
     result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");
@@ -208,10 +259,12 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
         if (line.empty())
             continue;
         auto parsed = nlohmann::json::parse(line, nullptr, false);
-        if (parsed.is_object() && parsed.contains("t") && parsed["t"].is_number() && parsed.contains("ev") && parsed["ev"].is_string())
-            result.lines.push_back(std::move(parsed));
-        else
+        if (parsed.is_discarded() || !parsed.is_object() || !parsed.contains("t") || !parsed["t"].is_number()
+            || !parsed.contains("ev") || !parsed["ev"].is_string()) {
             result.malformedLines.push_back(line);
+            continue;
+        }
+        result.lines.push_back(std::move(parsed));
     }
     if (freshData && options.keepDataDir)
         freshData->release();
@@ -223,16 +276,17 @@ DemoServer::DemoServer(const std::vector<std::string>& extraArgs)
 {
     std::vector<std::string> argv{STREET_DEMO_SERVER_BIN, "--port", "0"};
     argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
-    const std::string logPath = dir_.path() + "/stdout.txt";
+    std::string logPath = dir_.path() + "/stdout.txt";
     pid_ = spawn(argv, environmentWith({}), "/dev/null", logPath, dir_.path() + "/stderr.txt");
-    // Its first line names the port: "listening on 127.0.0.1:PORT".
-    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20); std::chrono::steady_clock::now() < deadline;
-         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
         std::string text = readFile(logPath);
-        if (auto newline = text.find('\n'); newline != std::string::npos) {
+        auto newline = text.find('\n');
+        if (newline != std::string::npos) {
             std::string first = text.substr(0, newline);
-            if (first.starts_with("listening on ") && first.rfind(':') != std::string::npos)
-                port_ = std::atoi(first.c_str() + first.rfind(':') + 1);
+            auto colon = first.rfind(':');
+            if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
+                port_ = std::atoi(first.c_str() + colon + 1);
             break;
         }
         int status = 0;
@@ -240,6 +294,7 @@ DemoServer::DemoServer(const std::vector<std::string>& extraArgs)
             pid_ = -1;
             break;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -268,16 +323,18 @@ std::vector<std::string> DemoServer::requestLog() const
 int closedLoopbackPort()
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 1;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
     socklen_t length = sizeof address;
     int port = 1;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
         && ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
         port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
+    ::close(fd);
     return port;
 }
 
