@@ -1,5 +1,5 @@
-// The run loop's two clocks: ordering and deadlines on the virtual one, timers and fd watches
-// on the real one.
+// The run loop's virtual clock: ordering and deadlines. (The real clock, its timers and fd
+// watches, runs every HTTP test.)
 
 #include "kit/RunLoop.h"
 #include "kit/Timer.h"
@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -87,35 +85,6 @@ TEST_F(VirtualRunLoop, InvalidatingATimerFromAnotherCallbackDueAtTheSameTimeStop
     EXPECT_FALSE(second->isValid());
     first->invalidate(); // harmless after firing, and twice
     second->invalidate();
-}
-
-TEST(RealRunLoop, FiresATimerAnFdWatchAndWaitsAtLeastAsLongAsAsked)
-{
-    RunLoop::resetMain(RunLoop::Clock::Real);
-    auto& loop = RunLoop::main();
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    bool timerFired = false;
-    std::string received;
-    // The timer's write makes the watch ready on a later turn.
-    auto timer = kit::Timer::scheduledTimer(0.02, [&] { timerFired = ::write(fds[1], "hi", 2) == 2; });
-    auto watch = loop.addWatch(fds[0], POLLIN, [&](short revents) {
-        char buffer[8];
-        if (revents & POLLIN)
-            received.append(buffer, static_cast<size_t>(std::max<ssize_t>(0, ::read(fds[0], buffer, sizeof buffer))));
-    });
-    auto start = loop.now();
-    EXPECT_TRUE(loop.runUntil([&] { return received == "hi"; }, RunLoop::toMicros(10)));
-    EXPECT_TRUE(timerFired);
-    EXPECT_GE(loop.now() - start, 20'000);
-    loop.removeWatch(watch);
-    ::close(fds[0]);
-    ::close(fds[1]);
-
-    start = loop.now();
-    loop.runFor(RunLoop::toMicros(0.03));
-    EXPECT_GE(loop.now() - start, 30'000);
-    RunLoop::resetMain(RunLoop::Clock::Virtual);
 }
 
 } // namespace

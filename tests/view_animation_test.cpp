@@ -132,21 +132,4 @@ TEST_F(ViewAnimation, ABlockAnimatesEveryViewChangedInItAndNestedChangesBelongTo
     EXPECT_DOUBLE_EQ(b.alpha(), 0.0);
 }
 
-TEST_F(ViewAnimation, DidStopOfABlockStartedInsideAnotherDidStopRunsAfterItsOwnDuration)
-{
-    // The first-page fade chains two blocks this way: the fade-in starts from the fade-out's end.
-    View view;
-    view.setAlpha(1.0);
-    std::vector<double> stoppedAt;
-    animateAlpha(view, 0.0, 0.3, [&] {
-        stoppedAt.push_back(RunLoop::main().nowSeconds());
-        animateAlpha(view, 1.0, 0.3, [&] { stoppedAt.push_back(RunLoop::main().nowSeconds()); });
-    });
-    wait(0.45);
-    EXPECT_NEAR(view.alpha(), 0.5, 1e-9);
-    wait(0.15);
-    EXPECT_EQ(stoppedAt, (std::vector<double>{0.3, 0.6}));
-    EXPECT_DOUBLE_EQ(view.alpha(), 1.0);
-}
-
 } // namespace
