@@ -1,317 +1,175 @@
 // The page command bridge end to end: every load a page starts passes the client, which runs
 // the commands in its URL, picks the page's background and tab, and lets it through or not.
 
-#include "support/Scenario.h"
+#include "support/Timeline.h"
 
 #include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace {
 
 using nlohmann::json;
-using scenario::Transcript;
-
-const std::string kBase = "http://127.0.0.1:8642/";
-const std::string kHome = kBase + "home.php?showHomeBg=true";
-
-const std::vector<std::string> kDevice{"--udid", "TEST-UDID-2", "--model", "TestModel", "--system-version", "1.0"};
-
-std::vector<std::string> withDevice(std::vector<std::string> extra = {})
-{
-    std::vector<std::string> args = kDevice;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
-
-// A data directory with the intro switched off, so the first page is up 3 s after launch.
-class IntroOffDir {
-public:
-    IntroOffDir() { scenario::writeFile(dir_.path() + "/defaults.json", R"({"introAnimationEnabled": false})"); }
-    scenario::ScenarioOptions options() const
-    {
-        scenario::ScenarioOptions o;
-        o.dataDir = dir_.path();
-        return o;
-    }
-
-private:
-    scenario::TempDir dir_{"street-h6-bridge"};
-};
-
-Transcript run(const std::string& script, const std::vector<std::string>& args = withDevice(),
-               const scenario::ScenarioOptions& options = {})
-{
-    Transcript t = scenario::runScenario(script, args, options);
-    EXPECT_EQ(t.exitCode, 0) << t.dump();
-    EXPECT_TRUE(t.malformedLines.empty()) << t.dump();
-    return t;
-}
+using timeline::command;
+using timeline::expectState;
+using timeline::fieldOf;
+using timeline::Intro;
+using timeline::kBase;
+using timeline::run;
+using timeline::runWith;
 
 // The first page (home) has been shown and faded in, with the tab bar; the client has `started`.
-const std::string kHomeShown = "navigate " + kHome + "\nfinish\nwait 3\n";
+const std::string kHomeShown = "navigate " + kBase + "home.php?showHomeBg=true\nfinish\nwait 3\n";
 
-// A command-only request: refused after its commands have run.
-std::string command(const std::string& query) { return "navigate " + kBase + "cmd.php?stopLoad=true&" + query + "\n"; }
-
-std::vector<std::string> urlsOf(const std::vector<json>& lines, const char* field)
-{
-    std::vector<std::string> out;
-    for (const auto& line : lines)
-        out.push_back(line.value(field, ""));
-    return out;
-}
-
-json badges(std::vector<std::optional<std::string>> values)
-{
-    json out = json::array();
-    for (const auto& v : values)
-        out.push_back(v ? json(*v) : json(nullptr));
-    return out;
-}
-
-} // namespace
+std::string navigate(const std::string& page) { return "navigate " + kBase + page + "\n"; }
 
 TEST(CommandBridgeScenario, PageTableRowsChooseBackgroundTabBarAndSelection)
 {
-    enum class Bar { Hide, Show, None };
-    const int kNoChange = -2, kNone = -1;
+    enum Bar { Hide, Show, Keep };
+    const int kSame = -2, kNone = -1;
     struct Case {
         std::string page;
-        std::optional<std::string> bg; // nullopt: left as it was
+        json bg; // null: left as it was
         Bar bar;
-        int selected; // item, kNone (nothing selected) or kNoChange
-        bool allow = true;
-        bool recruit = false;
-        bool landing = false;
+        int selected; // item, kNone (nothing selected) or kSame
+        bool recruit = false, landing = false;
     };
     const std::vector<Case> cases{
-        {"register.php", "bg_default.jpg", Bar::Hide, kNoChange, true, false, true},
-        {"choose_name.php", "bg_default.jpg", Bar::Hide, kNoChange},
-        {"choose_class.php", "bg_default.jpg", Bar::Hide, kNoChange},
-        {"points.php", "bg_default.jpg", Bar::Hide, kNoChange},
-        {"missions.php", "bg_default.jpg", Bar::Show, 1},
-        {"fight.php", "bg_fight.jpg", Bar::Show, 2},
-        {"cars.php", "bg_default.jpg", Bar::Show, 3},
-        {"home.php", "bg_default.jpg", Bar::Show, 0},
-        {"bank.php?showABRecruit=true", std::nullopt, Bar::None, kNoChange, false, true},
-        {"investment.php", "bg_investment.jpg", Bar::Show, kNone},
-        {"equipment.php", "bg_default.jpg", Bar::Show, kNone},
-        {"bank.php", "bg_bank.jpg", Bar::Show, kNone},
-        {"hospital.php", "bg_hospital.jpg", Bar::Show, kNone},
-        {"favor.php", "bg_other.jpg", Bar::Show, kNone},
-        {"profile.php", "bg_default.jpg", Bar::Show, kNone},
-        {"help.php", "bg_other.jpg", Bar::Show, kNone},
-        {"updates.php", "bg_other.jpg", Bar::Show, kNone},
-        {"setting.php", "bg_other.jpg", Bar::Show, kNone},
-        {"settings.php", "bg_other.jpg", Bar::Show, kNone},
-        {"group.php", "bg_default.jpg", Bar::Show, 4},
-        {"groupMembers.php", "bg_default.jpg", Bar::Show, 4},
-        {"mob.php", "bg_default.jpg", Bar::Show, 4},
-        {"myMobMembers.php", "bg_default.jpg", Bar::Show, 4},
-        {"news.php", "bg_default.jpg", Bar::Show, kNone},
+        {"register.php", "bg_default.jpg", Hide, kSame, false, true}, {"choose_name.php", "bg_default.jpg", Hide, kSame},
+        {"choose_class.php", "bg_default.jpg", Hide, kSame}, {"points.php", "bg_default.jpg", Hide, kSame},
+        {"missions.php", "bg_default.jpg", Show, 1}, {"fight.php", "bg_fight.jpg", Show, 2}, {"cars.php", "bg_default.jpg", Show, 3},
+        {"home.php", "bg_default.jpg", Show, 0}, {"bank.php?showABRecruit=true", nullptr, Keep, kSame, true},
+        {"investment.php", "bg_investment.jpg", Show, kNone}, {"equipment.php", "bg_default.jpg", Show, kNone},
+        {"bank.php", "bg_bank.jpg", Show, kNone}, {"hospital.php", "bg_hospital.jpg", Show, kNone},
+        {"favor.php", "bg_other.jpg", Show, kNone}, {"profile.php", "bg_default.jpg", Show, kNone},
+        {"help.php", "bg_other.jpg", Show, kNone}, {"updates.php", "bg_other.jpg", Show, kNone},
+        {"setting.php", "bg_other.jpg", Show, kNone}, {"settings.php", "bg_other.jpg", Show, kNone},
+        {"group.php", "bg_default.jpg", Show, 4}, {"groupMembers.php", "bg_default.jpg", Show, 4}, {"mob.php", "bg_default.jpg", Show, 4},
+        {"myMobMembers.php", "bg_default.jpg", Show, 4}, {"news.php", "bg_default.jpg", Show, kNone},
         // Rows are tried in table order, whatever order the names stand in within the URL.
-        {"home.php?from=fight.php", "bg_fight.jpg", Bar::Show, 2},
-        {"group.php?back=register.php", "bg_default.jpg", Bar::Hide, kNoChange, true, false, true},
-        {"mob.php?from=bank.php", "bg_bank.jpg", Bar::Show, kNone},
-        {"profile.php?showABRecruit=true", std::nullopt, Bar::None, kNoChange, false, true},
-        {"home.php?showABRecruit=true", "bg_default.jpg", Bar::Show, 0},
+        {"home.php?from=fight.php", "bg_fight.jpg", Show, 2}, {"group.php?back=register.php", "bg_default.jpg", Hide, kSame, false, true},
+        {"mob.php?from=bank.php", "bg_bank.jpg", Show, kNone}, {"profile.php?showABRecruit=true", nullptr, Keep, kSame, true},
+        {"home.php?showABRecruit=true", "bg_default.jpg", Show, 0},
     };
-    IntroOffDir introOff;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page);
-        // Before the row: background "bg_marker.jpg", item 2 selected, and the tab bar in the
-        // state opposite to the one the row leaves it in.
-        bool barShownBefore = c.bar != Bar::Show;
-        std::string script = kHomeShown + "navigate " + kBase + "fight.php?changeBgAfterLoad=bg_marker.jpg"
-            + (barShownBefore ? "" : "&hideTabBar=true") + "\nfinish\nstate\nnavigate " + kBase + c.page + "\nstate\n";
-        Transcript t = run(script, withDevice(), introOff.options());
+        // Before the row: background "bg_marker.jpg", item 2 selected, and the tab bar in the state
+        // opposite to the one the row leaves it in.
+        const bool shownBefore = c.bar != Show;
+        auto t = run(kHomeShown + navigate("fight.php?changeBgAfterLoad=bg_marker.jpg" + std::string(shownBefore ? "" : "&hideTabBar=true")) +
+                         "finish\nstate\n" + navigate(c.page) + "state\n",
+                     Intro::Off);
         auto states = t.states();
         ASSERT_EQ(states.size(), 2u) << t.dump();
-        ASSERT_EQ(states[0]["page"]["bgToLoad"], "bg_marker.jpg") << t.dump();
-        ASSERT_EQ(states[0]["tabBar"]["selected"], 2);
-        ASSERT_EQ(states[0]["tabBar"]["hidden"].get<bool>(), !barShownBefore);
-
-        const json& after = states[1];
-        EXPECT_EQ(t.last("decide")->value("url", ""), kBase + c.page);
-        EXPECT_EQ(t.last("decide")->value("allow", !c.allow), c.allow);
-        EXPECT_EQ(after["page"]["bgToLoad"], c.bg.value_or("bg_marker.jpg"));
-        bool hidden = c.bar == Bar::None ? !barShownBefore : c.bar == Bar::Hide;
-        EXPECT_EQ(after["tabBar"]["hidden"].get<bool>(), hidden);
-        EXPECT_EQ(after["webView"]["frame"], json::array({0, 0, 320, hidden ? 460 : 410}));
-        if (c.bar != Bar::None) {
-            EXPECT_EQ(after["page"]["showTabBar"].get<bool>(), c.bar == Bar::Show);
-        }
-        json selected = c.selected == kNoChange ? json(2) : c.selected == kNone ? json(nullptr) : json(c.selected);
-        EXPECT_EQ(after["tabBar"]["selected"], selected);
-        EXPECT_EQ(after["page"]["lastPageLoadedWasLanding"].get<bool>(), c.landing);
-        auto presents = t.events("present");
-        if (c.recruit) {
-            ASSERT_EQ(presents.size(), 1u) << t.dump();
-            EXPECT_EQ(presents[0].value("screen", ""), "RecruitABContainer");
-            EXPECT_EQ(after["modal"], "RecruitABContainer");
-            // A refused load is not a load: the finished marker page is not loading again.
-            EXPECT_FALSE(after["page"]["loading"].get<bool>());
-        } else {
-            EXPECT_TRUE(presents.empty()) << t.dump();
-            EXPECT_TRUE(after["modal"].is_null());
-            EXPECT_TRUE(after["page"]["loading"].get<bool>());
-            EXPECT_TRUE(after["page"]["timerIndicator"].get<bool>());
-        }
+        expectState(states[0], {{"/page/bgToLoad", "bg_marker.jpg"}, {"/tabBar/selected", 2}, {"/tabBar/hidden", !shownBefore}});
+        EXPECT_EQ(*t.last("decide"), json({{"t", 3.0}, {"ev", "decide"}, {"url", kBase + c.page}, {"allow", !c.recruit}}));
+        const bool hidden = c.bar == Keep ? !shownBefore : c.bar == Hide;
+        json expected = {{"/page/bgToLoad", c.bg.is_null() ? json("bg_marker.jpg") : c.bg}, {"/tabBar/hidden", hidden},
+                         {"/webView/frame", {0, 0, 320, hidden ? 460 : 410}},
+                         {"/tabBar/selected", c.selected == kSame ? json(2) : c.selected == kNone ? json() : json(c.selected)},
+                         {"/page/lastPageLoadedWasLanding", c.landing}, {"/modal", c.recruit ? json("RecruitABContainer") : json()},
+                         // A refused load is not a load: the finished marker page is not loading again.
+                         {"/page/loading", !c.recruit}};
+        if (c.bar != Keep)
+            expected["/page/showTabBar"] = c.bar == Show;
+        if (!c.recruit)
+            expected["/page/timerIndicator"] = true;
+        expectState(states[1], expected);
+        EXPECT_EQ(fieldOf(t, "present", "screen"), c.recruit ? std::vector<json>{"RecruitABContainer"} : std::vector<json>{});
     }
 }
 
-TEST(CommandBridgeScenario, FirstLoadPhaseKeepsBackgroundAndOnlyMarksTheTabBarForHome)
+TEST(CommandBridgeScenario, FirstLoadPhaseKeepsTheBackgroundAndOnlyMarksTheTabBarForHome)
 {
-    IntroOffDir introOff;
-    Transcript t = run("navigate " + kHome + "\nstate\n"           // home: the flag only, no call
-                       "navigate " + kBase + "news.php\nstate\n"   // outside the table: shows the bar, keeps the picture
-                       "navigate " + kBase + "fight.php\nstate\n"
-                       "navigate " + kBase + "news.php\nstate\n"   // still keeps bg_fight.jpg
-                       "finish\nwait 3\n"
-                       "navigate " + kBase + "news.php\nstate\n",  // started: back to bg_default.jpg
-                       withDevice(), introOff.options());
+    auto t = run(navigate("home.php?showHomeBg=true") + "state\n" + // home: the flag only
+                     navigate("news.php") + "state\n" +             // outside the table: shows the bar, keeps the picture
+                     navigate("fight.php") + "state\n" + navigate("news.php") + "state\n" +
+                     "finish\nwait 3\n" + navigate("news.php") + "state\n", // started: back to bg_default.jpg
+                 Intro::Off);
+    const std::vector<json> expected{
+        {{"/page/bgToLoad", "bg_default.jpg"}, {"/tabBar/hidden", true}, {"/tabBar/selected", 0}, {"/page/timerIndicator", false}},
+        {{"/page/bgToLoad", "bg_default.jpg"}, {"/tabBar/hidden", false}, {"/tabBar/selected", nullptr}, {"/page/timerIndicator", false}},
+        {{"/page/bgToLoad", "bg_fight.jpg"}, {"/tabBar/hidden", false}, {"/tabBar/selected", 2}, {"/page/timerIndicator", false}},
+        {{"/page/bgToLoad", "bg_fight.jpg"}, {"/tabBar/hidden", false}, {"/tabBar/selected", nullptr}, {"/page/timerIndicator", false}},
+        {{"/page/bgToLoad", "bg_default.jpg"}, {"/tabBar/hidden", false}, {"/tabBar/selected", nullptr}, {"/page/timerIndicator", true}},
+    };
     auto s = t.states();
-    ASSERT_EQ(s.size(), 5u) << t.dump();
-    struct Expect {
-        const char* bg;
-        bool hidden;
-        bool flag;
-        json selected;
-        bool timer;
-    };
-    const std::vector<Expect> expected{
-        {"bg_default.jpg", true, true, 0, false},
-        {"bg_default.jpg", false, true, nullptr, false},
-        {"bg_fight.jpg", false, true, 2, false},
-        {"bg_fight.jpg", false, true, nullptr, false},
-        {"bg_default.jpg", false, true, nullptr, true},
-    };
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE("state " + std::to_string(i));
-        EXPECT_EQ(s[i]["page"]["bgToLoad"], expected[i].bg);
-        EXPECT_EQ(s[i]["tabBar"]["hidden"].get<bool>(), expected[i].hidden);
-        EXPECT_EQ(s[i]["page"]["showTabBar"].get<bool>(), expected[i].flag);
-        EXPECT_EQ(s[i]["tabBar"]["selected"], expected[i].selected);
-        EXPECT_EQ(s[i]["page"]["timerIndicator"].get<bool>(), expected[i].timer);
-        EXPECT_TRUE(s[i]["page"]["loading"].get<bool>());
+    ASSERT_EQ(s.size(), expected.size()) << t.dump();
+    for (size_t i = 0; i < s.size(); ++i) {
+        json e = expected[i];
+        e["/page/showTabBar"] = true;
+        e["/page/loading"] = true;
+        expectState(s[i], e, "state " + std::to_string(i));
     }
 }
 
-TEST(CommandBridgeScenario, KeyWordsAreCaseSensitiveSubstrings)
+TEST(CommandBridgeScenario, KeyWordsAreCaseSensitiveSubstringsAndTheIndexPageBypassesThem)
 {
-    struct Case {
-        std::string url;
-        bool allow;
-    };
-    const std::vector<Case> cases{
-        {kBase + "x.php?stopLoad=true", false},
-        {kBase + "x.php?stopLoad=truely", false},
-        {kBase + "x.php#stopLoad=true", false},
-        {kBase + "stopLoad=true/x.php", false},
-        {kBase + "x.php?stopLoad=false", true},
-        {kBase + "x.php?stopload=true", true},
-        {kBase + "x.php?StopLoad=true", true},
+    const std::vector<std::pair<std::string, bool>> cases{ // URL, allowed
+        {"x.php?stopLoad=true", false}, {"x.php?stopLoad=truely", false}, {"x.php#stopLoad=true", false},
+        {"stopLoad=true/x.php", false}, {"x.php?stopLoad=false", true}, {"x.php?stopload=true", true}, {"x.php?StopLoad=true", true},
         // "index.php" anywhere lets the load through before any command is read.
-        {kBase + "index.php?stopLoad=true", true},
-        {kBase + "x.php?stopLoad=true&next=index.php", true},
+        {"index.php?stopLoad=true", true}, {"x.php?stopLoad=true&next=index.php", true},
     };
     std::string script = kHomeShown;
-    for (const auto& c : cases)
-        script += "navigate " + c.url + "\n";
-    IntroOffDir introOff;
-    Transcript t = run(script, withDevice(), introOff.options());
-    auto decides = t.events("decide");
-    ASSERT_EQ(decides.size(), cases.size() + 2) << t.dump(); // + the entry request and home
-    for (size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(decides[i + 2].value("url", ""), cases[i].url);
-        EXPECT_EQ(decides[i + 2].value("allow", !cases[i].allow), cases[i].allow) << cases[i].url;
+    std::vector<json> urls{"(entry)", kBase + "home.php?showHomeBg=true"}, allowed{true, true};
+    for (const auto& [url, allow] : cases) {
+        script += navigate(url);
+        urls.push_back(kBase + url);
+        allowed.push_back(allow);
     }
-}
+    auto t = run(script, Intro::Off);
+    auto decided = fieldOf(t, "decide", "url");
+    ASSERT_EQ(decided.size(), urls.size()) << t.dump();
+    decided[0] = "(entry)";
+    EXPECT_EQ(decided, urls);
+    EXPECT_EQ(fieldOf(t, "decide", "allow"), allowed);
 
-TEST(CommandBridgeScenario, IndexPageRunsNoCommandAndLeavesLoadStateAlone)
-{
-    const std::vector<std::string> urls{
-        kBase + "index.php?stopLoad=true&setTab1Badge=5&invokeVibrate=true&hideTabBar=true&requestPushNotification=3"
-            "&changeApplicationBadge=9&goToURL=https://example.com/&invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B"
-            "&invokeAlertOneBtnName=N&setSoundEnabled=off",
-        kBase + "fight.php?next=index.php&stopLoad=true&setTab1Badge=5&invokeVibrate=true&hideTabBar=true",
-    };
-    IntroOffDir introOff;
-    for (const auto& url : urls) {
+    // The index page runs no command at all and leaves the load state alone.
+    for (const std::string url : {"index.php?stopLoad=true&setTab1Badge=5&invokeVibrate=true&hideTabBar=true&requestPushNotification=3"
+                                  "&changeApplicationBadge=9&goToURL=https://example.com/&invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B"
+                                  "&invokeAlertOneBtnName=N&setSoundEnabled=off",
+                                  "fight.php?next=index.php&stopLoad=true&setTab1Badge=5&invokeVibrate=true&hideTabBar=true"}) {
         SCOPED_TRACE(url);
-        Transcript t = run(kHomeShown + "navigate " + url + "\nstate\n", withDevice(), introOff.options());
-        ASSERT_EQ(t.states().size(), 1u) << t.dump();
-        json s = t.states()[0];
-        EXPECT_EQ(t.last("decide")->value("url", ""), url);
-        EXPECT_EQ(t.last("decide")->value("allow", false), true);
-        EXPECT_EQ(t.count("vibrate"), 0u);
-        EXPECT_EQ(t.count("alert"), 0u);
-        EXPECT_EQ(t.count("open-url"), 0u);
-        EXPECT_EQ(t.count("push-register"), 0u);
-        EXPECT_EQ(t.count("icon-badge"), 1u) << "only the launch's";
-        EXPECT_EQ(s["tabBar"]["badges"], badges({std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt}));
-        EXPECT_FALSE(s["tabBar"]["hidden"].get<bool>());
-        EXPECT_EQ(s["tabBar"]["selected"], 0);
-        EXPECT_EQ(s["page"]["bgToLoad"], "bg_default.jpg");
-        EXPECT_EQ(s["settings"]["soundEnabled"], true);
-        // The home page had finished: `loading` stays NO and no indicator timer is armed.
-        EXPECT_FALSE(s["page"]["loading"].get<bool>());
-        EXPECT_FALSE(s["page"]["timerIndicator"].get<bool>());
+        auto i = run(kHomeShown + navigate(url) + "state\n", Intro::Off);
+        EXPECT_EQ(i.last("decide")->value("allow", false), true);
+        for (const char* ev : {"vibrate", "alert", "open-url", "push-register"})
+            EXPECT_EQ(i.count(ev), 0u) << ev;
+        EXPECT_EQ(i.count("icon-badge"), 1u) << "only the launch's";
+        // The home page had finished: no load is running and no indicator timer is armed.
+        expectState(i.states().at(0), {{"/tabBar/badges", json::array({nullptr, nullptr, nullptr, nullptr, nullptr})},
+                                       {"/tabBar/hidden", false}, {"/tabBar/selected", 0}, {"/page/bgToLoad", "bg_default.jpg"},
+                                       {"/settings/soundEnabled", true}, {"/page/loading", false}, {"/page/timerIndicator", false}});
     }
 }
 
 TEST(CommandBridgeScenario, StopLoadRunsCommandsButLeavesTheLoadInFlightAlone)
 {
-    IntroOffDir introOff;
     // register.php is let through at t = 3: its indicator timer fires at t = 5.
-    Transcript t = run(kHomeShown + "navigate " + kBase + "register.php\nstate\nwait 1\n"
-                           + "navigate " + kBase
-                           + "fight.php?stopLoad=true&setTab1Badge=3&invokeVibrate=true&changeBgAfterLoad=bg_x.jpg\nstate\n"
-                           + "wait 0.99\nstate\nwait 0.01\nstate\n"
-                           + "navigate " + kBase + "missions.php\nstate\n"
-                           + "navigate " + kBase + "cars.php\nstate\n",
-                       withDevice(), introOff.options());
+    auto t = run(kHomeShown + navigate("register.php") + "state\nwait 1\n" +
+                     navigate("fight.php?stopLoad=true&setTab1Badge=3&invokeVibrate=true&changeBgAfterLoad=bg_x.jpg") +
+                     "state\nwait 0.99\nstate\nwait 0.01\nstate\n" + navigate("missions.php") + "state\n" + navigate("cars.php") + "state\n",
+                 Intro::Off);
     auto s = t.states();
     ASSERT_EQ(s.size(), 6u) << t.dump();
-    auto decides = t.events("decide");
-    ASSERT_EQ(decides.size(), 6u) << t.dump();
-    EXPECT_FALSE(decides[3].value("allow", true)) << "the stopLoad request is refused";
+    EXPECT_EQ(fieldOf(t, "decide", "allow"), (std::vector<json>{true, true, true, false, true, true}));
     EXPECT_EQ(t.count("vibrate"), 1u);
-
     // The refused request changed the badge only.
-    EXPECT_EQ(s[1]["tabBar"]["badges"], badges({std::nullopt, "3", std::nullopt, std::nullopt, std::nullopt}));
-    for (int i : {0, 1, 2}) {
-        SCOPED_TRACE("state " + std::to_string(i));
-        EXPECT_TRUE(s[i]["page"]["loading"].get<bool>());
-        EXPECT_EQ(s[i]["page"]["bgToLoad"], "bg_default.jpg");
-        EXPECT_TRUE(s[i]["page"]["bgInterstitialToLoad"].is_null());
-        EXPECT_TRUE(s[i]["page"]["lastPageLoadedWasLanding"].get<bool>());
-        EXPECT_TRUE(s[i]["page"]["timerIndicator"].get<bool>());
-        EXPECT_TRUE(s[i]["tabBar"]["hidden"].get<bool>());
-        EXPECT_EQ(s[i]["tabBar"]["selected"], 0);
-        EXPECT_FALSE(s[i]["indicator"]["animating"].get<bool>());
-    }
+    EXPECT_EQ(s[1]["tabBar"]["badges"], json::array({nullptr, "3", nullptr, nullptr, nullptr}));
+    for (int i : {0, 1, 2})
+        expectState(s[i], {{"/page/loading", true}, {"/page/bgToLoad", "bg_default.jpg"}, {"/page/bgInterstitialToLoad", nullptr},
+                           {"/page/lastPageLoadedWasLanding", true}, {"/page/timerIndicator", true}, {"/tabBar/hidden", true},
+                           {"/tabBar/selected", 0}, {"/indicator/animating", false}},
+                    "state " + std::to_string(i));
     // register.php's timer was not replaced: it fires exactly 2 s after register.php.
-    EXPECT_TRUE(s[3]["indicator"]["animating"].get<bool>());
-    EXPECT_FALSE(s[3]["page"]["timerIndicator"].get<bool>());
+    expectState(s[3], {{"/indicator/animating", true}, {"/page/timerIndicator", false}});
     // The landing mark survived the refused request and goes to the next load only.
-    EXPECT_EQ(s[4]["page"]["bgInterstitialToLoad"], "bg_default.jpg");
-    EXPECT_FALSE(s[4]["page"]["lastPageLoadedWasLanding"].get<bool>());
-    EXPECT_TRUE(s[5]["page"]["bgInterstitialToLoad"].is_null());
+    expectState(s[4], {{"/page/bgInterstitialToLoad", "bg_default.jpg"}, {"/page/lastPageLoadedWasLanding", false}});
+    expectState(s[5], {{"/page/bgInterstitialToLoad", nullptr}});
 }
 
-TEST(CommandBridgeScenario, TabBadgesAreSetRemovedOrLeftAlone)
+TEST(CommandBridgeScenario, TabBadgesIconBadgeAndSettingsFromPages)
 {
-    using B = std::vector<std::optional<std::string>>;
-    const std::optional<std::string> none;
-    struct Step {
-        std::string query;
-        B expected;
-    };
-    const std::vector<Step> steps{
+    const json none;
+    const std::vector<std::pair<std::string, json>> badges{ // query, the five tab badges afterwards
         {"setTab0Badge=5&setTab3Badge=New%20Car", {"5", none, none, "New Car", none}},
         {"setTab1Badge=2", {"5", "2", none, "New Car", none}},
         {"setTab0Badge=", {none, "2", none, "New Car", none}},
@@ -322,71 +180,39 @@ TEST(CommandBridgeScenario, TabBadgesAreSetRemovedOrLeftAlone)
         {"setTab5Badge=1&settab2Badge=", {none, none, "a+b", none, none}},
     };
     std::string script;
-    for (const auto& step : steps)
-        script += command(step.query) + "state\n";
-    Transcript t = run(script);
-    auto s = t.states();
-    ASSERT_EQ(s.size(), steps.size()) << t.dump();
-    for (size_t i = 0; i < steps.size(); ++i)
-        EXPECT_EQ(s[i]["tabBar"]["badges"], badges(steps[i].expected)) << steps[i].query;
-}
+    for (const auto& [query, expected] : badges)
+        script += command(query) + "state\n";
+    auto t = runWith({}, script);
+    ASSERT_EQ(t.states().size(), badges.size()) << t.dump();
+    for (size_t i = 0; i < badges.size(); ++i)
+        EXPECT_EQ(t.states()[i]["tabBar"]["badges"], badges[i].second) << badges[i].first;
 
-TEST(CommandBridgeScenario, PushRegistrationMasks)
-{
-    struct Case {
-        const char* name;
-        bool afterFirstPage;
-        std::vector<std::string> queries;
-        std::optional<int> deferred; // pushNotificationDeferred after the commands (before the first page)
-        std::vector<int> masks;      // push-register events, in order
-        std::vector<std::string> extraArgs = {};
+    const std::vector<std::tuple<std::string, int, bool>> icon{ // query, badge afterwards, set (an event)
+        {"changeApplicationBadge=4", 4, true}, {"changeApplicationBadge=%zz", 4, false}, {"changeApplicationBadge=", 0, true},
+        {"changeApplicationBadge=12abc", 12, true}, {"x=changeApplicationBadge", 0, true}, {"changeApplicationBadge=%2B7", 7, true},
     };
-    const std::vector<Case> cases{
-        {"a value before the first page waits for it", false, {"requestPushNotification=3"}, 3, {3}},
-        {"an undecodable value is all types", false, {"requestPushNotification=%zz"}, 7, {7}},
-        {"the key word without a pair is no types", false, {"x=requestPushNotification"}, 0, {}},
-        {"a non-number is no types", false, {"requestPushNotification=abc"}, 0, {}},
-        {"a later request replaces an earlier one", false, {"requestPushNotification=3", "requestPushNotification=5"}, 5, {5}},
-        {"a later mask 0 cancels", false, {"requestPushNotification=3", "x=requestPushNotification"}, 0, {}},
-        {"no push on this system", false, {"requestPushNotification=3"}, 0, {}, {"--push", "no"}},
-        {"after the first page: at once", true, {"requestPushNotification=6"}, std::nullopt, {6}},
-        {"after the first page: undecodable", true, {"requestPushNotification=%zz"}, std::nullopt, {7}},
-        {"after the first page: no pair registers mask 0", true, {"x=requestPushNotification"}, std::nullopt, {0}},
-        {"a longer word counts as the key word", true, {"myrequestPushNotifications=4"}, std::nullopt, {0}},
-        {"after the first page, no push on this system", true, {"requestPushNotification=6"}, std::nullopt, {}, {"--push", "no"}},
-    };
-    IntroOffDir introOff;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string commands;
-        for (const auto& q : c.queries)
-            commands += command(q);
-        // Intro off: the entry page, finished at once, is shown at t = 2.4.
-        std::string script = c.afterFirstPage ? "finish\nwait 3\n" + commands + "state\n"
-                                              : commands + "state\nfinish\nwait 3\nstate\n";
-        Transcript t = run(script, withDevice(c.extraArgs), introOff.options());
-        auto s = t.states();
-        ASSERT_FALSE(s.empty()) << t.dump();
-        if (c.deferred) {
-            EXPECT_EQ(s[0]["page"]["pushNotificationDeferred"], *c.deferred);
+    script.clear();
+    for (const auto& [query, badge, set] : icon)
+        script += command(query) + "state\n";
+    for (bool offered : {true, false}) {
+        SCOPED_TRACE(offered ? "--icon-badge yes" : "--icon-badge no");
+        auto b = runWith({}, script, {"--icon-badge", offered ? "yes" : "no"});
+        ASSERT_EQ(b.states().size(), icon.size()) << b.dump();
+        std::vector<json> events;
+        if (offered)
+            events.push_back(0); // launch
+        for (size_t i = 0; i < icon.size(); ++i) {
+            EXPECT_EQ(b.states()[i]["iconBadge"], offered ? std::get<1>(icon[i]) : 0) << std::get<0>(icon[i]);
+            if (offered && std::get<2>(icon[i]))
+                events.push_back(std::get<1>(icon[i]));
         }
-        EXPECT_EQ(s.back()["page"]["pushNotificationDeferred"], 0);
-        auto registrations = t.events("push-register");
-        ASSERT_EQ(registrations.size(), c.masks.size()) << t.dump();
-        for (size_t i = 0; i < c.masks.size(); ++i) {
-            EXPECT_EQ(registrations[i]["mask"], c.masks[i]);
-            EXPECT_DOUBLE_EQ(registrations[i]["t"].get<double>(), c.afterFirstPage ? 3.0 : 2.4);
-        }
+        EXPECT_EQ(fieldOf(b, "icon-badge", "value"), events) << b.dump();
     }
 }
 
 TEST(CommandBridgeScenario, SettingsWrittenByPagesPersistAcrossRestarts)
 {
-    struct Step {
-        std::string query;
-        bool sound, intro;
-    };
-    const std::vector<Step> steps{
+    const std::vector<std::tuple<std::string, bool, bool>> steps{ // query, sound, intro afterwards
         {"setSoundEnabled=enabled&setIntroAnimationEnabled=enabled", true, true},
         {"setSoundEnabled=%zz&setIntroAnimationEnabled=%zz", true, true}, // undecodable: untouched
         {"setSoundEnabled=&setIntroAnimationEnabled=disabled", false, false},
@@ -397,144 +223,117 @@ TEST(CommandBridgeScenario, SettingsWrittenByPagesPersistAcrossRestarts)
     };
     std::string script;
     for (const auto& step : steps)
-        script += command(step.query) + "state\n";
-    scenario::ScenarioOptions keep;
-    keep.keepDataDir = true;
-    Transcript first = run(script, withDevice(), keep);
-    std::string dataDir = first.dataDir;
-    auto s = first.states();
-    ASSERT_EQ(s.size(), steps.size()) << first.dump();
-    for (size_t i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(steps[i].query);
-        EXPECT_EQ(s[i]["settings"]["soundEnabled"].get<bool>(), steps[i].sound);
-        EXPECT_EQ(s[i]["settings"]["introAnimationEnabled"].get<bool>(), steps[i].intro);
-    }
+        script += command(std::get<0>(step)) + "state\n";
+    scenario::TempDir data("street-bridge");
+    auto first = timeline::runIn(script, data.path());
+    ASSERT_EQ(first.states().size(), steps.size()) << first.dump();
+    for (size_t i = 0; i < steps.size(); ++i)
+        expectState(first.states()[i], {{"/settings/soundEnabled", std::get<1>(steps[i])}, {"/settings/introAnimationEnabled", std::get<2>(steps[i])}},
+                    std::get<0>(steps[i]));
 
     // Restart: sound off, intro on. The silent movie is chosen although the route is a speaker.
-    scenario::ScenarioOptions same;
-    same.dataDir = dataDir;
-    Transcript second = run(command("setIntroAnimationEnabled=off") + "state\n", withDevice(), same);
-    ASSERT_EQ(second.states().size(), 1u) << second.dump();
-    ASSERT_NE(second.first("movie"), nullptr) << second.dump();
-    EXPECT_EQ(second.first("movie")->value("name", ""), "halvex_no_sound_v1");
-    EXPECT_FALSE(second.states()[0]["settings"]["soundEnabled"].get<bool>());
-
+    auto second = timeline::runIn(command("setIntroAnimationEnabled=off") + "state\n", data.path());
+    EXPECT_EQ(fieldOf(second, "movie", "name"), std::vector<json>(2, "halvex_no_sound_v1")) << second.dump();
     // Restart again: the intro switched off by the page in the previous run.
-    Transcript third = run("state\n", withDevice(), same);
-    ASSERT_EQ(third.states().size(), 1u) << third.dump();
+    auto third = timeline::runIn("state\n", data.path());
     EXPECT_EQ(third.count("movie"), 0u) << third.dump();
-    EXPECT_FALSE(third.states()[0]["settings"]["introAnimationEnabled"].get<bool>());
-    EXPECT_FALSE(third.states()[0]["settings"]["soundEnabled"].get<bool>());
-    EXPECT_TRUE(third.states()[0]["webView"]["inView"].get<bool>());
-    scenario::removeTree(dataDir);
+    expectState(third.states().at(0), {{"/settings/introAnimationEnabled", false}, {"/settings/soundEnabled", false}, {"/webView/inView", true}});
 }
 
-TEST(CommandBridgeScenario, IconBadgeFromPages)
+TEST(CommandBridgeScenario, PushRegistrationMasks)
 {
-    struct Step {
-        std::string query;
-        int badge;
-        bool event;
+    struct Case {
+        bool afterFirstPage;
+        std::vector<std::string> queries;
+        json deferred; // pushNotificationDeferred after the commands, before the first page
+        std::vector<json> masks;
+        std::vector<std::string> extraArgs = {};
     };
-    const std::vector<Step> steps{
-        {"changeApplicationBadge=4", 4, true},
-        {"changeApplicationBadge=%zz", 4, false},
-        {"changeApplicationBadge=", 0, true},
-        {"changeApplicationBadge=12abc", 12, true},
-        {"x=changeApplicationBadge", 0, true},
-        {"changeApplicationBadge=%2B7", 7, true},
+    const std::vector<Case> cases{
+        {false, {"requestPushNotification=3"}, 3, {3}},         // waits for the first page
+        {false, {"requestPushNotification=%zz"}, 7, {7}},       // undecodable: all types
+        {false, {"x=requestPushNotification"}, 0, {}},          // no pair: no types
+        {false, {"requestPushNotification=abc"}, 0, {}},
+        {false, {"requestPushNotification=3", "requestPushNotification=5"}, 5, {5}},
+        {false, {"requestPushNotification=3", "x=requestPushNotification"}, 0, {}}, // a later 0 cancels
+        {false, {"requestPushNotification=3"}, 0, {}, {"--push", "no"}},
+        {true, {"requestPushNotification=6"}, nullptr, {6}},    // at once
+        {true, {"requestPushNotification=%zz"}, nullptr, {7}},
+        {true, {"x=requestPushNotification"}, nullptr, {0}},
+        {true, {"myrequestPushNotifications=4"}, nullptr, {0}}, // a longer word counts as the key word
+        {true, {"requestPushNotification=6"}, nullptr, {}, {"--push", "no"}},
     };
-    std::string script;
-    for (const auto& step : steps)
-        script += command(step.query) + "state\n";
-    for (bool offered : {true, false}) {
-        SCOPED_TRACE(offered ? "--icon-badge yes" : "--icon-badge no");
-        Transcript t = run(script, withDevice({"--icon-badge", offered ? "yes" : "no"}));
-        auto s = t.states();
-        ASSERT_EQ(s.size(), steps.size()) << t.dump();
-        std::vector<int> expectedEvents;
-        if (offered)
-            expectedEvents.push_back(0); // launch
-        for (size_t i = 0; i < steps.size(); ++i) {
-            EXPECT_EQ(s[i]["iconBadge"], offered ? steps[i].badge : 0) << steps[i].query;
-            if (offered && steps[i].event)
-                expectedEvents.push_back(steps[i].badge);
-        }
-        std::vector<int> events;
-        for (const auto& line : t.events("icon-badge"))
-            events.push_back(line["value"].get<int>());
-        EXPECT_EQ(events, expectedEvents) << t.dump();
+    for (const auto& c : cases) {
+        std::string commands;
+        for (const auto& q : c.queries)
+            commands += command(q);
+        SCOPED_TRACE(commands + (c.extraArgs.empty() ? "" : " --push no"));
+        // Intro off: the entry page, finished at once, is shown at t = 2.4.
+        auto t = run(c.afterFirstPage ? "finish\nwait 3\n" + commands + "state\n" : commands + "state\nfinish\nwait 3\nstate\n", Intro::Off,
+                     c.extraArgs);
+        if (!c.afterFirstPage)
+            expectState(t.states().at(0), {{"/page/pushNotificationDeferred", c.deferred}});
+        expectState(t.states().back(), {{"/page/pushNotificationDeferred", 0}});
+        EXPECT_EQ(fieldOf(t, "push-register", "mask"), c.masks) << t.dump();
+        EXPECT_EQ(fieldOf(t, "push-register", "t"), std::vector<json>(c.masks.size(), c.afterFirstPage ? 3.0 : 2.4));
     }
 }
 
 TEST(CommandBridgeScenario, BackgroundOverrideAndTabBarCommands)
 {
-    struct Step {
-        std::string url;
-        const char* bg;
-        bool hidden;
-        json selected;
+    const std::vector<std::tuple<std::string, const char*, bool, json>> steps{ // URL, background, bar hidden, selected
+        {"cmd.php?stopLoad=true&hideTabBar=true", "bg_default.jpg", true, 0}, // already hidden: the size it was made with
+        {"fight.php?changeBgAfterLoad=bg_other.jpg", "bg_other.jpg", false, 2},
+        {"fight.php?changeBgAfterLoad=", "bg_fight.jpg", false, 2},
+        {"bank.php?changeBgAfterLoad=%zz", "bg_bank.jpg", false, nullptr},
+        {"cmd.php?stopLoad=true&changeBgAfterLoad=bg_other.jpg", "bg_bank.jpg", false, nullptr},
+        {"cmd.php?stopLoad=true&showTabBar=true", "bg_bank.jpg", false, nullptr}, // already shown
+        {"fight.php?hideTabBar=true&showTabBar=true", "bg_fight.jpg", true, 2}, // both words: hide wins
+        {"cmd.php?stopLoad=true&hideTabBar=true", "bg_fight.jpg", true, 2},
+        {"cmd.php?stopLoad=true&showTabBar=true", "bg_fight.jpg", false, 2},
+        {"cmd.php?stopLoad=true&showTabBar=true&hideTabBar=true", "bg_fight.jpg", true, 2},
+        {"cars.php?hideTabBar=true", "bg_default.jpg", true, 3}, // an explicit word beats the page table
+        {"register.php?showTabBar=true", "bg_default.jpg", false, 3},
+        {"register.php", "bg_default.jpg", true, 3},
+        {"missions.php?showMissionsBg=true", "bg_default.jpg", false, 1},
     };
-    const std::vector<Step> steps{
-        {kBase + "fight.php?changeBgAfterLoad=bg_other.jpg", "bg_other.jpg", false, 2},
-        {kBase + "fight.php?changeBgAfterLoad=", "bg_fight.jpg", false, 2},
-        {kBase + "bank.php?changeBgAfterLoad=%zz", "bg_bank.jpg", false, nullptr},
-        {kBase + "cmd.php?stopLoad=true&changeBgAfterLoad=bg_other.jpg", "bg_bank.jpg", false, nullptr},
-        // Both tab-bar words: both passes choose hideTabBar.
-        {kBase + "fight.php?hideTabBar=true&showTabBar=true", "bg_fight.jpg", true, 2},
-        {kBase + "cmd.php?stopLoad=true&showTabBar=true", "bg_fight.jpg", false, 2},
-        {kBase + "cmd.php?stopLoad=true&showTabBar=true&hideTabBar=true", "bg_fight.jpg", true, 2},
-        // An explicit word wins over the page table's choice.
-        {kBase + "cars.php?hideTabBar=true", "bg_default.jpg", true, 3},
-        {kBase + "register.php?showTabBar=true", "bg_default.jpg", false, 3},
-    };
-    std::string script = kHomeShown;
+    // The entry page has been shown, without the tab bar.
+    std::string script = timeline::kFirstPageShownIntroOff + "state\n";
     for (const auto& step : steps)
-        script += "navigate " + step.url + "\nstate\n";
-    IntroOffDir introOff;
-    Transcript t = run(script, withDevice(), introOff.options());
-    auto s = t.states();
-    ASSERT_EQ(s.size(), steps.size()) << t.dump();
+        script += navigate(std::get<0>(step)) + "state\n";
+    auto t = run(script, Intro::Off);
+    ASSERT_EQ(t.states().size(), steps.size() + 1) << t.dump();
+    const json barAlpha = t.states()[0]["tabBar"]["alpha"];
     for (size_t i = 0; i < steps.size(); ++i) {
-        SCOPED_TRACE(steps[i].url);
-        EXPECT_EQ(s[i]["page"]["bgToLoad"], steps[i].bg);
-        EXPECT_EQ(s[i]["tabBar"]["hidden"].get<bool>(), steps[i].hidden);
-        EXPECT_EQ(s[i]["page"]["showTabBar"].get<bool>(), !steps[i].hidden);
-        EXPECT_EQ(s[i]["webView"]["frame"], json::array({0, 0, 320, steps[i].hidden ? 460 : 410}));
-        EXPECT_EQ(s[i]["tabBar"]["selected"], steps[i].selected);
+        const auto& [url, bg, hidden, selected] = steps[i];
+        // Showing and hiding never fade the bar; the web view gives up the bar's height only.
+        expectState(t.states()[i + 1], {{"/page/bgToLoad", bg}, {"/tabBar/hidden", hidden}, {"/page/showTabBar", !hidden},
+                                        {"/webView/frame", {0, 0, 320, i == 0 ? 480 : hidden ? 460 : 410}}, {"/tabBar/selected", selected},
+                                        {"/tabBar/alpha", barAlpha}}, url);
     }
 }
 
-TEST(CommandBridgeScenario, OutsideLinksAndStorePages)
+TEST(CommandBridgeScenario, OutsideLinksAndStorePagesOpenOnlyWhenSafe)
 {
-    struct Case {
-        std::string query;
-        std::optional<std::string> opens;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::pair<std::string, const char*>> cases{ // query, opened URL or nullptr
         {"goToURL=https://example.com/news", "https://example.com/news"},
         {"goToURL=https%3A%2F%2Fexample.com%2Fa%3Fb%3D1%26c%3D2", "https://example.com/a?b=1&c=2"},
         {"goToURL=http://example.org/", "http://example.org/"},
-        // Decoded once only.
-        {"goToEncodedURL=https%3A%2F%2Fexample.com%2Fa%2520b", "https://example.com/a%20b"},
+        {"goToEncodedURL=https%3A%2F%2Fexample.com%2Fa%2520b", "https://example.com/a%20b"}, // decoded once only
         {"goToAppId=284882215", "https://store.example.com/WebObjects/MZStore.woa/wa/viewSoftware?id=284882215&mt=8"},
-        {"goToURL=javascript:alert(1)", std::nullopt},
-        {"goToURL=file:///etc/passwd", std::nullopt},
-        {"goToURL=data:text/html,hi", std::nullopt},
-        {"goToEncodedURL=javascript%3Aalert(1)", std::nullopt},
-        {"goToURL=", std::nullopt},
-        {"goToURL=%zz", std::nullopt},
-        {"x=goToURL", std::nullopt},
-        {"goToAppId=", std::nullopt},
-        {"goToEncodedURL=", std::nullopt},
+        {"goToURL=javascript:alert(1)", nullptr}, {"goToURL=file:///etc/passwd", nullptr}, {"goToURL=data:text/html,hi", nullptr},
+        {"goToEncodedURL=javascript%3Aalert(1)", nullptr}, {"goToURL=", nullptr}, {"goToURL=%zz", nullptr}, {"x=goToURL", nullptr},
+        {"goToAppId=", nullptr}, {"goToEncodedURL=", nullptr},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
-        Transcript t = run(command(c.query) + "state\n");
-        auto opened = urlsOf(t.events("open-url"), "url");
-        if (c.opens)
-            EXPECT_EQ(opened, std::vector<std::string>{*c.opens}) << t.dump();
-        else
-            EXPECT_TRUE(opened.empty()) << t.dump();
+    std::string script;
+    std::vector<json> opened;
+    for (const auto& [query, url] : cases) {
+        script += command(query);
+        if (url)
+            opened.push_back(url);
     }
+    auto t = runWith({}, script);
+    EXPECT_EQ(fieldOf(t, "open-url", "url"), opened) << t.dump();
 }
+
+} // namespace

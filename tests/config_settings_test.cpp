@@ -1,14 +1,15 @@
-#include "app/ConfigSettings.h"
+// The two persisted switches over the real defaults file: YES until written, on disk when the
+// setter returns, and whatever is stored read the way the defaults read a Boolean.
 
+#include "app/ConfigSettings.h"
 #include "kit/UserDefaults.h"
+#include "support/Scenario.h"
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include <gtest/gtest.h>
 
-namespace fs = std::filesystem;
 using kit::UserDefaults;
 using nlohmann::json;
 using street::ConfigSettings;
@@ -28,98 +29,52 @@ const Setting kSettings[] = {
 
 class ConfigSettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "street-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        UserDefaults::setDataDirectory(dir_.string());
-    }
+    void SetUp() override { UserDefaults::setDataDirectory(dir_.path()); }
+    void TearDown() override { UserDefaults::setDataDirectory(""); }
 
-    void TearDown() override
+    std::string file() const { return dir_.path() + "/defaults.json"; }
+    json onDisk() const { return json::parse(scenario::readFile(file()), nullptr, false); }
+    // A file written by someone else; the next read picks it up afresh.
+    void store(const json& object)
     {
-        UserDefaults::setDataDirectory("");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
-    json fileContents() const
-    {
-        std::ifstream in(dir_ / "defaults.json");
-        return json::parse(in, nullptr, false);
-    }
-
-    void storeRaw(const json& object)
-    {
-        // The next read picks the file up afresh.
         UserDefaults::resetStandardUserDefaults();
-        std::ofstream(dir_ / "defaults.json") << object.dump();
+        scenario::writeFile(file(), object.dump());
     }
 
-    fs::path dir_;
+    scenario::TempDir dir_{"street-settings"};
 };
 
-TEST_F(ConfigSettingsTest, FreshInstallationReadsYesAndWritesNothing)
+TEST_F(ConfigSettingsTest, YesUntilWrittenAndEveryWriteIsOnDiskAtOnce)
 {
     for (const auto& s : kSettings)
         EXPECT_TRUE(s.read()) << s.key;
     UserDefaults::resetStandardUserDefaults();
-    EXPECT_FALSE(fs::exists(dir_ / "defaults.json"));
-}
+    EXPECT_FALSE(std::filesystem::exists(file())) << "reading wrote the file";
 
-TEST_F(ConfigSettingsTest, WrittenValueIsOnDiskWhenTheSetterReturns)
-{
+    store({{"nameString", "Ann"}});
     for (const auto& s : kSettings) {
-        SCOPED_TRACE(s.key);
         s.write(false);
-        EXPECT_FALSE(s.read());
-        // Straight from the file, without any further flush.
-        EXPECT_EQ(fileContents().value(s.key, json()), json(false));
+        EXPECT_EQ(onDisk().value(s.key, json()), false) << s.key; // no further flush needed
         UserDefaults::resetStandardUserDefaults();
-        EXPECT_FALSE(s.read());
-
-        s.write(true);
-        EXPECT_EQ(fileContents().value(s.key, json()), json(true));
-        EXPECT_TRUE(s.read());
+        EXPECT_FALSE(s.read()) << s.key;
     }
+    ConfigSettings::setSoundEnabled(true);
+    EXPECT_TRUE(ConfigSettings::soundEnabled());
     // Each setter touches only its own entry.
-    EXPECT_EQ(fileContents(), json({{"soundEnabled", true}, {"introAnimationEnabled", true}}));
+    EXPECT_EQ(onDisk(), json({{"nameString", "Ann"}, {"soundEnabled", true}, {"introAnimationEnabled", false}}));
 }
 
-TEST_F(ConfigSettingsTest, StoredValuesOfEveryKind)
+TEST_F(ConfigSettingsTest, OnlyAnAbsentEntryReadsYes)
 {
-    struct Case {
-        json stored;
-        bool expected;
+    const std::pair<json, bool> cases[] = {
+        {true, true}, {false, false}, {1, true}, {0, false}, {0.0, false}, {2.5, true}, {"YES", true},
+        {"NO", false}, {"", false}, {nullptr, false}, {json::array({true}), false}, {json::object(), false},
     };
-    const Case cases[] = {
-        {true, true},
-        {false, false},
-        {1, true},
-        {0, false},
-        {0.0, false},
-        {2.5, true},
-        // Not a Boolean reading at all: treated like no entry.
-        {"NO", true},
-        {"", true},
-        {nullptr, true},
-        {json::array({false}), true},
-        {json::object(), true},
-    };
-    for (const auto& s : kSettings) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(s.key) + " = " + c.stored.dump());
-            storeRaw({{s.key, c.stored}});
-            EXPECT_EQ(s.read(), c.expected);
+    for (const auto& s : kSettings)
+        for (const auto& [stored, expected] : cases) {
+            store({{s.key, stored}});
+            EXPECT_EQ(s.read(), expected) << s.key << " = " << stored.dump();
         }
-    }
 }
 
-TEST_F(ConfigSettingsTest, OtherEntriesSurviveASetter)
-{
-    storeRaw({{"nameString", "Ann"}, {"soundEnabled", "garbage"}});
-    ConfigSettings::setSoundEnabled(false);
-    EXPECT_EQ(fileContents(), json({{"nameString", "Ann"}, {"soundEnabled", false}}));
-}
-
-}
+} // namespace

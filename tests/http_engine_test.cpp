@@ -12,42 +12,34 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
-#include <vector>
 
 namespace {
 
 using backend::headless::HttpEngine;
+using Calls = std::vector<std::string>;
 
-// Records what the web view tells its delegate, as one line per call.
+// Records what the web view tells its delegate, one line per call, URLs without scheme and host.
 class RecordingDelegate : public kit::WebViewDelegate {
 public:
     std::function<bool(const std::string&)> allow = [](const std::string&) { return true; };
-    std::vector<std::string> calls;
+    Calls calls;
     std::vector<kit::Error> errors;
     int ended = 0;
 
     bool shouldStartLoadWithRequest(kit::WebView&, const kit::URLRequest& request, kit::NavigationType type) override
     {
         bool answer = allow(request.url);
-        calls.push_back(std::string(type == kit::NavigationType::Other ? "ask " : "ask(link) ") + path(request.url)
-                        + (answer ? " yes" : " no"));
+        calls.push_back(std::string(type == kit::NavigationType::Other ? "ask " : "ask(link) ") + path(request.url) + (answer ? " yes" : " no"));
         return answer;
     }
     void webViewDidStartLoad(kit::WebView& view) override { calls.push_back("start " + path(*view.url())); }
-    void webViewDidFinishLoad(kit::WebView&) override
-    {
-        calls.push_back("finish");
-        ++ended;
-    }
+    void webViewDidFinishLoad(kit::WebView&) override { calls.push_back("finish"), ++ended; }
     void didFailLoadWithError(kit::WebView&, const kit::Error& error) override
     {
         calls.push_back("fail " + std::to_string(error.code));
         errors.push_back(error);
         ++ended;
     }
-
-    // The URL without scheme and host, so expectations do not depend on the port.
     static std::string path(const std::string& url)
     {
         auto scheme = url.find("://");
@@ -56,7 +48,6 @@ public:
     }
 };
 
-// Collects the kit events, to see which URL each report names.
 class EventLog : public kit::EventSink {
 public:
     std::vector<std::pair<std::string, nlohmann::json>> events;
@@ -84,16 +75,19 @@ protected:
 
     HttpEngine& engine() { return *static_cast<HttpEngine*>(view->engine()); }
 
-    // Loads through the web view (the delegate is asked first) and waits for the load to end.
+    // Loads through the web view (the delegate is asked first) and waits for `loads` loads to end.
     void loadAndWait(const std::string& url, int loads = 1)
     {
         int target = delegate.ended + loads;
         view->loadRequest(kit::URLRequest::requestWithURL(url));
-        ASSERT_TRUE(kit::RunLoop::main().runUntil([&] { return delegate.ended >= target; },
-                                                  kit::RunLoop::toMicros(20)))
+        ASSERT_TRUE(kit::RunLoop::main().runUntil([&] { return delegate.ended >= target; }, kit::RunLoop::toMicros(20)))
             << "the load did not end; calls so far: " << ::testing::PrintToString(delegate.calls);
     }
-
+    void startSlowLoad()
+    {
+        view->loadRequest(kit::URLRequest::requestWithURL(url("/slow.php?ms=3000")));
+        kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.1)); // it starts and reaches the server
+    }
     std::string url(const std::string& path) const { return server.baseURL() + path; }
 
     static scenario::DemoServer server;
@@ -104,149 +98,96 @@ protected:
 
 scenario::DemoServer HttpEngineTest::server;
 
-std::string signedEntryPath(const std::string& udid)
+// The signed entry request, which the server answers with a redirect to the home page.
+std::string entryPath(const std::string& udid)
 {
-    // The entry signature the game server checks: MD5 of udid, the shared salt and the points.
-    std::string pf = street::Util::md5(udid + ":BrightPlume27k:45");
-    return "/points.php?version=1.53&udid=" + udid + "&pf=" + pf + "&fpts=45&model=Linux&sv=12";
+    return "/points.php?version=1.53&udid=" + udid + "&pf=" + street::Util::md5(udid + ":BrightPlume27k:45") + "&fpts=45&model=Linux&sv=12";
 }
 
-TEST_F(HttpEngineTest, RedirectHopAsksTheDelegateAndStaysOneLoad)
+TEST_F(HttpEngineTest, EveryRedirectHopAsksTheDelegateWithinOneLoad)
 {
-    std::string entry = signedEntryPath("device-1");
-    loadAndWait(url(entry));
-    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask " + entry + " yes", "start " + entry,
-                                                        "ask /home.php?showHomeBg=true yes", "finish"}));
+    const std::string home = "ask /home.php?showHomeBg=true yes";
+    loadAndWait(url(entryPath("device-1")));
+    EXPECT_EQ(delegate.calls, (Calls{"ask " + entryPath("device-1") + " yes", "start " + entryPath("device-1"), home, "finish"}));
     EXPECT_EQ(engine().statusCode(), 200);
     EXPECT_NE(engine().body().find("<html"), std::string::npos);
     EXPECT_FALSE(view->isLoading());
-    // The finish names the page where the load ended.
-    ASSERT_FALSE(log.events.empty());
-    EXPECT_EQ(log.events.back().first, "load-finish");
-    EXPECT_EQ(log.events.back().second["url"], url("/home.php?showHomeBg=true"));
-}
+    ASSERT_FALSE(log.events.empty()); // the finish names the page where the load ended
+    EXPECT_EQ(log.events.back(), std::make_pair(std::string("load-finish"), nlohmann::json({{"url", url("/home.php?showHomeBg=true")}})));
 
-TEST_F(HttpEngineTest, RefusedRedirectHopEndsTheLoadAsCancelled)
-{
+    // A refused hop ends the load as cancelled.
+    delegate.calls.clear();
     delegate.allow = [](const std::string& u) { return u.find("home.php") == std::string::npos; };
-    std::string entry = signedEntryPath("device-2");
-    loadAndWait(url(entry));
-    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask " + entry + " yes", "start " + entry,
-                                                        "ask /home.php?showHomeBg=true no", "fail -999"}));
+    loadAndWait(url(entryPath("device-2")));
+    EXPECT_EQ(delegate.calls, (Calls{"ask " + entryPath("device-2") + " yes", "start " + entryPath("device-2"), "ask /home.php?showHomeBg=true no",
+                                     "fail -999"}));
     EXPECT_FALSE(view->isLoading());
-}
 
-TEST_F(HttpEngineTest, HttpErrorStatusesFinishAsPages)
-{
-    struct Case {
-        std::string path;
-        long status;
-    };
-    const Case cases[] = {
-        {"/points.php?udid=device-3&pf=0123456789ABCDEF0123456789ABCDEF", 403},  // wrong signature
-        {"/no-such-page.php", 404},
-        {"/home.php", 200},
-    };
-    for (const auto& c : cases) {
-        delegate.calls.clear();
-        loadAndWait(url(c.path));
-        EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask " + c.path + " yes", "start " + c.path, "finish"}))
-            << c.path;
-        EXPECT_EQ(engine().statusCode(), c.status) << c.path;
-    }
-}
-
-TEST_F(HttpEngineTest, NetworkFailuresCarryThePlatformCodes)
-{
-    struct Case {
-        std::string url;
-        int code;
-        std::string description;
-    };
-    const Case cases[] = {
-        {"http://127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()) + "/home.php", -1004,
-         "Could not connect to the server."},
-        {url("/drop.php"), -1005, "The network connection was lost."},
-    };
-    for (const auto& c : cases) {
-        delegate.calls.clear();
-        delegate.errors.clear();
-        loadAndWait(c.url);
-        ASSERT_EQ(delegate.errors.size(), 1u) << c.url;
-        EXPECT_EQ(delegate.errors[0].code, c.code) << c.url;
-        EXPECT_EQ(delegate.errors[0].description, c.description) << c.url;
-        // The start is seen before the failure, and the load is over.
-        EXPECT_EQ(delegate.calls.size(), 3u) << ::testing::PrintToString(delegate.calls);
-        EXPECT_EQ(delegate.calls[1].rfind("start ", 0), 0u);
-        EXPECT_FALSE(view->isLoading());
-    }
-}
-
-TEST_F(HttpEngineTest, FailuresWithoutAPlatformCodeCarryCurlsCodeAndWords)
-{
-    struct Case {
-        std::string url;
-        int code;                 // -(2000 + curl's code)
-        std::string mentions;     // part of the description
-    };
-    const Case cases[] = {
-        {"http://127.0.0.1:99999/home.php", -2003, "URL"},   // CURLE_URL_MALFORMAT
-        {"ftp://127.0.0.1/home.php", -2001, "protocol"},     // CURLE_UNSUPPORTED_PROTOCOL
-    };
-    for (const auto& c : cases) {
-        delegate.errors.clear();
-        loadAndWait(c.url);
-        ASSERT_EQ(delegate.errors.size(), 1u) << c.url;
-        EXPECT_EQ(delegate.errors[0].code, c.code) << c.url;
-        EXPECT_NE(delegate.errors[0].description.find(c.mentions), std::string::npos)
-            << c.url << ": " << delegate.errors[0].description;
-    }
-}
-
-TEST_F(HttpEngineTest, NewLoadCancelsTheOneInFlightBeforeItStarts)
-{
-    view->loadRequest(kit::URLRequest::requestWithURL(url("/slow.php?ms=3000")));
-    // Let the slow load start and reach the server.
-    kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.1));
-    loadAndWait(url("/home.php"), 2);
-    // The new load is decided on first; only a load that goes ahead cancels the old one.
-    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask /slow.php?ms=3000 yes", "start /slow.php?ms=3000",
-                                                        "ask /home.php yes", "fail -999", "start /home.php",
-                                                        "finish"}));
-    EXPECT_EQ(engine().statusCode(), 200);
-}
-
-TEST_F(HttpEngineTest, StopLoadingCancelsAndIsQuietWhenNothingIsInFlight)
-{
-    view->stopLoading();
-    EXPECT_TRUE(delegate.calls.empty());
-
-    view->loadRequest(kit::URLRequest::requestWithURL(url("/slow.php?ms=3000")));
-    kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.1));
-    EXPECT_TRUE(view->isLoading());
-    view->stopLoading();
-    EXPECT_FALSE(view->isLoading());
-    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask /slow.php?ms=3000 yes", "start /slow.php?ms=3000",
-                                                        "fail -999"}));
-    // Nothing of the stopped load arrives later.
-    kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.2));
-    EXPECT_EQ(delegate.calls.size(), 3u);
-}
-
-TEST_F(HttpEngineTest, DelegateStoppingTheLoadWhileAskedAboutAHopEndsItOnce)
-{
+    // A delegate that stops the load while asked about a hop ends it once.
+    delegate.calls.clear();
     delegate.allow = [this](const std::string& u) {
         if (u.find("home.php") != std::string::npos)
             view->stopLoading();
         return true;
     };
-    std::string entry = signedEntryPath("device-4");
-    loadAndWait(url(entry));
-    EXPECT_EQ(delegate.calls, (std::vector<std::string>{"ask " + entry + " yes", "start " + entry, "fail -999",
-                                                        "ask /home.php?showHomeBg=true yes"}));
+    loadAndWait(url(entryPath("device-4")));
     kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.2));
-    EXPECT_EQ(delegate.ended, 1);
+    EXPECT_EQ(delegate.calls, (Calls{"ask " + entryPath("device-4") + " yes", "start " + entryPath("device-4"), "fail -999", home}));
+    EXPECT_EQ(delegate.ended, 3);
     EXPECT_FALSE(view->isLoading());
+}
+
+TEST_F(HttpEngineTest, HttpErrorPagesFinishAndNetworkFailuresCarryThePlatformCodes)
+{
+    const std::pair<std::string, long> pages[] = {
+        {"/points.php?udid=device-3&pf=0123456789ABCDEF0123456789ABCDEF", 403}, {"/no-such-page.php", 404}, {"/home.php", 200}};
+    for (const auto& [path, status] : pages) {
+        delegate.calls.clear();
+        loadAndWait(url(path));
+        EXPECT_EQ(delegate.calls, (Calls{"ask " + path + " yes", "start " + path, "finish"})) << path;
+        EXPECT_EQ(engine().statusCode(), status) << path;
+    }
+    const std::tuple<std::string, int, std::string> failures[] = { // URL, code, description (or part of it)
+        {"http://127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()) + "/home.php", -1004, "Could not connect to the server."},
+        {url("/drop.php"), -1005, "The network connection was lost."},
+        // Without a platform code: -(2000 + curl's code) and curl's words.
+        {"http://127.0.0.1:99999/home.php", -2003, "URL"}, {"ftp://127.0.0.1/home.php", -2001, "protocol"},
+    };
+    for (const auto& [target, code, words] : failures) {
+        delegate.calls.clear();
+        delegate.errors.clear();
+        loadAndWait(target);
+        ASSERT_EQ(delegate.errors.size(), 1u) << target;
+        EXPECT_EQ(delegate.errors[0].code, code) << target;
+        EXPECT_NE(delegate.errors[0].description.find(words), std::string::npos) << delegate.errors[0].description;
+        EXPECT_TRUE(code < -2000 || delegate.errors[0].description == words) << delegate.errors[0].description;
+        EXPECT_FALSE(view->isLoading());
+        if (code > -2000) { // the start is seen before the failure
+            EXPECT_EQ(delegate.calls.size(), 3u) << ::testing::PrintToString(delegate.calls);
+            EXPECT_EQ(delegate.calls[1].rfind("start ", 0), 0u);
+        }
+    }
+}
+
+TEST_F(HttpEngineTest, ANewLoadOrAStopCancelsTheLoadInFlight)
+{
+    view->stopLoading(); // quiet with nothing in flight
+    EXPECT_TRUE(delegate.calls.empty());
+
+    // The new load is decided on first; only a load that goes ahead cancels the old one.
+    startSlowLoad();
+    loadAndWait(url("/home.php"), 2);
+    EXPECT_EQ(delegate.calls, (Calls{"ask /slow.php?ms=3000 yes", "start /slow.php?ms=3000", "ask /home.php yes", "fail -999", "start /home.php",
+                                     "finish"}));
+    EXPECT_EQ(engine().statusCode(), 200);
+
+    delegate.calls.clear();
+    startSlowLoad();
+    EXPECT_TRUE(view->isLoading());
+    view->stopLoading();
+    EXPECT_FALSE(view->isLoading());
+    kit::RunLoop::main().runFor(kit::RunLoop::toMicros(0.2)); // nothing of the stopped load arrives later
+    EXPECT_EQ(delegate.calls, (Calls{"ask /slow.php?ms=3000 yes", "start /slow.php?ms=3000", "fail -999"}));
 }
 
 } // namespace

@@ -1,3 +1,6 @@
+// Pieces of the platform layer with rules of their own: URL texts, the device identity, the
+// resource bundle, alerts, the tab bar, notifications and system sounds.
+
 #include "app/SoundEffect.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
@@ -16,15 +19,9 @@
 namespace {
 
 struct Recorder : kit::EventSink {
-    std::vector<std::pair<std::string, nlohmann::json>> events;
-    void event(const std::string& name, nlohmann::json fields) override { events.emplace_back(name, std::move(fields)); }
-    size_t count(const std::string& name) const
-    {
-        size_t n = 0;
-        for (auto& e : events)
-            n += e.first == name;
-        return n;
-    }
+    std::vector<std::string> events;
+    void event(const std::string& name, nlohmann::json) override { events.push_back(name); }
+    size_t count(const std::string& name) const { return static_cast<size_t>(std::count(events.begin(), events.end(), name)); }
 };
 
 class KitTest : public ::testing::Test {
@@ -42,51 +39,31 @@ protected:
     Recorder recorder;
 };
 
-TEST(URLTest, URLWithStringRefusesTextsThatCannotStandAsURLs)
+TEST(URLTest, WhatMayStandAsAURLAndWhatMayLeaveTheApplication)
 {
-    struct Case {
-        const char* text;
-        bool valid;
-    } cases[] = {
-        {"http://h/cars.php?showCarsBg=true&dt=ab+/c==", true},
-        {"https://example.org/a#frag", true},
-        {"http://h/a b", false},
-        {"http://h/%zz", false},
-        {"http://h/%4", false},
-        {"http://h/a#b#c", false},
-        {"http://h/\"q\"", false},
-        {"http://h/\xc3\xa9", false},
-        {"", true},
+    const std::pair<const char*, bool> texts[] = {
+        {"http://h/cars.php?showCarsBg=true&dt=ab+/c==", true}, {"https://example.org/a#frag", true}, {"http://h/a b", false},
+        {"http://h/%zz", false}, {"http://h/%4", false}, {"http://h/a#b#c", false}, {"http://h/\"q\"", false},
+        {"http://h/\xc3\xa9", false}, {"", true},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(kit::URL::URLWithString(c.text).has_value(), c.valid) << c.text;
-}
-
-TEST(URLTest, SchemeHostPathEscapesOnlyWhatCannotStand)
-{
-    EXPECT_EQ(kit::URL::URLWithSchemeHostPath("http", "h:8", "/p.php?a=1&model=Linux PC&b=x/y"),
-              "http://h:8/p.php?a=1&model=Linux%20PC&b=x/y");
+    for (const auto& [text, valid] : texts)
+        EXPECT_EQ(kit::URL::URLWithString(text).has_value(), valid) << text;
+    // Only what cannot stand is escaped.
+    EXPECT_EQ(kit::URL::URLWithSchemeHostPath("http", "h:8", "/p.php?a=1&model=Linux PC&b=x/y"), "http://h:8/p.php?a=1&model=Linux%20PC&b=x/y");
     EXPECT_EQ(kit::URL::URLWithSchemeHostPath("http", "h", "/?m=a#b%c\"\xc3\xa9"), "http://h/?m=a%23b%25c%22%C3%A9");
-}
 
-TEST(URLTest, OnlyHttpAndHttpsLinksLeaveTheApplication)
-{
-    struct Case {
-        const char* url;
-        bool openable;
-    } cases[] = {
-        {"http://example.org/", true},     {"HTTPS://example.org/x?y=1", true}, {"https://", false},
-        {"javascript:alert(1)", false},     {"file:///etc/passwd", false},       {"data:text/html,hi", false},
-        {"mailto:a@example.org", false},    {"game://open", false},              {"http:/nohost", false},
-        {"https://a.example/\nb", false},   {"https://a.example/ b", false},     {"no scheme", false},
+    const std::pair<const char*, bool> links[] = {
+        {"http://example.org/", true}, {"HTTPS://example.org/x?y=1", true}, {"https://", false}, {"javascript:alert(1)", false},
+        {"file:///etc/passwd", false}, {"data:text/html,hi", false}, {"mailto:a@example.org", false}, {"game://open", false},
+        {"http:/nohost", false}, {"https://a.example/\nb", false}, {"https://a.example/ b", false}, {"no scheme", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(kit::Application::isOpenableURL(c.url), c.openable) << c.url;
+    for (const auto& [url, openable] : links)
+        EXPECT_EQ(kit::Application::isOpenableURL(url), openable) << url;
 }
 
-TEST(DeviceIdentityTest, IdentifierIsAKeyedDigestNotTheMachineId)
+TEST(DeviceIdentityTest, KeyedDigestOfTheMachineIdAndTheMachinesModelAndVersion)
 {
-    std::string machineId = "0123456789abcdef0123456789abcdef";
+    const std::string machineId = "0123456789abcdef0123456789abcdef";
     std::string id = kit::DeviceIdentity::identifierForMachineId(machineId);
     EXPECT_EQ(id.size(), 40u);
     EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
@@ -95,23 +72,14 @@ TEST(DeviceIdentityTest, IdentifierIsAKeyedDigestNotTheMachineId)
     EXPECT_EQ(id.find(machineId.substr(0, 16)), std::string::npos);
 
     scenario::TempDir dir;
-    scenario::writeFile(dir.path() + "/machine-id", machineId + "\n");
-    EXPECT_EQ(kit::DeviceIdentity::identifierFromMachineId(dir.path() + "/machine-id"), id);
+    auto file = [&](const std::string& name, const std::string& text) { scenario::writeFile(dir.path() + "/" + name, text); return dir.path() + "/" + name; };
+    EXPECT_EQ(kit::DeviceIdentity::identifierFromMachineId(file("machine-id", machineId + "\n")), id);
     EXPECT_EQ(kit::DeviceIdentity::identifierFromMachineId(dir.path() + "/missing"), "");
-}
-
-TEST(DeviceIdentityTest, ModelAndSystemVersionComeFromTheMachineWithFallbacks)
-{
-    scenario::TempDir dir;
-    scenario::writeFile(dir.path() + "/product", "ThinkBox 14\n");
-    scenario::writeFile(dir.path() + "/os1", "NAME=\"Debian\"\nVERSION_ID=\"12\"\n");
-    scenario::writeFile(dir.path() + "/os2", "VERSION_ID=24.04\n");
-    scenario::writeFile(dir.path() + "/os3", "NAME=x\n");
-    EXPECT_EQ(kit::DeviceIdentity::model(dir.path() + "/product"), "ThinkBox 14");
+    EXPECT_EQ(kit::DeviceIdentity::model(file("product", "ThinkBox 14\n")), "ThinkBox 14");
     EXPECT_EQ(kit::DeviceIdentity::model(dir.path() + "/missing"), "Linux");
-    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os1"), "12");
-    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os2"), "24.04");
-    EXPECT_EQ(kit::DeviceIdentity::systemVersion(dir.path() + "/os3"), "");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os1", "NAME=\"Debian\"\nVERSION_ID=\"12\"\n")), "12");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os2", "VERSION_ID=24.04\n")), "24.04");
+    EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os3", "NAME=x\n")), "");
 }
 
 TEST_F(KitTest, BundleNeverLeavesTheResourceDirectory)
@@ -122,19 +90,14 @@ TEST_F(KitTest, BundleNeverLeavesTheResourceDirectory)
         EXPECT_FALSE(kit::Bundle::mainBundle().pathForResource(name, "")) << name;
 }
 
-TEST_F(KitTest, AlertButtonsFollowThePlatformsIndicesAndNoneLabelsAreLeftOut)
+TEST_F(KitTest, AlertButtonsFollowThePlatformsIndicesAndTheFrontmostIsTheLastShown)
 {
     kit::AlertView withCancel("T", "M", nullptr, std::string("No"), {std::string("Yes")});
     EXPECT_EQ(withCancel.buttonTitles(), (std::vector<std::string>{"No", "Yes"}));
     EXPECT_EQ(withCancel.cancelButtonIndex(), 0);
-    kit::AlertView noCancelLabel("T", "M", nullptr, std::nullopt, {std::string("OK")});
-    EXPECT_EQ(noCancelLabel.buttonTitles(), (std::vector<std::string>{"OK"}));
-    kit::AlertView noLabels(std::nullopt, std::nullopt, nullptr, std::nullopt, {std::nullopt});
-    EXPECT_TRUE(noLabels.buttonTitles().empty());
-}
+    EXPECT_EQ(kit::AlertView("T", "M", nullptr, std::nullopt, {std::string("OK")}).buttonTitles(), std::vector<std::string>{"OK"});
+    EXPECT_TRUE(kit::AlertView(std::nullopt, std::nullopt, nullptr, std::nullopt, {std::nullopt}).buttonTitles().empty());
 
-TEST_F(KitTest, FrontmostAlertIsTheLastShownStillOnScreen)
-{
     auto a = std::make_shared<kit::AlertView>("a", "", nullptr, std::nullopt, std::vector<std::optional<std::string>>{"OK"});
     auto b = std::make_shared<kit::AlertView>("b", "", nullptr, std::nullopt, std::vector<std::optional<std::string>>{"OK"});
     a->show();
@@ -144,8 +107,7 @@ TEST_F(KitTest, FrontmostAlertIsTheLastShownStillOnScreen)
     EXPECT_EQ(kit::AlertView::frontmost(), a);
     a->dismissWithClickedButtonIndex(0);
     EXPECT_EQ(kit::AlertView::frontmost(), nullptr);
-    EXPECT_EQ(recorder.count("alert"), 2u);
-    EXPECT_EQ(recorder.count("alert-press"), 2u);
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"alert", "alert", "alert-press", "alert-press"}));
 }
 
 TEST_F(KitTest, TabBarDelegateHearsOnlyUserTaps)
@@ -172,8 +134,7 @@ TEST_F(KitTest, ObserversMayRemoveThemselvesWhileBeingNotified)
 {
     auto& center = kit::NotificationCenter::defaultCenter();
     center.reset();
-    int first = 0, second = 0;
-    int a = 0, b = 0;
+    int first = 0, second = 0, a = 0, b = 0;
     center.addObserver(&a, "n", [&] {
         ++first;
         center.removeObserver(&a, "n");
@@ -182,8 +143,7 @@ TEST_F(KitTest, ObserversMayRemoveThemselvesWhileBeingNotified)
     center.addObserver(&b, "n", [&] { ++second; });
     center.postNotificationName("n");
     center.postNotificationName("n");
-    EXPECT_EQ(first, 1);
-    EXPECT_EQ(second, 0);
+    EXPECT_EQ(std::make_pair(first, second), std::make_pair(1, 0));
 }
 
 TEST_F(KitTest, SoundEffectsPlayAFreshSystemSoundEachTimeAndDisposeOfIt)
@@ -191,19 +151,16 @@ TEST_F(KitTest, SoundEffectsPlayAFreshSystemSoundEachTimeAndDisposeOfIt)
     street::SoundEffect::playSoundFromBundledFile("no-such-sound", "aif");
     EXPECT_EQ(recorder.count("sound"), 0u);
     EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 0u);
-
     street::SoundEffect::playSoundFromBundledFile("tap", "aif");
     street::SoundEffect::playSoundFromBundledFile("tap", "aif");
     EXPECT_EQ(recorder.count("sound"), 2u);
     EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 2u);
     kit::RunLoop::main().advanceSeconds(5);
     EXPECT_EQ(kit::AudioServices::liveSystemSoundCount(), 0u);
-
     // A file that is not a sound never becomes a system sound.
     kit::SystemSoundID id = 0;
-    auto picture = kit::Bundle::mainBundle().pathForResource("bg_default.jpg", "");
-    ASSERT_TRUE(picture);
-    EXPECT_NE(kit::AudioServices::createSystemSoundID(*picture, &id), kit::kAudioServicesNoError);
+    EXPECT_NE(kit::AudioServices::createSystemSoundID(*kit::Bundle::mainBundle().pathForResource("bg_default.jpg", ""), &id),
+              kit::kAudioServicesNoError);
 }
 
 } // namespace

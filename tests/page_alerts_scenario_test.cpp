@@ -1,383 +1,174 @@
 // Alerts, vibration and sounds that pages ask for through the command bridge, end to end.
 
-#include "support/Scenario.h"
+#include "support/Timeline.h"
 
 #include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace {
 
 using nlohmann::json;
-using scenario::Transcript;
-
-const std::string kBase = "http://127.0.0.1:8642/";
-const std::vector<std::string> kDevice{"--udid", "TEST-UDID-3", "--model", "TestModel", "--system-version", "1.0"};
-
-const std::string kNoConnectionMessage = "You must have access to the Internet in order to use this application.";
-
-class SettingsDir {
-public:
-    explicit SettingsDir(const std::string& defaultsJson) { scenario::writeFile(dir_.path() + "/defaults.json", defaultsJson); }
-    scenario::ScenarioOptions options() const
-    {
-        scenario::ScenarioOptions o;
-        o.dataDir = dir_.path();
-        return o;
-    }
-
-private:
-    scenario::TempDir dir_{"street-h6-alerts"};
-};
-
-Transcript run(const std::string& script, const scenario::ScenarioOptions& options = {}, std::vector<std::string> extra = {})
-{
-    std::vector<std::string> args = kDevice;
-    args.insert(args.end(), extra.begin(), extra.end());
-    Transcript t = scenario::runScenario(script, args, options);
-    EXPECT_EQ(t.exitCode, 0) << t.dump();
-    EXPECT_TRUE(t.malformedLines.empty()) << t.dump();
-    return t;
-}
-
-// A command-only request: refused after its commands have run.
-std::string command(const std::string& query) { return "navigate " + kBase + "cmd.php?stopLoad=true&" + query + "\n"; }
+using timeline::command;
+using timeline::fieldOf;
+using timeline::Intro;
+using timeline::run;
+using timeline::runWith;
 
 const std::string kOneButton = "invokeAlertOneBtnTitle=Hello&invokeAlertOneBtnBody=Body%20text&invokeAlertOneBtnName=Go";
-const std::string kTwoButton = "invokeAlertTwoBtnTitle=Sure%3F&invokeAlertTwoBtnBody=Pick&invokeAlertTwoBtn1Name=No"
-                               "&invokeAlertTwoBtn2Name=Yes";
+const std::string kTwoButton = "invokeAlertTwoBtnTitle=Sure%3F&invokeAlertTwoBtnBody=Pick&invokeAlertTwoBtn1Name=No&invokeAlertTwoBtn2Name=Yes";
 
-struct Alert {
-    std::optional<std::string> title, message; // nullopt: the text is missing (null or empty)
-    std::vector<std::string> buttons;
-};
-
-void expectText(const json& value, const std::optional<std::string>& expected, const char* what)
+TEST(PageAlertsScenario, AlertsAreShownAtOnceWithTheirTextsAndButtonsInIndexOrder)
 {
-    if (expected)
-        EXPECT_EQ(value, *expected) << what;
-    else
-        EXPECT_TRUE(value.is_null() || value == "") << what << ": " << value.dump();
-}
-
-std::vector<std::string> scripts(const Transcript& t)
-{
-    std::vector<std::string> out;
-    for (const auto& line : t.events("js"))
-        out.push_back(line.value("script", ""));
-    return out;
-}
-
-std::vector<double> timesOf(const std::vector<json>& lines)
-{
-    std::vector<double> out;
-    for (const auto& line : lines)
-        out.push_back(line["t"].get<double>());
-    return out;
-}
-
-std::vector<json> soundsNamed(const Transcript& t, const std::string& name, const std::string& type)
-{
-    std::vector<json> out;
-    for (const auto& line : t.events("sound"))
-        if (line.value("name", "") == name && line.value("type", "") == type)
-            out.push_back(line);
-    return out;
-}
-
-// How many events of that kind come before the n-th `state` line.
-size_t countBeforeState(const Transcript& t, const std::string& ev, size_t n)
-{
-    size_t count = 0, states = 0;
-    for (const auto& name : t.names()) {
-        if (name == "state" && states++ == n)
-            return count;
-        if (name == ev)
-            ++count;
-    }
-    return count;
-}
-
-} // namespace
-
-TEST(PageAlertsScenario, AlertsAreShownWithTheirTextsAndButtonsInIndexOrder)
-{
-    struct Case {
-        const char* name;
-        std::string query;
-        std::vector<Alert> alerts;
+    struct Alert {
+        const char *title, *message;
+        std::vector<std::string> buttons;
     };
-    const std::vector<Case> cases{
-        {"one button", kOneButton, {{"Hello", "Body text", {"Go"}}}},
-        {"one button, plus signs stay", "invokeAlertOneBtnTitle=a+b&invokeAlertOneBtnBody=c&invokeAlertOneBtnName=d",
-         {{"a+b", "c", {"d"}}}},
-        {"one button without its name", "invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()", {}},
-        {"one button without its body", "invokeAlertOneBtnTitle=T&invokeAlertOneBtnName=N", {}},
-        {"title key word without a pair", "x=invokeAlertOneBtnTitle&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N",
-         {{"", "B", {"N"}}}},
-        {"undecodable title", "invokeAlertOneBtnTitle=%zz&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N",
-         {{std::nullopt, "B", {"N"}}}},
-        {"undecodable button label", "invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=%E9",
-         {{"T", "B", {}}}},
-        {"two buttons", kTwoButton, {{"Sure?", "Pick", {"No", "Yes"}}}},
-        {"two buttons without the second name", "invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=B&invokeAlertTwoBtn1Name=No", {}},
-        {"two buttons, undecodable first label",
-         "invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=%zz&invokeAlertTwoBtn1Name=%zz&invokeAlertTwoBtn2Name=Yes",
-         {{"T", std::nullopt, {"Yes"}}}},
-        {"both alerts in one URL", kOneButton + "&" + kTwoButton,
-         {{"Hello", "Body text", {"Go"}}, {"Sure?", "Pick", {"No", "Yes"}}}},
+    const std::vector<std::pair<std::string, std::vector<Alert>>> cases{
+        {kOneButton, {{"Hello", "Body text", {"Go"}}}},
+        {"invokeAlertOneBtnTitle=a+b&invokeAlertOneBtnBody=c&invokeAlertOneBtnName=d", {{"a+b", "c", {"d"}}}},
+        {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()", {}}, // no button name
+        {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnName=N", {}},                        // no body
+        {"x=invokeAlertOneBtnTitle&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N", {{"", "B", {"N"}}}},
+        {"invokeAlertOneBtnTitle=%zz&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N", {{nullptr, "B", {"N"}}}},
+        {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=%E9", {{"T", "B", {}}}},
+        {kTwoButton, {{"Sure?", "Pick", {"No", "Yes"}}}},
+        {"invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=B&invokeAlertTwoBtn1Name=No", {}},
+        {"invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=%zz&invokeAlertTwoBtn1Name=%zz&invokeAlertTwoBtn2Name=Yes", {{"T", nullptr, {"Yes"}}}},
+        {kOneButton + "&" + kTwoButton, {{"Hello", "Body text", {"Go"}}, {"Sure?", "Pick", {"No", "Yes"}}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        // During the intro: page alerts are never put off.
-        Transcript t = run(command(c.query) + "state\n");
+    // nullptr: the text is missing, which the alert shows as null or empty.
+    auto text = [](const json& value, const char* expected) { return expected ? value == expected : value.is_null() || value == ""; };
+    for (const auto& [query, expected] : cases) {
+        SCOPED_TRACE(query);
+        auto t = run(command(query) + "state\n"); // during the intro: page alerts are never put off
         auto alerts = t.events("alert");
-        ASSERT_EQ(alerts.size(), c.alerts.size()) << t.dump();
-        ASSERT_EQ(t.states().size(), 1u);
-        auto shown = t.states()[0]["alerts"];
-        ASSERT_EQ(shown.size(), c.alerts.size()) << t.dump();
-        for (size_t i = 0; i < c.alerts.size(); ++i) {
-            for (const json* a : {&alerts[i], &shown[i]}) {
-                expectText((*a)["title"], c.alerts[i].title, "title");
-                expectText((*a)["message"], c.alerts[i].message, "message");
-                EXPECT_EQ((*a)["buttons"], json(c.alerts[i].buttons));
+        ASSERT_EQ(alerts.size(), expected.size()) << t.dump();
+        auto shown = t.states().at(0)["alerts"];
+        ASSERT_EQ(shown.size(), expected.size()) << t.dump();
+        for (size_t i = 0; i < expected.size(); ++i)
+            for (const json& a : {alerts[i], shown[i]}) {
+                EXPECT_TRUE(text(a["title"], expected[i].title)) << a.dump();
+                EXPECT_TRUE(text(a["message"], expected[i].message)) << a.dump();
+                EXPECT_EQ(a["buttons"], json(expected[i].buttons));
             }
-            EXPECT_DOUBLE_EQ(alerts[i]["t"].get<double>(), 0.0);
-        }
+        EXPECT_EQ(fieldOf(t, "alert", "t"), std::vector<json>(expected.size(), 0.0));
     }
 }
 
 TEST(PageAlertsScenario, ButtonScriptsAreKeptUntilReplacedAndRunOnPress)
 {
     struct Case {
-        const char* name;
         std::string script;
-        std::vector<std::string> runs; // js events, in order
-        std::optional<std::string> btn0, btn1;
+        std::vector<json> runs; // js events, in order
+        json btn0, btn1;
     };
     const std::vector<Case> cases{
-        {"one button: its script runs, and again for a later alert without one",
-         command(kOneButton + "&invokeAlertOneBtnJS=first()") + "press Go\n" + command(kOneButton) + "press #0\n",
+        // One button: its script runs, and again for a later alert without one.
+        {command(kOneButton + "&invokeAlertOneBtnJS=first()") + "press Go\n" + command(kOneButton) + "press #0\n",
          {"first()", "first()"}, "first()", "first()"},
-        {"one button: the script is decoded once", command(kOneButton + "&invokeAlertOneBtnJS=go(%22a%2520b%22)") + "press Go\n",
-         {"go(\"a%20b\")"}, "go(\"a%20b\")", "go(\"a%20b\")"},
-        {"one button without a name changes no script",
-         command(kOneButton + "&invokeAlertOneBtnJS=keep()") + "press Go\n"
-             + command("invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()"),
+        {command(kOneButton + "&invokeAlertOneBtnJS=go(%22a%2520b%22)") + "press Go\n", {"go(\"a%20b\")"}, "go(\"a%20b\")", "go(\"a%20b\")"},
+        // A one-button request without its name changes no script.
+        {command(kOneButton + "&invokeAlertOneBtnJS=keep()") + "press Go\n" +
+             command("invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnJS=x()"),
          {"keep()"}, "keep()", "keep()"},
-        {"two buttons with both scripts: each button its own",
-         command(kTwoButton + "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()") + "press No\n"
-             + command(kTwoButton) + "press Yes\n",
+        // Two buttons with both scripts: each button its own.
+        {command(kTwoButton + "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()") + "press No\n" + command(kTwoButton) + "press Yes\n",
          {"no()", "yes()"}, "no()", "yes()"},
-        {"two buttons with only the first script and nothing before: nothing runs",
-         command(kTwoButton + "&invokeAlertTwoBtn1JS=no()") + "press #0\n" + command(kTwoButton + "&invokeAlertTwoBtn1JS=no()")
-             + "press #1\n",
-         {}, std::nullopt, std::nullopt},
-        {"two buttons with only the first script run the earlier scripts",
-         command(kOneButton + "&invokeAlertOneBtnJS=old()") + "press Go\n" + command(kTwoButton + "&invokeAlertTwoBtn1JS=no()")
-             + "press #1\n",
+        // Only one of the two scripts: both buttons run what was stored before (here nothing).
+        {command(kTwoButton + "&invokeAlertTwoBtn1JS=no()") + "press #0\n" + command(kTwoButton + "&invokeAlertTwoBtn1JS=no()") + "press #1\n",
+         {}, nullptr, nullptr},
+        {command(kOneButton + "&invokeAlertOneBtnJS=old()") + "press Go\n" + command(kTwoButton + "&invokeAlertTwoBtn1JS=no()") + "press #1\n",
          {"old()", "old()"}, "old()", "old()"},
-        {"two buttons with only the second script run the earlier scripts",
-         command(kTwoButton + "&invokeAlertTwoBtn1JS=a()&invokeAlertTwoBtn2JS=b()") + "press #0\n"
-             + command(kTwoButton + "&invokeAlertTwoBtn2JS=c()") + "press #1\n",
+        {command(kTwoButton + "&invokeAlertTwoBtn1JS=a()&invokeAlertTwoBtn2JS=b()") + "press #0\n" +
+             command(kTwoButton + "&invokeAlertTwoBtn2JS=c()") + "press #1\n",
          {"a()", "b()"}, "a()", "b()"},
-        {"both alerts in one URL: the two-button scripts win for both",
-         command(kOneButton + "&invokeAlertOneBtnJS=one()&" + kTwoButton
-                 + "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()")
-             + "press #1\npress #0\n",
+        // Both alerts in one URL: the two-button scripts win for both.
+        {command(kOneButton + "&invokeAlertOneBtnJS=one()&" + kTwoButton + "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()") +
+             "press #1\npress #0\n",
          {"yes()", "no()"}, "no()", "yes()"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Transcript t = run(c.script + "state\n");
+        SCOPED_TRACE(c.script);
+        auto t = run(c.script + "state\n");
         EXPECT_EQ(t.count("ignored"), 0u) << t.dump();
-        EXPECT_EQ(scripts(t), c.runs) << t.dump();
-        json page = t.states().back()["page"];
-        EXPECT_EQ(page["btn0JS"], c.btn0 ? json(*c.btn0) : json(nullptr));
-        EXPECT_EQ(page["btn1JS"], c.btn1 ? json(*c.btn1) : json(nullptr));
-        EXPECT_TRUE(t.states().back()["alerts"].empty()) << "every alert was pressed away";
+        EXPECT_EQ(fieldOf(t, "js", "script"), c.runs) << t.dump();
+        timeline::expectState(t.states().back(), {{"/page/btn0JS", c.btn0}, {"/page/btn1JS", c.btn1}, {"/alerts", json::array()}});
     }
+
+    // Presses name the frontmost alert and the button's index; with no alert left, a press is ignored.
+    auto t = run(command(kOneButton + "&" + kTwoButton) + "press Yes\npress Go\npress Go\n");
+    EXPECT_EQ(fieldOf(t, "alert-press", "title"), (std::vector<json>{"Sure?", "Hello"})) << t.dump();
+    EXPECT_EQ(fieldOf(t, "alert-press", "index"), (std::vector<json>{1, 0}));
+    EXPECT_EQ(fieldOf(t, "ignored", "command"), std::vector<json>{"press Go"});
 }
 
-TEST(PageAlertsScenario, PressesReportTheFrontmostAlertAndIndex)
+TEST(PageAlertsScenario, VibrationAndTheTapSoundAreNeverHeldBack)
 {
-    Transcript t = run(command(kOneButton + "&" + kTwoButton) + "press Yes\npress Go\npress Go\n");
-    auto presses = t.events("alert-press");
-    ASSERT_EQ(presses.size(), 2u) << t.dump();
-    EXPECT_EQ(presses[0].value("title", ""), "Sure?");
-    EXPECT_EQ(presses[0]["index"], 1);
-    EXPECT_EQ(presses[1].value("title", ""), "Hello");
-    EXPECT_EQ(presses[1]["index"], 0);
-    ASSERT_EQ(t.count("ignored"), 1u) << "no alert left for the third press";
-    EXPECT_EQ(t.first("ignored")->value("command", ""), "press Go");
-}
+    auto t = run(command("invokeVibrate=true") + command("invokeVibrate=true&again=invokeVibrate=true") +
+                 command("invokeVibrate=false") + command("invokeVibrate=TRUE") + "wait 5\n");
+    EXPECT_EQ(fieldOf(t, "vibrate", "t"), (std::vector<json>{0.0, 0.0})) << t.dump();
+    EXPECT_EQ(t.count("alert") + t.count("sound"), 0u) << t.dump();
 
-TEST(PageAlertsScenario, FailureAlertOkRunsTheStoredFirstScript)
-{
-    SettingsDir introOff(R"({"introAnimationEnabled": false})");
-    struct Case {
-        const char* name;
-        std::string before;
-        std::vector<std::string> runs;
-    };
-    const std::vector<Case> cases{
-        {"with a stored script", command(kOneButton + "&invokeAlertOneBtnJS=retry()") + "press Go\n",
-         {"retry()", "retry()", "retry()"}},
-        {"without one", "", {}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        // After the first page: failures are reported at once.
-        Transcript t = run("finish\nwait 3\n" + c.before + "navigate " + kBase + "cars.php\nfail -1009\nstate\npress OK\n"
-                               + "navigate " + kBase + "bank.php\nfail -1002 \"unsupported URL\"\nstate\npress OK\n",
-                           introOff.options());
-        auto alerts = t.events("alert");
-        ASSERT_EQ(alerts.size(), c.before.empty() ? 2u : 3u) << t.dump();
-        const json& noConnection = alerts[alerts.size() - 2];
-        EXPECT_EQ(noConnection.value("title", ""), "Unable to Reach Internet");
-        EXPECT_EQ(noConnection.value("message", ""), kNoConnectionMessage);
-        EXPECT_EQ(noConnection["buttons"], json::array({"OK"}));
-        const json& unknown = alerts.back();
-        EXPECT_EQ(unknown.value("title", ""), "Unknown Error");
-        EXPECT_EQ(unknown.value("message", ""),
-                  "Unknown error occurred (unsupported URL).  Please close the application and try again.");
-        EXPECT_EQ(unknown["buttons"], json::array({"OK"}));
-        EXPECT_EQ(scripts(t), c.runs) << t.dump();
-        EXPECT_EQ(t.count("ignored"), 0u) << t.dump();
-    }
-}
-
-TEST(PageAlertsScenario, VibrationAlone)
-{
-    struct Case {
-        std::string query;
-        size_t vibrations;
-    };
-    const std::vector<Case> cases{
-        {"invokeVibrate=true", 1},
-        {"invokeVibrate=true&again=invokeVibrate=true", 1},
-        {"invokeVibrate=false", 0},
-        {"invokeVibrate=TRUE", 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
-        Transcript t = run(command(c.query) + "wait 5\n");
-        auto vibrations = t.events("vibrate");
-        ASSERT_EQ(vibrations.size(), c.vibrations) << t.dump();
-        if (!vibrations.empty()) {
-            EXPECT_DOUBLE_EQ(vibrations[0]["t"].get<double>(), 0.0) << "not put off by the intro";
-        }
-        EXPECT_EQ(t.count("alert"), 0u);
-        EXPECT_EQ(t.count("sound"), 0u);
-    }
-}
-
-TEST(PageAlertsScenario, TapSoundNowOrAfterThePageGivenDelay)
-{
-    struct Case {
-        std::string query;
-        std::vector<double> times;
-    };
-    const std::vector<Case> cases{
-        {"invokeTapSound=true", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=0", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=-1", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=abc", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=%zz", {0.0}},
-        {"invokeTapSound=true&invokeSoundDelay=1.5", {1.5}},
-        {"invokeTapSound=true&invokeSoundDelay=1.5sec", {1.5}},
-        {"invokeTapSound=false&invokeSoundDelay=1.5", {}},
+    const std::vector<std::pair<std::string, std::vector<json>>> cases{ // query, times the tap plays
+        {"invokeTapSound=true", {0.0}}, {"invokeTapSound=true&invokeSoundDelay=", {0.0}},
+        {"invokeTapSound=true&invokeSoundDelay=0", {0.0}}, {"invokeTapSound=true&invokeSoundDelay=-1", {0.0}},
+        {"invokeTapSound=true&invokeSoundDelay=abc", {0.0}}, {"invokeTapSound=true&invokeSoundDelay=%zz", {0.0}},
+        {"invokeTapSound=true&invokeSoundDelay=1e-400", {0.0}}, // too small for a double: zero
+        {"invokeTapSound=true&invokeSoundDelay=1.5", {1.5}}, {"invokeTapSound=true&invokeSoundDelay=1.5sec", {1.5}},
+        {"invokeTapSound=true&invokeSoundDelay=1e400", {}}, {"invokeTapSound=false&invokeSoundDelay=1.5", {}},
         {"invokeSoundDelay=1.5", {}},
     };
-    // The stored sound setting is off: it does not silence page sounds.
-    SettingsDir soundOff(R"({"soundEnabled": false})");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.query);
-        Transcript t = run(command(c.query) + "state\nwait 1.49\nstate\nwait 0.01\nstate\nwait 1\n", soundOff.options());
-        auto taps = soundsNamed(t, "tap", "aif");
-        EXPECT_EQ(taps.size(), t.count("sound")) << t.dump();
-        EXPECT_EQ(timesOf(taps), c.times) << t.dump();
-        bool delayed = !c.times.empty() && c.times[0] > 0;
-        bool now = !c.times.empty() && !delayed;
-        EXPECT_EQ(countBeforeState(t, "sound", 0), now ? 1u : 0u);
-        EXPECT_EQ(countBeforeState(t, "sound", 1), now ? 1u : 0u) << "not yet at 1.49 s";
-        EXPECT_EQ(countBeforeState(t, "sound", 2), c.times.size()) << "due at 1.5 s";
+    for (const auto& [query, times] : cases) {
+        SCOPED_TRACE(query);
+        // The stored sound setting is off: it does not silence page sounds.
+        auto tap = runWith({{"soundEnabled", false}}, command(query) + "wait 3\n");
+        EXPECT_EQ(fieldOf(tap, "sound", "t"), times) << tap.dump();
+        EXPECT_EQ(fieldOf(tap, "sound", "name"), std::vector<json>(times.size(), "tap"));
+        EXPECT_EQ(fieldOf(tap, "sound", "type"), std::vector<json>(times.size(), "aif"));
     }
-}
-
-TEST(PageAlertsScenario, TwoDelayedTapsBothPlay)
-{
+    // A delayed tap cannot be withdrawn: two in flight both play.
     const std::string delayed = command("invokeTapSound=true&invokeSoundDelay=1.5");
-    Transcript t = run(delayed + "wait 0.5\n" + delayed + "wait 3\n");
-    EXPECT_EQ(timesOf(soundsNamed(t, "tap", "aif")), (std::vector<double>{1.5, 2.0})) << t.dump();
+    EXPECT_EQ(fieldOf(run(delayed + "wait 0.5\n" + delayed + "wait 3\n"), "sound", "t"), (std::vector<json>{1.5, 2.0}));
 }
 
 TEST(PageAlertsScenario, NamedSoundsWaitForTheEndOfTheIntroOnlyTheLastOne)
 {
-    struct Played {
-        std::string name, type;
-    };
     struct Case {
-        const char* name;
         std::vector<std::string> queries;
-        std::optional<std::string> aifWaiting, cafWaiting; // after the requests, during the intro
-        std::optional<Played> played;                      // at the end of the intro
+        json aifWaiting, cafWaiting; // during the intro
+        std::vector<std::string> played; // name.type at the end of the intro
     };
     const std::vector<Case> cases{
-        {"one aif", {"invokeSoundAIF=horn"}, "horn", std::nullopt, Played{"horn", "aif"}},
-        {"one caf", {"invokeSoundCAF=engine"}, std::nullopt, "engine", Played{"engine", "caf"}},
-        {"aif then caf: only the caf", {"invokeSoundAIF=horn", "invokeSoundCAF=engine"}, std::nullopt, "engine",
-         Played{"engine", "caf"}},
-        {"caf then aif: only the aif", {"invokeSoundCAF=engine", "invokeSoundAIF=horn"}, "horn", std::nullopt,
-         Played{"horn", "aif"}},
-        {"two aif: the later one, which the application lacks",
-         {"invokeSoundAIF=horn", "invokeSoundAIF=nosuchsound"}, "nosuchsound", std::nullopt, std::nullopt},
-        {"both in one URL: the caf, checked last", {"invokeSoundAIF=horn&invokeSoundCAF=engine"}, std::nullopt, "engine",
-         Played{"engine", "caf"}},
+        {{"invokeSoundAIF=horn"}, "horn", nullptr, {"horn.aif"}},
+        {{"invokeSoundCAF=engine"}, nullptr, "engine", {"engine.caf"}},
+        {{"invokeSoundAIF=horn", "invokeSoundCAF=engine"}, nullptr, "engine", {"engine.caf"}},
+        {{"invokeSoundCAF=engine", "invokeSoundAIF=horn"}, "horn", nullptr, {"horn.aif"}},
+        {{"invokeSoundAIF=horn", "invokeSoundAIF=nosuchsound"}, "nosuchsound", nullptr, {}}, // a sound the application lacks
+        {{"invokeSoundAIF=horn&invokeSoundCAF=engine"}, nullptr, "engine", {"engine.caf"}},  // the caf is checked last
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         std::string script;
         for (const auto& q : c.queries)
             script += command(q);
+        SCOPED_TRACE(script);
         // The movie ends the intro at t = 3.
-        Transcript t = run(script + "state\nwait 2.99\nstate\nwait 0.01\nstate\nwait 1\n");
-        auto s = t.states();
-        ASSERT_EQ(s.size(), 3u) << t.dump();
-        EXPECT_EQ(s[0]["page"]["soundFileAIFDeferred"], c.aifWaiting ? json(*c.aifWaiting) : json(nullptr));
-        EXPECT_EQ(s[0]["page"]["soundFileCAFDeferred"], c.cafWaiting ? json(*c.cafWaiting) : json(nullptr));
-        EXPECT_EQ(countBeforeState(t, "sound", 1), 0u) << t.dump();
-        auto sounds = t.events("sound");
-        if (c.played) {
-            ASSERT_EQ(sounds.size(), 1u) << t.dump();
-            EXPECT_EQ(sounds[0].value("name", ""), c.played->name);
-            EXPECT_EQ(sounds[0].value("type", ""), c.played->type);
-            EXPECT_DOUBLE_EQ(sounds[0]["t"].get<double>(), 3.0);
-        } else {
-            EXPECT_TRUE(sounds.empty()) << t.dump();
+        auto t = run(script + "state\nwait 2.99\nstate\nwait 0.01\nstate\nwait 1\n");
+        timeline::expectAt(t, 0.0, {{"/page/soundFileAIFDeferred", c.aifWaiting}, {"/page/soundFileCAFDeferred", c.cafWaiting}});
+        timeline::expectAt(t, 3.0, {{"/page/soundFileAIFDeferred", nullptr}, {"/page/soundFileCAFDeferred", nullptr}});
+        std::vector<std::string> played;
+        for (const auto& line : t.events("sound")) {
+            played.push_back(line.value("name", "") + "." + line.value("type", ""));
+            EXPECT_EQ(line["t"], 3.0);
         }
-        EXPECT_TRUE(s[2]["page"]["soundFileAIFDeferred"].is_null());
-        EXPECT_TRUE(s[2]["page"]["soundFileCAFDeferred"].is_null());
+        EXPECT_EQ(played, c.played) << t.dump();
     }
+
+    // After the intro they play at once, each request its own.
+    auto t = run("wait 0.5\n" + command("invokeSoundAIF=horn") + command("invokeSoundAIF=nosuchsound") + command("invokeSoundCAF=engine") +
+                     command("invokeSoundCAF=horn") + "state\n",
+                 Intro::Off);
+    EXPECT_EQ(fieldOf(t, "sound", "name"), (std::vector<json>{"horn", "engine"})) << t.dump();
+    EXPECT_EQ(fieldOf(t, "sound", "t"), (std::vector<json>{0.5, 0.5}));
+    timeline::expectAt(t, 0.5, {{"/page/soundFileAIFDeferred", nullptr}, {"/page/soundFileCAFDeferred", nullptr}});
 }
 
-TEST(PageAlertsScenario, NamedSoundsPlayAtOnceAfterTheIntro)
-{
-    SettingsDir introOff(R"({"introAnimationEnabled": false})");
-    Transcript t = run("wait 0.5\n" + command("invokeSoundAIF=horn") + command("invokeSoundAIF=nosuchsound")
-                           + command("invokeSoundCAF=engine") + command("invokeSoundCAF=horn") + "state\n",
-                       introOff.options());
-    std::vector<std::string> played;
-    for (const auto& line : t.events("sound")) {
-        played.push_back(line.value("name", "") + "." + line.value("type", ""));
-        EXPECT_DOUBLE_EQ(line["t"].get<double>(), 0.5);
-    }
-    // Sounds the application does not have play nothing.
-    EXPECT_EQ(played, (std::vector<std::string>{"horn.aif", "engine.caf"})) << t.dump();
-    ASSERT_EQ(t.states().size(), 1u);
-    EXPECT_TRUE(t.states()[0]["page"]["soundFileAIFDeferred"].is_null());
-    EXPECT_TRUE(t.states()[0]["page"]["soundFileCAFDeferred"].is_null());
-}
+} // namespace

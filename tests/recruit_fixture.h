@@ -1,8 +1,8 @@
 #pragma once
 
-// Shared by the recruit_*_test.cpp files: a clean process state for each test (resources,
-// classes, run loop, alerts, defaults and contacts in a temporary directory), recorded events,
-// vCard text helpers and a loopback HTTP responder for the invite post.
+// Shared by the Recruit unit tests: a clean process state for each test (resources, classes, run
+// loop, alerts, defaults and contacts in a temporary directory), recorded events, vCard text
+// helpers and a loopback HTTP responder for the invite post.
 
 #include <gtest/gtest.h>
 
@@ -25,7 +25,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -45,16 +44,13 @@ class RecordingSink : public kit::EventSink {
 public:
     void event(const std::string& name, nlohmann::json fields) override
     {
-        // What the transcript would do: the fields must be printable JSON.
-        (void)fields.dump();
+        (void)fields.dump(); // what the transcript would do: the fields must be printable JSON
         events.push_back({name, std::move(fields)});
     }
     std::vector<Event> named(const std::string& name) const
     {
         std::vector<Event> found;
-        for (const auto& e : events)
-            if (e.name == name)
-                found.push_back(e);
+        std::copy_if(events.begin(), events.end(), std::back_inserter(found), [&](const Event& e) { return e.name == name; });
         return found;
     }
     std::vector<Event> events;
@@ -73,9 +69,8 @@ inline std::string vcard(const std::vector<Card>& cards)
 {
     std::string text;
     for (const auto& c : cards) {
-        text += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
         std::string fn = c.first.value_or("") + " " + c.last.value_or("");
-        text += "FN:" + (fn == " " ? std::string("Company") : fn) + "\r\n";
+        text += "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + (fn == " " ? std::string("Company") : fn) + "\r\n";
         if (!c.withoutN)
             text += "N:" + c.last.value_or("") + ";" + c.first.value_or("") + ";;;\r\n";
         for (const auto& [type, number] : c.phones)
@@ -94,16 +89,13 @@ public:
     LoopbackResponder()
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
+        sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = 0;
-        int yes = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 8) != 0)
-            throw std::runtime_error("cannot listen on loopback");
         socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 8) != 0
+            || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on loopback");
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { serve(); });
     }
@@ -139,53 +131,40 @@ public:
 private:
     void serve()
     {
-        while (!stopping_) {
-            int connection = ::accept(listener_, nullptr, nullptr);
-            if (connection < 0)
-                return;
-            std::string request = readRequest(connection);
-            std::string reply;
-            bool hangUp;
+        for (int connection; !stopping_ && (connection = ::accept(listener_, nullptr, nullptr)) >= 0; ::close(connection)) {
+            std::string request = readRequest(connection), reply;
             {
                 std::lock_guard lock(mutex_);
                 requests_.push_back(request);
-                hangUp = hangUp_;
-                reply = "HTTP/1.1 " + std::to_string(status_) + " Whatever\r\nContent-Type: text/plain\r\n"
-                        "Content-Length: " + std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
+                if (!hangUp_)
+                    reply = "HTTP/1.1 " + std::to_string(status_) + " Whatever\r\nContent-Type: text/plain\r\nContent-Length: "
+                            + std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" + body_;
             }
-            if (!hangUp) {
-                size_t sent = 0;
-                while (sent < reply.size()) {
-                    ssize_t n = ::send(connection, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-                    if (n <= 0)
-                        break;
-                    sent += static_cast<size_t>(n);
-                }
+            for (size_t sent = 0; sent < reply.size();) {
+                ssize_t n = ::send(connection, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += static_cast<size_t>(n);
             }
-            ::close(connection);
         }
     }
 
+    // Headers, then as many body bytes as Content-Length promises.
     static std::string readRequest(int connection)
     {
         std::string data;
         char buffer[65536];
-        size_t expected = std::string::npos;
-        while (expected == std::string::npos || data.size() < expected) {
+        for (size_t expected = std::string::npos; expected == std::string::npos || data.size() < expected;) {
             ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
             if (n <= 0)
                 break;
             data.append(buffer, static_cast<size_t>(n));
             auto end = data.find("\r\n\r\n");
             if (expected == std::string::npos && end != std::string::npos) {
-                size_t contentLength = 0;
-                auto headers = data.substr(0, end);
-                for (auto& c : headers)
-                    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                std::string headers = data.substr(0, end);
+                std::transform(headers.begin(), headers.end(), headers.begin(), [](unsigned char c) { return std::tolower(c); });
                 auto at = headers.find("\r\ncontent-length:");
-                if (at != std::string::npos)
-                    contentLength = std::stoul(headers.substr(at + 17));
-                expected = end + 4 + contentLength;
+                expected = end + 4 + (at == std::string::npos ? 0 : std::stoul(headers.substr(at + 17)));
             }
         }
         return data;
@@ -194,7 +173,7 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
-    std::atomic<bool> stopping_ {false};
+    std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
     std::string body_ = "OK%OK";
     int status_ = 200;
@@ -209,8 +188,7 @@ protected:
         char pattern[] = "/tmp/street-recruit-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         dir_ = pattern;
-        // The interface files as shipped; the tick icons stand in by name only, so no test
-        // depends on the pictures.
+        // The interface files as shipped; the tick icons stand in by name only.
         std::filesystem::create_directories(dir_ + "/resources/images");
         std::filesystem::copy(std::string(STREET_RESOURCES_DIR) + "/interfaces", dir_ + "/resources/interfaces",
                               std::filesystem::copy_options::recursive);
@@ -227,7 +205,6 @@ protected:
         kit::Device::currentDevice().setUniqueIdentifier("udid-0123");
         kit::setEventSink(&sink_);
     }
-
     void TearDown() override
     {
         kit::setEventSink(nullptr);
@@ -241,10 +218,7 @@ protected:
         std::filesystem::remove_all(dir_, ignored);
     }
 
-    void writeContacts(const std::string& text)
-    {
-        std::ofstream(dir_ + "/contacts.vcf", std::ios::binary) << text;
-    }
+    void writeContacts(const std::string& text) { std::ofstream(dir_ + "/contacts.vcf", std::ios::binary) << text; }
     void writeContacts(const std::vector<Card>& cards) { writeContacts(vcard(cards)); }
 
     std::string dir_;

@@ -1,7 +1,11 @@
+// The invite post's pure pieces (the form body, the invite data) and how the screen reads the
+// server's answer, against a loopback responder that answers whatever a test asks for.
+
 #include "recruit_fixture.h"
 
 #include "app/RecruitABContainerController.h"
 #include "app/RecruitABTableViewController.h"
+#include "support/Scenario.h"
 
 using namespace recruit_test;
 using street::RecruitABContainerController;
@@ -9,33 +13,20 @@ using street::RecruitABTableViewController;
 
 namespace {
 
-using Fields = RecruitABContainerController::FormFields;
-
 TEST(RecruitFormData, LaysOutEachFieldThenTheClosingLine)
 {
-    struct Case {
-        const char* what;
-        Fields fields;
-        std::string body;
+    const std::string part = "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=", end = "--0xKhTmLbOuNdArY--\r\n";
+    const std::pair<RecruitABContainerController::FormFields, std::string> cases[] = {
+        {{}, end},
+        {{{"fromName", ""}}, part + "\"fromName\"\r\n\r\n\r\n" + end},
+        {{{"fromUdid", "u1"}, {"data", "Ann ,5,a@x,"}, {"fromName", "Me Myself"}}, // in the order given
+         part + "\"fromUdid\"\r\n\r\nu1\r\n" + part + "\"data\"\r\n\r\nAnn ,5,a@x,\r\n" + part + "\"fromName\"\r\n\r\nMe Myself\r\n" + end},
+        // Values go out unquoted and unescaped, UTF-8 kept; a line break becomes a blank, so no
+        // value can forge a part of its own.
+        {{{"data", "\"Zoë\"\r\n--0xKhTmLbOuNdArY,"}}, part + "\"data\"\r\n\r\n\"Zo\xC3\xAB\"  --0xKhTmLbOuNdArY,\r\n" + end},
     };
-    const std::vector<Case> cases = {
-        {"no fields: only the closing line", {}, "--0xKhTmLbOuNdArY--\r\n"},
-        {"one empty value", {{"fromName", ""}},
-         "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"fromName\"\r\n\r\n\r\n"
-         "--0xKhTmLbOuNdArY--\r\n"},
-        {"the three fields in the order given",
-         {{"fromUdid", "u1"}, {"data", "Ann ,5,a@x,"}, {"fromName", "Me Myself"}},
-         "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"fromUdid\"\r\n\r\nu1\r\n"
-         "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\nAnn ,5,a@x,\r\n"
-         "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"fromName\"\r\n\r\nMe Myself\r\n"
-         "--0xKhTmLbOuNdArY--\r\n"},
-        {"values go out unquoted and unescaped, UTF-8 kept, line breaks as blanks",
-         {{"data", "\"Zoë\"\r\n--0xKhTmLbOuNdArY,"}},
-         "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"data\"\r\n\r\n"
-         "\"Zo\xC3\xAB\"  --0xKhTmLbOuNdArY,\r\n--0xKhTmLbOuNdArY--\r\n"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(RecruitABContainerController::generateFormData(c.fields), c.body) << c.what;
+    for (const auto& [fields, body] : cases)
+        EXPECT_EQ(RecruitABContainerController::generateFormData(fields), body);
 }
 
 // A contact list with the given rows in the given sections, nothing read from a book.
@@ -65,30 +56,20 @@ std::shared_ptr<RecruitABTableViewController> listOf(const std::vector<Row>& row
 
 TEST(RecruitInviteData, IsAFlatCommaListOfTheTickedContactsInTableOrder)
 {
-    struct Case {
-        const char* what;
-        std::vector<Row> rows;
-        std::string data;
-        bool any;
+    const std::pair<std::vector<Row>, std::string> cases[] = { // rows, data ("" = nothing ticked)
+        {{{0, "Ann ", "1", "a@x", false}}, ""},
+        {{{25, "Zed", "9", "z@x", true}, {0, "Ann ", "1", "a@x", true}, {0, "Al ", "2", "", false}, {0, "Amy ", "3", "m@x", true}},
+         "Ann ,1,a@x,Amy ,3,m@x,Zed,9,z@x,"},
+        {{{1, "Bea ", "", "", true}}, "Bea ,,,"},
+        {{{2, "Carr, Jo", "1,2", "c@x", true}, {2, "Cy ", "5", "a,b@x", true}}, ",,c@x,Cy ,5,,"}, // a comma empties its field
+        {{{3, "Dee#1#2", "#555", "d@x#work", true}}, "Dee,,d@x,"}, // text from the first # on is dropped
+        {{{3, "Dan#x,y", "7", "", true}}, "Dan,7,,"},
+        {{{4, "Eve Ång", "+46", "\xC3\xA9@x", true}}, "Eve Ång,+46,\xC3\xA9@x,"},
     };
-    const std::vector<Case> cases = {
-        {"nothing ticked", {{0, "Ann ", "1", "a@x", false}}, "", false},
-        {"table order, not tick order, unticked left out",
-         {{25, "Zed", "9", "z@x", true}, {0, "Ann ", "1", "a@x", true}, {0, "Al ", "2", "", false},
-          {0, "Amy ", "3", "m@x", true}},
-         "Ann ,1,a@x,Amy ,3,m@x,Zed,9,z@x,", true},
-        {"no number and no e-mail: three commas", {{1, "Bea ", "", "", true}}, "Bea ,,,", true},
-        {"a comma empties only its own field",
-         {{2, "Carr, Jo", "1,2", "c@x", true}, {2, "Cy ", "5", "a,b@x", true}}, ",,c@x,Cy ,5,,", true},
-        {"text after the first # is dropped; a leading # empties the field",
-         {{3, "Dee#1#2", "#555", "d@x#work", true}}, "Dee,,d@x,", true},
-        {"a comma after the # does not count", {{3, "Dan#x,y", "7", "", true}}, "Dan,7,,", true},
-        {"text outside ASCII is kept", {{4, "Eve Ång", "+46", "\xC3\xA9@x", true}}, "Eve Ång,+46,\xC3\xA9@x,", true},
-    };
-    for (const auto& c : cases) {
-        bool any = !c.any;
-        EXPECT_EQ(RecruitABContainerController::inviteData(*listOf(c.rows), &any), c.data) << c.what;
-        EXPECT_EQ(any, c.any) << c.what;
+    for (const auto& [rows, data] : cases) {
+        bool any = data.empty();
+        EXPECT_EQ(RecruitABContainerController::inviteData(*listOf(rows), &any), data);
+        EXPECT_EQ(any, !data.empty()) << data;
     }
 }
 
@@ -99,21 +80,16 @@ protected:
         RecruitFixture::SetUp();
         street::GameServer::setHost(responder_.host());
         screen_ = std::make_shared<RecruitABContainerController>("RecruitABContainer");
-        screen_->setTableViewController(
-            listOf({{0, "Ann ", "1", "a@x", true}, {1, "Bea ", "", "", false}, {1, "Bob#2", "2", "", true}}));
+        screen_->setTableViewController(listOf({{0, "Ann ", "1", "a@x", true}, {1, "Bea ", "", "", false}, {1, "Bob#2", "2", "", true}}));
     }
-
-    // The one alert on screen after the post: title and message.
+    // Title and message of the one "OK" alert on screen after the post, which is then closed.
     std::pair<std::string, std::string> onlyAlert()
     {
         auto alerts = kit::AlertView::visibleAlerts();
-        EXPECT_EQ(alerts.size(), 1u);
-        if (alerts.size() != 1)
-            return {};
-        auto alert = alerts.front();
-        EXPECT_EQ(alert->buttonTitles(), std::vector<std::string>{"OK"});
-        EXPECT_EQ(alert->tag(), 0);
-        return {alert->title().value_or("(null)"), alert->message().value_or("(null)")};
+        kit::AlertView::dismissAll();
+        if (alerts.size() != 1 || alerts[0]->buttonTitles() != std::vector<std::string>{"OK"} || alerts[0]->tag() != 0)
+            return {"(not one OK alert)", ""};
+        return {alerts[0]->title().value_or("(null)"), alerts[0]->message().value_or("(null)")};
     }
 
     LoopbackResponder responder_;
@@ -123,107 +99,67 @@ protected:
 const std::string kCouldNotSend = "Invites could not be sent at this time.  Please try again later.";
 const std::string kUnknown = "Unknown error occurred.  Please try again later.";
 
-TEST_F(RecruitInvite, PostsTheMultipartBodyExactlyAsBuilt)
+TEST_F(RecruitInvite, PostsTheMultipartBodyExactlyAsBuiltWithOrWithoutASavedName)
 {
+    const auto ok = std::make_pair(std::string("OK"), std::string("OK")); // the responder's usual answer
+    screen_->doInvite();
+    EXPECT_EQ(onlyAlert(), ok);
     kit::UserDefaults::standardUserDefaults().setObject("Racer X", "nameString");
     screen_->doInvite();
+    EXPECT_EQ(onlyAlert(), ok);
     auto requests = responder_.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    const std::string& raw = requests[0];
-    auto headEnd = raw.find("\r\n\r\n");
-    ASSERT_NE(headEnd, std::string::npos);
-    std::string head = raw.substr(0, headEnd + 2);
-    std::string body = raw.substr(headEnd + 4);
-    EXPECT_EQ(head.rfind("POST /postback/invite_postback.php HTTP/1.1\r\n", 0), 0u) << head;
-    EXPECT_NE(head.find("\r\nContent-Type: multipart/form-data; boundary=0xKhTmLbOuNdArY\r\n"), std::string::npos);
-    EXPECT_EQ(head.find("Expect:"), std::string::npos) << head;
-    const std::string expected = RecruitABContainerController::generateFormData(
-        {{"fromUdid", "udid-0123"}, {"data", "Ann ,1,a@x,Bob,2,,"}, {"fromName", "Racer X"}});
-    EXPECT_EQ(body, expected);
-
+    ASSERT_EQ(requests.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        const std::string& raw = requests[i];
+        auto headEnd = raw.find("\r\n\r\n");
+        ASSERT_NE(headEnd, std::string::npos);
+        std::string head = raw.substr(0, headEnd + 2);
+        EXPECT_TRUE(head.starts_with("POST /postback/invite_postback.php HTTP/1.1\r\n")) << head;
+        EXPECT_NE(head.find("\r\nContent-Type: multipart/form-data; boundary=0xKhTmLbOuNdArY\r\n"), std::string::npos) << head;
+        EXPECT_EQ(head.find("Expect:"), std::string::npos) << head;
+        EXPECT_EQ(raw.substr(headEnd + 4), RecruitABContainerController::generateFormData(
+                                               {{"fromUdid", "udid-0123"}, {"data", "Ann ,1,a@x,Bob,2,,"}, {"fromName", i ? "Racer X" : ""}}));
+    }
     auto posts = sink_.named("post");
-    ASSERT_EQ(posts.size(), 1u);
-    EXPECT_EQ(posts[0].fields["url"], "http://" + responder_.host() + "/postback/invite_postback.php");
-    EXPECT_EQ(posts[0].fields["content_type"], "multipart/form-data; boundary=0xKhTmLbOuNdArY");
-    EXPECT_EQ(posts[0].fields["body"], expected);
-    EXPECT_EQ(onlyAlert(), std::make_pair(std::string("OK"), std::string("OK")));
-}
-
-TEST_F(RecruitInvite, SendsAnEmptyNameWhenNoneIsSaved)
-{
-    screen_->doInvite();
-    auto requests = responder_.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_NE(requests[0].find("name=\"fromName\"\r\n\r\n\r\n--0xKhTmLbOuNdArY--\r\n"), std::string::npos);
-}
-
-TEST_F(RecruitInvite, WithNothingTickedSendsNothing)
-{
-    screen_->setTableViewController(listOf({{0, "Ann ", "1", "a@x", false}}));
-    screen_->doInvite();
-    EXPECT_EQ(onlyAlert(), std::make_pair(std::string("Fail"), std::string("You have not selected any friends to invite.")));
-    EXPECT_TRUE(responder_.requests().empty());
-    EXPECT_TRUE(sink_.named("post").empty());
+    ASSERT_EQ(posts.size(), 2u);
+    EXPECT_EQ(posts[1].fields, nlohmann::json({{"url", "http://" + responder_.host() + "/postback/invite_postback.php"},
+                                               {"content_type", "multipart/form-data; boundary=0xKhTmLbOuNdArY"},
+                                               {"body", requests[1].substr(requests[1].find("\r\n\r\n") + 4)}}));
 }
 
 TEST_F(RecruitInvite, ShowsTheReplyOrTheMatchingFailure)
 {
-    struct Case {
-        const char* what;
-        std::string reply;
-        int status;
-        std::string title, message;
+    const std::tuple<std::string, int, std::string, std::string> cases[] = { // reply, status, title, message
+        {"Invites Sent%3 invitation(s) received.", 200, "Invites Sent", "3 invitation(s) received."},
+        {"Oops%Server says no", 500, "Oops", "Server says no"}, // whatever the status
+        {"Done%", 200, "Done", ""}, {"%only a message", 200, "", "only a message"},
+        {"Gr\xC3\xBC\xC3\x9F" "e%\xE2\x9C\x93", 200, "Gr\xC3\xBC\xC3\x9F" "e", "\xE2\x9C\x93"}, {"Invites Sent", 200, "Fail", kUnknown},
+        {"A%B%C", 200, "Fail", kUnknown}, {"", 200, "Fail", kUnknown}, {"Title\xFF%Message", 200, "Fail", kCouldNotSend},
+        {"Title%Caf\xC3", 200, "Fail", kCouldNotSend},
     };
-    const std::vector<Case> cases = {
-        {"one %", "Invites Sent%3 invitation(s) received.", 200, "Invites Sent", "3 invitation(s) received."},
-        {"one % whatever the status", "Oops%Server says no", 500, "Oops", "Server says no"},
-        {"empty message half", "Done%", 200, "Done", ""},
-        {"empty title half", "%only a message", 200, "", "only a message"},
-        {"UTF-8 reply", "Gr\xC3\xBC\xC3\x9F" "e%\xE2\x9C\x93", 200, "Gr\xC3\xBC\xC3\x9F" "e", "\xE2\x9C\x93"},
-        {"no %", "Invites Sent", 200, "Fail", kUnknown},
-        {"two %", "A%B%C", 200, "Fail", kUnknown},
-        {"empty reply", "", 200, "Fail", kUnknown},
-        {"invalid UTF-8", "Title\xFF%Message", 200, "Fail", kCouldNotSend},
-        {"truncated UTF-8", "Title%Caf\xC3", 200, "Fail", kCouldNotSend},
-    };
-    for (const auto& c : cases) {
-        kit::AlertView::dismissAll();
-        responder_.replyWith(c.reply, c.status);
+    for (const auto& [reply, status, title, message] : cases) {
+        responder_.replyWith(reply, status);
         screen_->doInvite();
-        EXPECT_EQ(onlyAlert(), std::make_pair(c.title, c.message)) << c.what;
+        EXPECT_EQ(onlyAlert(), std::make_pair(title, message)) << reply;
     }
     // Ticks survive every outcome: each post carried the same records.
     auto requests = responder_.requests();
-    ASSERT_EQ(requests.size(), cases.size());
+    ASSERT_EQ(requests.size(), std::size(cases));
     for (const auto& r : requests)
         EXPECT_EQ(r.substr(r.find("\r\n\r\n")), requests[0].substr(requests[0].find("\r\n\r\n")));
-}
 
-TEST_F(RecruitInvite, ANoReplyExchangeCannotBeSent)
-{
+    // No reply at all, nobody listening, or a host that makes no URL: could not send.
     responder_.hangUpWithoutReply();
     screen_->doInvite();
     EXPECT_EQ(onlyAlert(), std::make_pair(std::string("Fail"), kCouldNotSend));
-    EXPECT_EQ(responder_.requests().size(), 1u);
-
-    // Nobody listening at all.
-    kit::AlertView::dismissAll();
-    int port;
-    {
-        LoopbackResponder gone;
-        port = std::stoi(gone.host().substr(gone.host().find(':') + 1));
-    }
-    street::GameServer::setHost("127.0.0.1:" + std::to_string(port));
+    EXPECT_EQ(responder_.requests().size(), std::size(cases) + 1);
+    street::GameServer::setHost("127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()));
     screen_->doInvite();
     EXPECT_EQ(onlyAlert(), std::make_pair(std::string("Fail"), kCouldNotSend));
-}
-
-TEST_F(RecruitInvite, AHostThatMakesNoURLCannotBeSent)
-{
     street::GameServer::setHost("bad host");
     screen_->doInvite();
     EXPECT_EQ(onlyAlert(), std::make_pair(std::string("Fail"), kCouldNotSend));
-    EXPECT_TRUE(sink_.named("post").empty());
+    EXPECT_EQ(sink_.named("post").size(), std::size(cases) + 2) << "no post without a URL";
 }
 
 } // namespace

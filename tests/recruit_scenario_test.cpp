@@ -1,160 +1,178 @@
 // The Recruit screen through the client binary: a page opens it, the script plays the player,
-// the invite goes to the demo game server over loopback.
+// the address book is a vCard file and the invite goes to the demo game server over loopback.
 
-#include "support/Scenario.h"
+#include "support/Timeline.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include <map>
 
 namespace {
 
 using nlohmann::json;
 using scenario::Transcript;
+using timeline::fieldOf;
 
-const std::string kUdid = "recruit-scenario-udid";
-const std::string kOpen = "navigate http://127.0.0.1/bank.php?showABRecruit=true\n";
-const std::string kContacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL;TYPE=HOME:111\r\n"
-                              "TEL;TYPE=CELL:555\r\nEMAIL:ann@x.test\r\nEND:VCARD\r\n"
-                              "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;bob;;;\r\nFN:bob\r\nEND:VCARD\r\n"
-                              "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Zola;Émile;;;\r\nFN:Émile Zola\r\nEND:VCARD\r\n"
-                              "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Carr\\, Jo;;;;\r\nFN:Jo Carr\r\nEMAIL:jo@x.test\r\nEND:VCARD\r\n"
-                              "BEGIN:VCARD\r\nVERSION:3.0\r\nN:#7;Zed;;;\r\nFN:Zed\r\nTEL:9#1\r\nEND:VCARD\r\n";
+const std::string kNoFriends = "You have not selected any friends to invite.";
+const std::string kCouldNotSend = "Invites could not be sent at this time.  Please try again later.";
+const std::string kInfo = "A Racer cannot dominate the streets without building up a large crew.  Expand your circle and own the roads "
+                          "by recruiting other iPhone or iPod Touch users to join your crew.  Once they accept your invitation they'll "
+                          "become a member of your crew and you'll become part of theirs.  Get your friends to join you and see how "
+                          "fast you'll be owning the streets!";
+
+std::string vcard(const std::vector<std::string>& cards)
+{
+    std::string text;
+    for (const auto& lines : cards)
+        text += "BEGIN:VCARD\r\nVERSION:3.0\r\n" + lines + "END:VCARD\r\n";
+    return text;
+}
+
+const std::string kContacts = vcard({"N:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL;TYPE=HOME:111\r\nTEL;TYPE=CELL:555\r\nEMAIL:ann@x.test\r\n",
+                                     "N:;bob;;;\r\nFN:bob\r\n", "N:Zola;Émile;;;\r\nFN:Émile Zola\r\n",
+                                     "N:Carr\\, Jo;;;;\r\nFN:Jo Carr\r\nEMAIL:jo@x.test\r\n", "N:#7;Zed;;;\r\nFN:Zed\r\nTEL:9#1\r\n"});
 
 std::string body(const std::string& data, const std::string& name)
 {
     std::string b;
-    for (const auto& [field, value] : std::vector<std::pair<std::string, std::string>>{
-             {"fromUdid", kUdid}, {"data", data}, {"fromName", name}})
+    for (const auto& [field, value] : {std::pair<std::string, std::string>{"fromUdid", "TIMELINE-UDID"}, {"data", data}, {"fromName", name}})
         b += "--0xKhTmLbOuNdArY\r\nContent-Disposition: form-data; name=\"" + field + "\"\r\n\r\n" + value + "\r\n";
     return b + "--0xKhTmLbOuNdArY--\r\n";
 }
 
 class RecruitScenario : public ::testing::Test {
 protected:
-    Transcript run(const std::string& script, const std::string& server)
+    // Runs the client (intro off) in this test's data directory with this address book.
+    // Runs the client (intro off) in this test's data directory with this address book; OPEN in the
+    // script stands for a page of the game server that opens the Recruit screen.
+    Transcript run(std::string script, const std::string& contacts = kContacts, std::string server = "")
     {
-        scenario::writeFile(dir_.path() + "/contacts.vcf", kContacts);
-        Transcript t = scenario::runScenario("movie finished\nwait 3\n" + script,
-            {"--server", server, "--udid", kUdid, "--contacts", dir_.path() + "/contacts.vcf", "--trusted-host", "127.0.0.1"});
-        EXPECT_EQ(t.exitCode, 0) << t.dump();
-        EXPECT_TRUE(t.malformedLines.empty()) << t.dump();
-        return t;
+        if (server.empty())
+            server = server_.hostPort();
+        for (size_t at; (at = script.find("OPEN\n")) != std::string::npos;)
+            script.replace(at, 5, "navigate http://" + server + "/bank.php?showABRecruit=true\n");
+        scenario::writeFile(data_.path() + "/defaults.json", R"({"introAnimationEnabled": false})");
+        scenario::writeFile(dir_.path() + "/contacts.vcf", contacts);
+        return timeline::runIn(script, data_.path(), {"--server", server, "--contacts", dir_.path() + "/contacts.vcf"});
     }
-
-    // (title, message, tag) of every alert shown, in order.
-    static std::vector<std::tuple<std::string, std::string, int>> alerts(const Transcript& t)
+    static json row(const std::string& name, bool ticked) { return {{"name", name}, {"ticked", ticked}}; }
+    // (title, message, buttons, tag) of every alert shown, in order.
+    static std::vector<json> alerts(const Transcript& t)
     {
-        std::vector<std::tuple<std::string, std::string, int>> found;
+        std::vector<json> found;
         for (const auto& a : t.events("alert"))
-            found.emplace_back(a["title"].get<std::string>(), a["message"].get<std::string>(), a["tag"].get<int>());
+            found.push_back({a["title"], a["message"], a["buttons"], a["tag"]});
         return found;
     }
 
-    scenario::TempDir dir_ {"street-recruit-scenario"};
+    scenario::DemoServer server_;
+    scenario::TempDir dir_{"street-recruit"}, data_{"street-recruit-data"};
 };
 
-TEST_F(RecruitScenario, AskTheNameTickContactsSendAndGoBack)
+TEST_F(RecruitScenario, AskTheNameTickContactsSendChangeTheNameAndGoBack)
 {
-    scenario::DemoServer server;
-    ASSERT_TRUE(server.started());
-    Transcript t = run(kOpen
-            + "row 0 0\n"        // the permission alert covers the table
-              "press Continue\n"
-              "type Jo Racer\n"
-              "press Done\n"
-              "row 25 0\n"
-              "row 1 0\n"
-              "row 1 0\n"        // bob unticked again
-              "row 2 0\n"
-              "state\n"
-              "toolbar Send Invites\n"
-              "press OK\n"
-              "toolbar Back\n"
-              "state\n",
-        server.hostPort());
+    ASSERT_TRUE(server_.started());
+    Transcript t = run("OPEN\nstate\nrow 0 0\n" // the permission alert covers the table
+                       "press Continue\ntype \"  Jo Racer \"\npress Done\nbutton info\npress OK\n"
+                       "toolbar Send Invites\npress OK\n" // nothing ticked yet
+                       "row 25 0\nrow 1 0\nrow 1 0\nrow 2 0\nstate\ntoolbar Send Invites\npress OK\nstate\n"
+                       "button name\ntype Vince\npress Done\ntoolbar Back\nstate\n"
+                       "OPEN\npress Continue\nstate\ntoolbar Back\nOPEN\npress Cancel\nstate\n");
+    EXPECT_EQ(fieldOf(t, "ignored", "command"), std::vector<json>{"row 0 0"}) << t.dump();
+    EXPECT_EQ(fieldOf(t, "present", "screen"), std::vector<json>(3, "RecruitABContainer"));
+    EXPECT_EQ(t.count("dismiss"), 3u);
+    // Cancel closes without reading the book; Émile is left out of the list.
+    EXPECT_EQ(fieldOf(t, "contacts", "count"), (std::vector<json>{4, 4}));
 
-    ASSERT_EQ(t.count("ignored"), 1u) << t.dump();
-    EXPECT_EQ((*t.first("ignored"))["command"], "row 0 0");
-    ASSERT_TRUE(t.first("contacts"));
-    EXPECT_EQ((*t.first("contacts"))["count"], 4); // Émile is left out
-
-    auto states = t.states();
-    ASSERT_EQ(states.size(), 2u);
-    const json& open = states[0]["recruit"];
-    json titles = json::array();
-    for (int k = 0; k < 26; ++k)
-        titles.push_back(std::string(k <= 2 || k == 25 ? 1 : 0, static_cast<char>('A' + k)));
-    EXPECT_EQ(open["titles"], titles);
-    EXPECT_EQ(open["rows"][0], json::parse(R"([{"name":"Ann Lee","ticked":false}])"));
-    EXPECT_EQ(open["rows"][1], json::parse(R"([{"name":"bob ","ticked":false}])"));
-    EXPECT_EQ(open["rows"][2], json::parse(R"([{"name":"Carr, Jo","ticked":true}])"));
-    EXPECT_EQ(open["rows"][25], json::parse(R"([{"name":"Zed ","ticked":true}])"));
-    EXPECT_EQ(open["nameLabel"], "Jo Racer");
-
-    ASSERT_EQ(t.count("post"), 1u);
-    const json& post = *t.first("post");
-    EXPECT_EQ(post["url"], server.baseURL() + "/postback/invite_postback.php");
-    EXPECT_EQ(post["content_type"], "multipart/form-data; boundary=0xKhTmLbOuNdArY");
-    // Table order; the comma name is emptied; "#" cuts the name and the number.
-    EXPECT_EQ(post["body"], body(",,jo@x.test,Zed ,9,,", "Jo Racer"));
-
+    const json permission = {"Recruit", "Can we pull up your contacts? We will never store them.", {"Cancel", "Continue"}, 990};
+    const json prompt = {"Your Name", "Please enter your real name. This name will appear in the invites.", {"Done"}, 992};
     auto shown = alerts(t);
-    ASSERT_EQ(shown.size(), 3u) << t.dump();
-    EXPECT_EQ(std::get<2>(shown[0]), 990);
-    EXPECT_EQ(std::get<2>(shown[1]), 992);
-    // The scripted engine fetches no pages, so no entry request started a session.
-    EXPECT_EQ(std::get<0>(shown[2]), "Fail");
-    EXPECT_EQ(std::get<1>(shown[2]), "Your session has expired. Please restart the game and try again.");
-    EXPECT_EQ(std::get<2>(shown[2]), 0);
+    ASSERT_EQ(shown.size(), 8u) << t.dump();
+    // [4] is the server's answer to the post, whatever it says, with one "OK" and no tag.
+    EXPECT_EQ(shown[4][2], json::array({"OK"}));
+    EXPECT_EQ(shown[4][3], 0);
+    shown[4] = nullptr;
+    EXPECT_EQ(shown, (std::vector<json>{permission, prompt, {"Recruit", kInfo, {"OK"}, 0}, {"Fail", kNoFriends, {"OK"}, 0}, nullptr, prompt,
+                                        permission, permission}));
+    auto prompts = t.events("alert");
+    EXPECT_EQ(prompts[1]["field"], json({{"value", ""}, {"placeholder", "Firstname  Lastname"}}));
+    EXPECT_EQ(prompts[5]["field"]["value"], "  Jo Racer ") << "the change button offers the saved name";
 
-    EXPECT_EQ(t.count("dismiss"), 1u);
-    EXPECT_EQ(states[1]["modal"], nullptr);
-    EXPECT_EQ(states[1]["recruit"], nullptr);
-    EXPECT_EQ(states[1]["tabBar"]["selected"], nullptr);
-    EXPECT_EQ(states[1]["settings"]["nameString"], "Jo Racer");
+    // Table order; a name with a comma is emptied; "#" cuts the name and the number.
+    EXPECT_EQ(fieldOf(t, "post", "url"), std::vector<json>{server_.baseURL() + "/postback/invite_postback.php"});
+    EXPECT_EQ(fieldOf(t, "post", "content_type"), std::vector<json>{"multipart/form-data; boundary=0xKhTmLbOuNdArY"});
+    EXPECT_EQ(fieldOf(t, "post", "body"), std::vector<json>{body(",,jo@x.test,Zed ,9,,", "  Jo Racer ")});
+
+    auto s = t.states();
+    ASSERT_EQ(s.size(), 6u) << t.dump();
+    // Asked first, read nothing yet.
+    EXPECT_EQ(s[0]["recruit"], json({{"titles", std::vector<std::string>(26, "")}, {"rows", json::array()}, {"nameLabel", nullptr}}));
+    json titles = json::array(), rows = json::array();
+    for (int k = 0; k < 26; ++k) {
+        titles.push_back(k <= 2 || k == 25 ? std::string(1, static_cast<char>('A' + k)) : "");
+        rows.push_back(json::array());
+    }
+    rows[0] = {row("Ann Lee", false)};
+    rows[1] = {row("bob ", false)};
+    rows[2] = {row("Carr, Jo", true)};
+    rows[25] = {row("Zed ", true)};
+    EXPECT_EQ(s[1]["recruit"], json({{"titles", titles}, {"rows", rows}, {"nameLabel", "  Jo Racer "}}));
+    // The result alert changes nothing: the screen stays, ticks and all.
+    EXPECT_EQ(s[2]["recruit"], s[1]["recruit"]);
+    EXPECT_EQ(s[2]["modal"], "RecruitABContainer");
+    // Back closes the screen and leaves no tab selected; the name was saved.
+    timeline::expectState(s[3], {{"/modal", nullptr}, {"/recruit", nullptr}, {"/tabBar/selected", nullptr}, {"/settings/nameString", "Vince"}});
+    // Opened again: asked again, no name prompt, no ticks carried over.
+    timeline::expectState(s[4], {{"/alerts", json::array()}, {"/recruit/nameLabel", "Vince"}, {"/recruit/rows/2/0/ticked", false},
+                                 {"/recruit/rows/25/0/ticked", false}});
+    timeline::expectState(s[5], {{"/modal", nullptr}, {"/tabBar/selected", nullptr}});
+    // The name is on disk for the next launch.
+    EXPECT_EQ(timeline::runIn("state\n", data_.path()).states().at(0)["settings"]["nameString"], "Vince");
 }
 
-TEST_F(RecruitScenario, EachOpeningAsksAgainAndStartsWithoutTicks)
+TEST_F(RecruitScenario, AnEmptyNameCountsAsSavedAndAnUnreachableServerGetsTheCouldNotSendAlert)
 {
-    scenario::DemoServer server;
-    ASSERT_TRUE(server.started());
-    Transcript t = run(kOpen + "press Continue\npress Done\nrow 0 0\ntoolbar Back\n" + kOpen
-                           + "state\npress Continue\nstate\ntoolbar Send Invites\nstate\npress Cancel\n"
-                             "press OK\ntoolbar Back\n"
-                           + kOpen + "press Cancel\nstate\n",
-        server.hostPort());
-    auto states = t.states();
-    ASSERT_EQ(states.size(), 4u);
-    // Asked again, list not yet read.
-    EXPECT_EQ(states[0]["recruit"]["rows"], json::array());
-    EXPECT_EQ(states[0]["alerts"].back()["tag"], 990);
-    // The empty name counts as saved: no prompt; no ticks carried over.
-    EXPECT_EQ(states[1]["alerts"], json::array());
-    EXPECT_EQ(states[1]["recruit"]["nameLabel"], "");
-    EXPECT_EQ(states[1]["recruit"]["rows"][0][0]["ticked"], false);
-    EXPECT_EQ(states[2]["alerts"].back()["message"], "You have not selected any friends to invite.");
-    EXPECT_EQ(t.count("post"), 0u);
-    // "press Cancel" on a one-button alert is not a button it has.
-    EXPECT_EQ(t.count("ignored"), 1u) << t.dump();
-    // Cancel closes without reading the book.
-    EXPECT_EQ(t.count("contacts"), 2u);
-    EXPECT_EQ(states[3]["modal"], nullptr);
-    EXPECT_EQ(states[3]["tabBar"]["selected"], nullptr);
+    const std::string server = "127.0.0.1:" + std::to_string(scenario::closedLoopbackPort());
+    Transcript t = run("OPEN\npress Continue\npress Done\ntoolbar Back\nOPEN\npress Continue\nstate\nrow 1 0\n"
+                       "toolbar Send Invites\nstate\npress Cancel\n", kContacts, server);
+    auto s = t.states();
+    ASSERT_EQ(s.size(), 2u) << t.dump();
+    timeline::expectState(s[0], {{"/alerts", json::array()}, {"/recruit/nameLabel", ""}, {"/settings/nameString", ""}});
+    EXPECT_EQ(fieldOf(t, "post", "body"), std::vector<json>{body("bob ,,,", "")});
+    timeline::expectState(s[1], {{"/alerts/0/title", "Fail"}, {"/alerts/0/message", kCouldNotSend}, {"/modal", "RecruitABContainer"}});
+    EXPECT_EQ(fieldOf(t, "ignored", "command"), std::vector<json>{"press Cancel"}) << "not a button of a one-button alert";
 }
 
-TEST_F(RecruitScenario, AServerThatCannotBeReachedGetsTheCouldNotSendAlert)
+TEST_F(RecruitScenario, ContactsAreListedUnderTheUpperCaseOfTheirFirstLetterInBookOrder)
 {
-    int port = scenario::closedLoopbackPort();
-    Transcript t = run(kOpen + "press Continue\ntype Me\npress Done\nrow 1 0\ntoolbar Send Invites\nstate\n",
-        "127.0.0.1:" + std::to_string(port));
-    EXPECT_EQ(t.count("post"), 1u);
-    auto states = t.states();
-    ASSERT_EQ(states.size(), 1u);
-    EXPECT_EQ(states[0]["alerts"].back()["title"], "Fail");
-    EXPECT_EQ(states[0]["alerts"].back()["message"], "Invites could not be sent at this time.  Please try again later.");
-    EXPECT_EQ(states[0]["modal"], "RecruitABContainer");
+    const std::string fnOnly = "FN:Acme Corp\r\n"; // no N line: no name at all
+    auto n = [](const std::string& last, const std::string& first, const std::string& more = "") { return "N:" + last + ";" + first + ";;;\r\n" + more; };
+    const std::string book = vcard({n("berg", "anna"), n("", "Anna"), n("Zed", ""), n("Berg", " "), n("Zola", "Émile"), n("zola", "émile"),
+                                    n("2Pac", ""), n("", "(Boss)"), n("Петров", "Иван"), n("小龙", "李"), fnOnly,
+                                    n("Smith", "Bob", "TEL;TYPE=HOME:1\r\n"), n("Smith", "Bob", "TEL;TYPE=HOME:2\r\n"), n("Q", "Zoe"),
+                                    n("Z", "Amy"), n("", "E\xCC\x81mile"), n("", "\xC4\xB1smail"),
+                                    // The first mobile number, else the first number; the first e-mail address.
+                                    n("1", "Pa", "TEL;TYPE=HOME:h\r\nTEL;TYPE=CELL:m1\r\nTEL;TYPE=CELL:m2\r\n"),
+                                    n("2", "Pb", "TEL;TYPE=HOME:h\r\nTEL;TYPE=WORK:w\r\n"), n("3", "Pc", "EMAIL:one@x.test\r\nEMAIL:two@x.test\r\n"),
+                                    n("4", "Pd")});
+    Transcript t = run("OPEN\npress Continue\npress Done\nrow 15 0\nrow 15 1\nrow 15 2\nrow 15 3\nstate\ntoolbar Send Invites\n", book);
+    std::map<std::string, std::vector<std::string>> listed;
+    json state = t.states().at(0)["recruit"];
+    for (size_t k = 0; k < 26; ++k) {
+        for (const auto& r : state["rows"][k])
+            listed[std::string(1, static_cast<char>('A' + k))].push_back(r["name"]);
+        EXPECT_EQ(state["titles"][k], state["rows"][k].empty() ? "" : std::string(1, static_cast<char>('A' + k)));
+    }
+    EXPECT_EQ(listed, (std::map<std::string, std::vector<std::string>>{{"A", {"anna berg", "Anna ", "Amy Z"}}, {"B", {"Bob Smith", "Bob Smith"}},
+                                                                       {"E", {"E\xCC\x81mile "}}, {"I", {"\xC4\xB1smail "}},
+                                                                       {"P", {"Pa 1", "Pb 2", "Pc 3", "Pd 4"}}, {"Z", {"Zed", "Zoe Q"}}}));
+    EXPECT_EQ(fieldOf(t, "contacts", "count"), std::vector<json>{13});
+    EXPECT_EQ(fieldOf(t, "post", "body"), std::vector<json>{body("Pa 1,m1,,Pb 2,h,,Pc 3,,one@x.test,Pd 4,,,", "")});
+
+    // An empty book: every section empty.
+    Transcript empty = run("OPEN\npress Continue\nstate\n", "");
+    EXPECT_EQ(fieldOf(empty, "contacts", "count"), std::vector<json>{0});
+    EXPECT_EQ(empty.states().at(0)["recruit"]["titles"], std::vector<std::string>(26, ""));
 }
 
 } // namespace

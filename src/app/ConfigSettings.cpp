@@ -9,15 +9,12 @@ namespace {
 constexpr const char* kSoundEnabled = "soundEnabled";
 constexpr const char* kIntroAnimationEnabled = "introAnimationEnabled";
 
-// Only an absent entry reads as on; a stored NO stays off. A value of some other type
-// (written by hand, say) carries no answer, so it counts as absent.
+// Only an absent entry reads as on; anything stored (a NO, or a value of another type written
+// by hand) is read the way the defaults read a Boolean.
 bool readSwitch(const char* key)
 {
     auto& defaults = kit::UserDefaults::standardUserDefaults();
-    auto stored = defaults.objectForKey(key);
-    if (!stored || !(stored->is_boolean() || stored->is_number()))
-        return true;
-    return defaults.boolForKey(key);
+    return !defaults.objectForKey(key) || defaults.boolForKey(key);
 }
 
 void writeSwitch(const char* key, bool value)

@@ -15,7 +15,9 @@
 
 #include <charconv>
 #include <climits>
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <string_view>
 
 namespace street {
@@ -48,6 +50,7 @@ int intValue(std::string_view text)
 }
 
 // The number at the start of a text (0 when there is none); "nan" and "inf" read as themselves.
+// A number too large for a double reads as infinity, one too small to tell from zero as zero.
 double doubleValue(std::string_view text)
 {
     size_t i = 0;
@@ -57,8 +60,11 @@ double doubleValue(std::string_view text)
         ++i;
     double value = 0;
     auto result = std::from_chars(text.data() + i, text.data() + text.size(), value);
-    if (result.ec == std::errc::result_out_of_range)
-        return text.substr(i).starts_with('-') ? 0.0 : HUGE_VAL;
+    if (result.ec == std::errc::result_out_of_range) {
+        // strtod saturates both ways; the C locale keeps "." the decimal point whatever the desktop's.
+        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+        return strtod_l(std::string(text.data() + i, result.ptr).c_str(), nullptr, cLocale);
+    }
     return result.ec == std::errc() ? value : 0.0;
 }
 

@@ -282,6 +282,16 @@ bool UserDefaults::boolForKey(const std::string& key) const
         return it->get<std::uint64_t>() != 0;
     if (it->is_number_float())
         return it->get<double>() != 0.0;
+    if (it->is_string()) {
+        // As the platform reads a text: blanks, one optional sign and leading zeros are passed
+        // over; then Y, y, T, t or a digit 1-9 means YES.
+        const auto& text = it->get_ref<const std::string&>();
+        size_t i = text.find_first_not_of(" \t");
+        if (i != std::string::npos && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        i = text.find_first_not_of('0', i);
+        return i < text.size() && std::string_view("YyTt123456789").find(text[i]) != std::string_view::npos;
+    }
     return false;
 }
 

@@ -30,7 +30,7 @@ public:
     static std::string dataDirectory();
 
     std::optional<nlohmann::json> objectForKey(const std::string& key) const;
-    // True only for a stored boolean true or a non-zero number.
+    // True for a stored true, a non-zero number, or a text that reads as yes (see the .cpp).
     bool boolForKey(const std::string& key) const;
     void setBool(bool value, const std::string& key);
     // None when absent or not a text.

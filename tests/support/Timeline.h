@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,18 +39,58 @@ private:
 
 enum class Intro { On, Off };
 
-// Runs the client with a fixed identity; the intro's setting is stored before launch.
-inline scenario::Transcript run(const std::string& script, Intro intro = Intro::On, std::vector<std::string> extraArgs = {})
+inline const std::vector<std::string> kDeviceArgs{"--udid", "TIMELINE-UDID", "--model", "iPhone", "--system-version", "2.2"};
+
+// Runs the client with a fixed identity in this data directory (a fresh one when not given).
+inline scenario::Transcript runIn(const std::string& script, std::optional<std::string> dataDir, std::vector<std::string> extraArgs = {})
 {
-    std::vector<std::string> args{"--udid", "TIMELINE-UDID", "--model", "iPhone", "--system-version", "2.2"};
+    std::vector<std::string> args = kDeviceArgs;
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    DataDir data(intro == Intro::On);
     scenario::ScenarioOptions options;
-    options.dataDir = data.path();
+    options.dataDir = std::move(dataDir);
     scenario::Transcript transcript = scenario::runScenario(script, args, options);
     EXPECT_EQ(transcript.exitCode, 0) << transcript.stderrText << transcript.dump();
     EXPECT_TRUE(transcript.malformedLines.empty()) << transcript.dump();
     return transcript;
+}
+
+// Runs the client with these settings stored before launch (an empty object: a fresh installation).
+inline scenario::Transcript runWith(const json& defaults, const std::string& script, std::vector<std::string> extraArgs = {})
+{
+    scenario::TempDir data("street-timeline");
+    if (!defaults.empty())
+        scenario::writeFile(data.path() + "/defaults.json", defaults.dump());
+    return runIn(script, data.path(), std::move(extraArgs));
+}
+
+// Runs the client with a fixed identity; the intro's setting is stored before launch.
+inline scenario::Transcript run(const std::string& script, Intro intro = Intro::On, std::vector<std::string> extraArgs = {})
+{
+    return runWith({{"introAnimationEnabled", intro == Intro::On}}, script, std::move(extraArgs));
+}
+
+// A page request that only carries commands: the bridge runs them and refuses the load.
+inline std::string command(const std::string& query) { return "navigate " + kBase + "cmd.php?stopLoad=true&" + query + "\n"; }
+
+// Checks several values of a state at once: `expected` maps JSON pointers ("/page/firstLoad")
+// to their values; a failure shows every checked value next to the expected ones.
+inline void expectState(const json& state, const json& expected, const std::string& where = "")
+{
+    if (!state.is_object())
+        return; // already reported by whoever looked the state up
+    json actual = json::object();
+    for (const auto& [pointer, value] : expected.items())
+        actual[pointer] = state.value(json::json_pointer(pointer), json("(absent)"));
+    EXPECT_EQ(actual, expected) << where;
+}
+
+// The values of one field of every event of that kind, in order.
+inline std::vector<json> fieldOf(const scenario::Transcript& transcript, const std::string& ev, const std::string& field)
+{
+    std::vector<json> out;
+    for (const auto& line : transcript.events(ev))
+        out.push_back(line.value(field, json()));
+    return out;
 }
 
 // The state written by the last `state` line at time `t`; a null json (and a test failure)
@@ -65,6 +106,12 @@ inline json stateAt(const scenario::Transcript& transcript, double t)
         return json();
     }
     return found->at("state");
+}
+
+// The state written at time `t` (see stateAt) holds these values (see expectState).
+inline void expectAt(const scenario::Transcript& transcript, double t, const json& expected)
+{
+    expectState(stateAt(transcript, t), expected, "at t=" + std::to_string(t));
 }
 
 // Events of one kind up to and including time `t`.
