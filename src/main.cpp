@@ -5,13 +5,21 @@
 #include "app/RecruitState.h"
 #include "app/ScreenState.h"
 #include "backend/headless/Runner.h"
+#ifdef STREET_DESKTOP
+#include "backend/gtk/Runner.h"
+#endif
 #include "kit/Object.h"
 
 #include <cstdio>
 
 int main(int argc, char** argv)
 {
-    auto parsed = backend::headless::parseCommandLine(argc, argv);
+#ifdef STREET_DESKTOP
+    constexpr bool desktop = true;
+#else
+    constexpr bool desktop = false;
+#endif
+    auto parsed = backend::headless::parseCommandLine(argc, argv, desktop);
     if (!parsed.options) {
         std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
@@ -31,5 +39,9 @@ int main(int argc, char** argv)
         state["recruit"] = street::recruitStateJson();
         return state;
     };
+#ifdef STREET_DESKTOP
+    if (!parsed.options->headless)
+        return backend::gtk::run(*parsed.options, hooks);
+#endif
     return backend::headless::run(*parsed.options, hooks);
 }
