@@ -8,6 +8,7 @@
 #ifdef STREET_DESKTOP
 #include "backend/gtk/Runner.h"
 #endif
+#include "kit/Bundle.h"
 #include "kit/Object.h"
 
 #include <cstdio>
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
 
     backend::headless::AppHooks hooks;
     hooks.mainInterface = "MainWindow";
-    hooks.defaultResourceDirectory = STREET_RESOURCES_DIR;
+    hooks.defaultResourceDirectory = kit::Bundle::installedResourceDirectory(STREET_RESOURCES_DIR);
     hooks.registerClasses = [] {
         kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
         kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
