@@ -34,12 +34,12 @@ cat >"$work/script" <<SCRIPT
 wait 7
 snapshot $out/home.png
 tap Race
-wait 2
+wait 3
 navigate http://$server/commands.php?setTab1Badge=2&stopLoad=true
 wait 1
 snapshot $out/race.png
 navigate http://$server/commands.php?invokeAlertTwoBtnTitle=Race%20challenge&invokeAlertTwoBtnBody=Race%20Vex%20for%20%24500%3F&invokeAlertTwoBtn1Name=Not%20now&invokeAlertTwoBtn2Name=Race!&invokeAlertTwoBtn1JS=void(0)&invokeAlertTwoBtn2JS=void(0)&stopLoad=true
-wait 1.5
+wait 2.5
 snapshot $out/alert.png
 quit
 SCRIPT
