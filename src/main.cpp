@@ -5,6 +5,10 @@
 #include "app/RecruitState.h"
 #include "app/ScreenState.h"
 #include "backend/headless/Runner.h"
+#ifdef STREET_DESKTOP
+#include "backend/gtk/Runner.h"
+#endif
+#include "kit/Bundle.h"
 #include "kit/Object.h"
 #include "tools/Subcommands.h"
 
@@ -14,7 +18,12 @@ int main(int argc, char** argv)
 {
     if (auto status = street::tools::runSubcommand(argc, argv))
         return *status;
-    auto parsed = backend::headless::parseCommandLine(argc, argv);
+#ifdef STREET_DESKTOP
+    constexpr bool desktop = true;
+#else
+    constexpr bool desktop = false;
+#endif
+    auto parsed = backend::headless::parseCommandLine(argc, argv, desktop);
     if (!parsed.options) {
         std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
@@ -22,7 +31,7 @@ int main(int argc, char** argv)
 
     backend::headless::AppHooks hooks;
     hooks.mainInterface = "MainWindow";
-    hooks.defaultResourceDirectory = STREET_RESOURCES_DIR;
+    hooks.defaultResourceDirectory = kit::Bundle::installedResourceDirectory(STREET_RESOURCES_DIR);
     hooks.registerClasses = [] {
         kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
         kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
@@ -35,5 +44,9 @@ int main(int argc, char** argv)
         state["recruit"] = street::recruitStateJson();
         return state;
     };
+#ifdef STREET_DESKTOP
+    if (!parsed.options->headless)
+        return backend::gtk::run(*parsed.options, hooks);
+#endif
     return backend::headless::run(*parsed.options, hooks);
 }

@@ -116,9 +116,14 @@ TEST(RunnerCommandLine, BadFlagsAndValuesExitWithStatusTwoAndSayWhatIsWrong)
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.stdoutText, "");
     EXPECT_TRUE(contains(bad.stderrText, "sundial")) << bad.stderrText;
+
+    // Without --headless the client wants a window: with no display (or no desktop backend in
+    // this build) it fails and points to --headless.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     auto noBackend = scenario::runScenario("", {}, raw);
-    EXPECT_EQ(noBackend.exitCode, 2);
-    EXPECT_TRUE(contains(noBackend.stderrText, "run it with --headless")) << noBackend.stderrText;
+    EXPECT_TRUE(noBackend.exitCode == 1 || noBackend.exitCode == 2) << noBackend.exitCode;
+    EXPECT_TRUE(contains(noBackend.stderrText, "--headless")) << noBackend.stderrText;
 }
 
 TEST(RunnerScript, CommandsTheirArgumentsAndLineNumbers)

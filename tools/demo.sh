@@ -54,6 +54,12 @@ if [ -z "$port" ]; then
 fi
 
 mkdir -p "$work/data"
+# With a display, the game opens in its window for a person to play; closing it ends the demo.
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && "$client_bin" --help | grep -q -- '--scale'; then
+  status=0
+  "$client_bin" --server "127.0.0.1:$port" --data-dir "$work/data" --contacts "$top/tools/sample-contacts.vcf" || status=$?
+  exit "$status"
+fi
 # The script names the server as @SERVER@ where a page's own link would carry it.
 sed "s/@SERVER@/127.0.0.1:$port/g" "$top/tools/demo.script" >"$work/demo.script"
 status=0

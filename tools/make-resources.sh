@@ -1,14 +1,64 @@
 #!/usr/bin/env bash
 # Rebuilds the packaged pictures, sounds and intro movies under resources/.
-# The outputs are committed; run this only to change them. Needs ImageMagick, sox and ffmpeg.
+# The outputs are committed; run this only to change them. Needs ImageMagick, sox and ffmpeg;
+# `make-resources.sh icons` remakes only the tab-bar and application icons (drawn as SVG here,
+# the application's PNG sizes rendered with gdk-pixbuf-thumbnailer).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 images=resources/images
 sounds=resources/sounds
 movies=resources/movies
-mkdir -p "$images" "$sounds" "$movies"
+icons=resources/icons
+mkdir -p "$images" "$sounds" "$movies" "$icons"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# tab_icon NAME PATH_DATA: a white glyph on a 30 x 30 canvas, for the tab bar.
+tab_icon() {
+  cat >"$images/$1" <<SVG
+<svg xmlns="http://www.w3.org/2000/svg" width="30" height="30" viewBox="0 0 30 30">
+  <g fill="none" stroke="#ffffff" stroke-width="2.4" stroke-linecap="round" stroke-linejoin="round">$2</g>
+</svg>
+SVG
+}
+
+make_icons() {
+  tab_icon tab_home.svg '<path d="M4 15 L15 5 L26 15"/><path d="M7 13 V25 H13 V18 H17 V25 H23 V13"/>'
+  tab_icon tab_street.svg '<path d="M10 26 L13 4"/><path d="M20 26 L17 4"/><path d="M15 8 V11 M15 15 V18 M15 22 V25"/>'
+  tab_icon tab_race.svg '<path d="M7 26 V4"/><path d="M7 5 H24 V15 H7"/><path d="M12 5 V15 M17 5 V15 M7 10 H24"/>'
+  tab_icon tab_cars.svg '<path d="M4 20 V15 L8 9 H22 L26 15 V20 Z"/><circle cx="9.5" cy="21" r="2.6"/><circle cx="20.5" cy="21" r="2.6"/><path d="M9 14 H21"/>'
+  tab_icon tab_recruit.svg '<circle cx="11" cy="10" r="4"/><path d="M3 25 C3 18 19 18 19 25"/><path d="M23 9 V17 M19 13 H27"/>'
+
+  local app=net.streetclient.StreetClient
+  cat >"$icons/$app.svg" <<'SVG'
+<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 256 256">
+  <defs>
+    <linearGradient id="sky" x1="0" y1="0" x2="0" y2="1">
+      <stop offset="0" stop-color="#24407e"/><stop offset="1" stop-color="#070b1c"/>
+    </linearGradient>
+  </defs>
+  <rect x="8" y="8" width="240" height="240" rx="44" fill="url(#sky)"/>
+  <path d="M96 236 L118 60 M160 236 L138 60" stroke="#9aa3b8" stroke-width="10" fill="none"/>
+  <path d="M128 80 V100 M128 124 V150 M128 176 V212" stroke="#ffd24a" stroke-width="8" fill="none"/>
+  <g fill="#d8211c" stroke="#ffffff" stroke-width="6" stroke-linejoin="round">
+    <path d="M58 172 V150 L78 124 H178 L198 150 V172 Z"/>
+  </g>
+  <g fill="#111111" stroke="#ffffff" stroke-width="5">
+    <circle cx="88" cy="176" r="16"/><circle cx="168" cy="176" r="16"/>
+  </g>
+</svg>
+SVG
+  for size in 48 128 256; do
+    gdk-pixbuf-thumbnailer -s "$size" "$icons/$app.svg" "$icons/$app-$size.png"
+  done
+}
+
+if [ "${1:-}" = icons ]; then
+  make_icons
+  ls -l "$images"/tab_*.svg "$icons"
+  exit 0
+fi
+make_icons
 
 for tool in convert sox ffmpeg; do
   command -v "$tool" >/dev/null || { echo "make-resources: $tool is missing" >&2; exit 1; }

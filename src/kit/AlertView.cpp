@@ -30,6 +30,10 @@ std::optional<std::string> AlertView::shortened(std::optional<std::string> text)
     return text;
 }
 
+static AlertViewPresenter* presenter = nullptr;
+
+void AlertView::setPresenter(AlertViewPresenter* newPresenter) { presenter = newPresenter; }
+
 AlertView::AlertView(std::optional<std::string> title, std::optional<std::string> message,
                      const std::shared_ptr<Object>& delegate, std::optional<std::string> cancelButtonTitle,
                      std::vector<std::optional<std::string>> otherButtonTitles)
@@ -72,6 +76,8 @@ void AlertView::show()
     if (field_)
         fields["field"] = {{"value", field_->text}, {"placeholder", field_->placeholder}};
     emit("alert", std::move(fields));
+    if (presenter)
+        presenter->alertShown(*this);
 }
 
 void AlertView::dismissWithClickedButtonIndex(int index)
@@ -82,6 +88,8 @@ void AlertView::dismissWithClickedButtonIndex(int index)
     visible_ = false;
     auto& alerts = onScreen();
     alerts.erase(std::remove(alerts.begin(), alerts.end(), keep), alerts.end());
+    if (presenter)
+        presenter->alertDismissed(*this);
     emit("alert-press", {{"title", textOrNull(title_)}, {"index", index}});
     auto delegate = delegate_.lock();
     if (auto* d = dynamic_cast<AlertViewDelegate*>(delegate.get()))
@@ -94,9 +102,13 @@ std::shared_ptr<AlertView> AlertView::frontmost() { return onScreen().empty() ? 
 
 void AlertView::dismissAll()
 {
-    for (auto& alert : onScreen())
-        alert->visible_ = false;
+    auto alerts = std::move(onScreen());
     onScreen().clear();
+    for (auto& alert : alerts) {
+        alert->visible_ = false;
+        if (presenter)
+            presenter->alertDismissed(*alert);
+    }
 }
 
 } // namespace kit

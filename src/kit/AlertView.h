@@ -17,6 +17,15 @@ public:
     virtual void clickedButtonAtIndex(AlertView&, int) {}
 };
 
+// Draws alerts for a backend that has a screen. It is told when an alert comes up and when it
+// goes; the alert itself keeps the state.
+class AlertViewPresenter {
+public:
+    virtual ~AlertViewPresenter() = default;
+    virtual void alertShown(AlertView&) {}
+    virtual void alertDismissed(AlertView&) {}
+};
+
 // A modal alert box. Button indices: the cancel button (when there is one) is 0, the other
 // buttons follow in order. A button whose label is none is left out.
 class AlertView : public Object {
@@ -55,6 +64,8 @@ public:
     static std::vector<std::shared_ptr<AlertView>> visibleAlerts();
     static std::shared_ptr<AlertView> frontmost();
     static void dismissAll();
+    // None (the default) leaves alerts undrawn, as headless.
+    static void setPresenter(AlertViewPresenter* presenter);
 
 private:
     std::optional<std::string> title_;

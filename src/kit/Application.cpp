@@ -52,6 +52,8 @@ void Application::setApplicationIconBadgeNumber(int number)
         return;
     iconBadgeNumber_ = number;
     emit("icon-badge", {{"value", number}});
+    if (iconBadgeShower_)
+        iconBadgeShower_(number);
 }
 
 bool Application::isOpenableURL(const std::string& url)

@@ -62,6 +62,8 @@ public:
     void setOffersIconBadge(bool offers) { offersIconBadge_ = offers; }
     void setURLOpener(std::function<bool(const std::string&)> opener) { urlOpener_ = std::move(opener); }
     void setPushRegistrar(std::function<void(int mask)> registrar) { pushRegistrar_ = std::move(registrar); }
+    // Shows the badge where the desktop can (a dock's launcher entry).
+    void setIconBadgeShower(std::function<void(int number)> shower) { iconBadgeShower_ = std::move(shower); }
 
 private:
     std::shared_ptr<Object> delegateObject_;
@@ -72,6 +74,7 @@ private:
     Window* keyWindow_ = nullptr;
     std::function<bool(const std::string&)> urlOpener_;
     std::function<void(int)> pushRegistrar_;
+    std::function<void(int)> iconBadgeShower_;
     std::vector<std::shared_ptr<Object>> retained_;
 };
 

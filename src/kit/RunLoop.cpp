@@ -143,12 +143,31 @@ void RunLoop::pollFds(Micros wait)
         if (!fds[i].revents)
             continue;
         // A callback may remove other watches; look each one up again.
-        auto it = watches_.find(ids[i]);
-        if (it != watches_.end()) {
-            auto callback = it->second.callback;
-            callback(fds[i].revents);
-        }
+        dispatchWatch(ids[i], fds[i].revents);
     }
+}
+
+void RunLoop::dispatchWatch(WatchId id, short revents)
+{
+    auto it = watches_.find(id);
+    if (it == watches_.end())
+        return;
+    auto callback = it->second.callback;
+    callback(revents);
+}
+
+void RunLoop::forEachWatch(const std::function<void(WatchId, int, short)>& visit) const
+{
+    for (const auto& [id, watch] : watches_)
+        visit(id, watch.fd, watch.events);
+}
+
+void RunLoop::setDriver(std::unique_ptr<RunLoopDriver> driver) { driver_ = std::move(driver); }
+
+void RunLoop::runDueTasks()
+{
+    Micros limit = now();
+    while (runOneDue(limit)) { }
 }
 
 void RunLoop::runOnce(Micros maxWait)
@@ -160,9 +179,11 @@ void RunLoop::runOnce(Micros maxWait)
     Micros wait = std::max<Micros>(maxWait, 0);
     if (auto due = nextDue())
         wait = std::clamp<Micros>(*due - now(), 0, wait);
-    pollFds(wait);
-    Micros limit = now();
-    while (runOneDue(limit)) { }
+    if (driver_)
+        driver_->wait(wait);
+    else
+        pollFds(wait);
+    runDueTasks();
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& done, Micros timeout)

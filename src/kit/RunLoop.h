@@ -10,6 +10,15 @@
 
 namespace kit {
 
+// Lets another event loop (a toolkit's) carry the real clock: the run loop's tasks and fd
+// watches are then dispatched from that loop, and runOnce() waits in it instead of in poll().
+class RunLoopDriver {
+public:
+    virtual ~RunLoopDriver() = default;
+    // Waits at most `maxWait` microseconds for the outside loop's events and dispatches them.
+    virtual void wait(std::int64_t maxWait) = 0;
+};
+
 // The one run loop of the process. Everything (timers, animations, engine callbacks) happens on
 // it, in one thread. Two clocks: a virtual one that moves only when told to (tests and scripted
 // runs are fully deterministic), and the real one, which waits in poll() for timers and fds.
@@ -58,6 +67,14 @@ public:
     bool runUntil(const std::function<bool()>& done, Micros timeout);
     void runFor(Micros duration);
 
+    // Real clock only. The driver is owned by the loop and goes with it.
+    void setDriver(std::unique_ptr<RunLoopDriver> driver);
+    RunLoopDriver* driver() const { return driver_.get(); }
+    // For drivers: runs every task due now; calls `visit` for each fd watch; delivers poll events.
+    void runDueTasks();
+    void forEachWatch(const std::function<void(WatchId, int fd, short events)>& visit) const;
+    void dispatchWatch(WatchId id, short revents);
+
 private:
     struct Key {
         Micros due;
@@ -80,6 +97,7 @@ private:
     std::unordered_map<TaskId, Key> index_;
     std::uint64_t nextWatch_ = 1;
     std::map<WatchId, Watch> watches_;
+    std::unique_ptr<RunLoopDriver> driver_;
 };
 
 } // namespace kit

@@ -20,9 +20,35 @@ bool TabBarItem::setProperty(const std::string& name, const nlohmann::json& valu
     return true;
 }
 
+void TabBarItem::setTitle(std::optional<std::string> title)
+{
+    title_ = std::move(title);
+    if (owner_)
+        owner_->changed();
+}
+
+void TabBarItem::setBadgeValue(std::optional<std::string> value)
+{
+    badgeValue_ = std::move(value);
+    if (owner_)
+        owner_->changed();
+}
+
+TabBar::~TabBar()
+{
+    for (auto& item : items_)
+        if (item->owner_ == this)
+            item->owner_ = nullptr;
+}
+
 void TabBar::setItems(std::vector<std::shared_ptr<TabBarItem>> items)
 {
+    for (auto& item : items_)
+        if (item->owner_ == this)
+            item->owner_ = nullptr;
     items_ = std::move(items);
+    for (auto& item : items_)
+        item->owner_ = this;
     selectedItem_ = nullptr;
     changed();
 }

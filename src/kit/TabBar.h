@@ -37,7 +37,10 @@ public:
     bool setProperty(const std::string& name, const nlohmann::json& value) override;
     bool setOutlet(const std::string& name, const std::shared_ptr<Object>& target) override;
 
+    ~TabBar() override;
+
 private:
+    friend class TabBarItem;
     std::vector<std::shared_ptr<TabBarItem>> items_;
     TabBarItem* selectedItem_ = nullptr;
     std::weak_ptr<Object> delegate_;

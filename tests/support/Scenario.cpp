@@ -239,7 +239,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
 
     std::vector<std::string> argv{STREET_CLIENT_BIN};
     if (!options.rawCommandLine) {
-        argv.push_back("--headless");
+        if (!options.desktop)
+            argv.push_back("--headless");
         if (!hasFlag(args, "--script"))
             argv.insert(argv.end(), {"--script", scriptPath});
         if (!hasFlag(args, "--transcript"))
@@ -252,7 +253,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
     argv.insert(argv.end(), args.begin(), args.end());
 
     auto env = environmentWith({{"XDG_CONFIG_HOME", work.path() + "/xdg-config"},
-                                {"XDG_DATA_HOME", work.path() + "/xdg-data"}});
+                                {"XDG_DATA_HOME", work.path() + "/xdg-data"},
+                                {"XDG_CACHE_HOME", work.path() + "/xdg-cache"}});
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
     result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB);

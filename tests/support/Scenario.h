@@ -46,6 +46,8 @@ struct ScenarioOptions {
     bool rawCommandLine = false;
     // Fed to the client's standard input (for `--script -`); otherwise stdin is /dev/null.
     std::optional<std::string> stdinText;
+    // Leave out --headless: the client opens its window (on the display the tests run under).
+    bool desktop = false;
     // A run that takes longer is killed and reported with exitCode -1 and timedOut set.
     double timeoutSeconds = 90;
 };

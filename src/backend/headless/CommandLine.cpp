@@ -13,10 +13,20 @@ namespace {
 
 constexpr const char* kVersion = "street-client 1.53\n";
 
-constexpr const char* kUsage =
+constexpr const char* kHeadlessOnlyUsage =
     "usage: street-client --headless [options]\n"
     "\n"
-    "  --headless                 run without a display (the only backend of this build)\n"
+    "  --headless                 run without a display (the only backend of this build)\n";
+
+constexpr const char* kDesktopUsage =
+    "usage: street-client [--headless] [options]\n"
+    "\n"
+    "  --headless                 run without a display (default: the game in a window)\n"
+    "  --scale N                  window: N times 320 x 480 (default: the largest that fits)\n"
+    "  --load-timeout S           window: fail a page load after S seconds (default: 60)\n"
+    "  --open-urls open|record    window: open outside links in the browser, or only record them\n";
+
+constexpr const char* kUsage =
     "  --script FILE|-            play a scenario script (- reads standard input)\n"
     "  --transcript FILE|-        write what happens as JSON Lines (- is standard output)\n"
     "  --server HOST[:PORT]       the game server\n"
@@ -75,14 +85,14 @@ bool isHostAndPort(const std::string& value)
 
 } // namespace
 
-ParseResult parseCommandLine(int argc, char** argv)
+ParseResult parseCommandLine(int argc, char** argv, bool desktop)
 {
     Options options;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             ParseResult result;
-            result.message = kUsage;
+            result.message = std::string(desktop ? kDesktopUsage : kHeadlessOnlyUsage) + kUsage;
             return result;
         }
         if (arg == "--version") {
@@ -107,7 +117,8 @@ ParseResult parseCommandLine(int argc, char** argv)
         static const char* const valued[] = {"--script", "--transcript", "--server", "--engine", "--clock",
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",
-                                             "--movie-seconds", "--trusted-host"};
+                                             "--movie-seconds", "--trusted-host", "--scale", "--load-timeout",
+                                             "--open-urls"};
         if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
             return failure("unknown option '" + flag + "'");
         if (!value) {
@@ -177,9 +188,33 @@ ParseResult parseCommandLine(int argc, char** argv)
             if (!number)
                 return failure("--movie-seconds needs a number of seconds (0 or more), not '" + v + "'");
             options.movieSeconds = *number;
+        } else if (flag == "--scale") {
+            int scale = 0;
+            auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), scale);
+            if (v.empty() || error != std::errc() || end != v.data() + v.size() || scale < 1 || scale > 8)
+                return failure("--scale needs a whole number from 1 to 8, not '" + v + "'");
+            options.scale = scale;
+        } else if (flag == "--load-timeout") {
+            auto number = seconds(v);
+            if (!number || *number <= 0)
+                return failure("--load-timeout needs a number of seconds above 0, not '" + v + "'");
+            options.loadTimeout = *number;
+        } else if (flag == "--open-urls") {
+            if (v != "open" && v != "record")
+                return failure("--open-urls must be open or record, not '" + v + "'");
+            options.recordOpenURLs = v == "record";
         }
     }
 
+    if (!options.headless && desktop) {
+        if (options.clock == ClockKind::Virtual)
+            return failure("the window runs on the real clock: --clock virtual needs --headless");
+        if (options.engine == Engine::Scripted)
+            return failure("the window fetches its pages: --engine scripted needs --headless");
+        ParseResult result;
+        result.options = std::move(options);
+        return result;
+    }
     if (!options.headless) {
         ParseResult result;
         result.exitCode = 2;

@@ -90,41 +90,27 @@ void resetKitState()
 
 } // namespace
 
-int run(const Options& options, const AppHooks& hooks)
+bool loadScript(const Options& options, std::optional<Script::Parsed>& script)
 {
     // The whole script is read and checked before anything runs.
-    std::optional<Script::Parsed> script;
-    if (options.script) {
-        auto text = readScript(*options.script);
-        if (!text) {
-            std::fprintf(stderr, "street-client: cannot read the script %s: %s\n", options.script->c_str(),
-                         std::strerror(errno));
-            return 2;
-        }
-        script = Script::parse(*text);
-        if (script->errorLine) {
-            std::fprintf(stderr, "street-client: script line %d: %s\n", *script->errorLine, script->error.c_str());
-            return 2;
-        }
+    if (!options.script)
+        return true;
+    auto text = readScript(*options.script);
+    if (!text) {
+        std::fprintf(stderr, "street-client: cannot read the script %s: %s\n", options.script->c_str(),
+                     std::strerror(errno));
+        return false;
     }
-    ClockKind clock = options.clock.value_or(options.script ? ClockKind::Virtual : ClockKind::Real);
-    Engine engine = options.engine.value_or(clock == ClockKind::Virtual ? Engine::Scripted : Engine::Http);
-    if (engine == Engine::Http && clock == ClockKind::Virtual) {
-        std::fprintf(stderr, "street-client: --engine http fetches pages in real time: use it with --clock real\n");
-        return 2;
+    script = Script::parse(*text);
+    if (script->errorLine) {
+        std::fprintf(stderr, "street-client: script line %d: %s\n", *script->errorLine, script->error.c_str());
+        return false;
     }
-    std::unique_ptr<TranscriptWriter> transcript;
-    if (options.transcript) {
-        std::string error;
-        transcript = TranscriptWriter::open(*options.transcript, &error);
-        if (!transcript) {
-            std::fprintf(stderr, "street-client: %s\n", error.c_str());
-            return 2;
-        }
-    }
-    // A reader that went away must not end the run.
-    std::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
 
+void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock)
+{
     resetKitState();
     kit::RunLoop::resetMain(clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real);
     kit::Bundle::setResourceDirectory(options.resources.value_or(hooks.defaultResourceDirectory));
@@ -163,16 +149,56 @@ int run(const Options& options, const AppHooks& hooks)
     kit::MoviePlayerController::setPeerFactory([movieSeconds](kit::MoviePlayerController& controller) {
         return std::make_unique<HeadlessMoviePlayer>(controller, movieSeconds);
     });
+}
+
+void launch(const AppHooks& hooks)
+{
+    kit::InterfaceLoader::registerKitClasses();
+    if (hooks.registerClasses)
+        hooks.registerClasses();
+    kit::ApplicationMain(hooks.mainInterface);
+}
+
+void finishKit()
+{
+    // The platform saves the user defaults when the application ends; then everything the
+    // application holds goes, while the run loop and the kit it relies on are still here.
+    kit::UserDefaults::resetStandardUserDefaults();
+    kit::setEventSink(nullptr);
+    resetKitState();
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+}
+
+int run(const Options& options, const AppHooks& hooks)
+{
+    std::optional<Script::Parsed> script;
+    if (!loadScript(options, script))
+        return 2;
+    ClockKind clock = options.clock.value_or(options.script ? ClockKind::Virtual : ClockKind::Real);
+    Engine engine = options.engine.value_or(clock == ClockKind::Virtual ? Engine::Scripted : Engine::Http);
+    if (engine == Engine::Http && clock == ClockKind::Virtual) {
+        std::fprintf(stderr, "street-client: --engine http fetches pages in real time: use it with --clock real\n");
+        return 2;
+    }
+    std::unique_ptr<TranscriptWriter> transcript;
+    if (options.transcript) {
+        std::string error;
+        transcript = TranscriptWriter::open(*options.transcript, &error);
+        if (!transcript) {
+            std::fprintf(stderr, "street-client: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    // A reader that went away must not end the run.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    configureKit(options, hooks, clock);
     if (engine == Engine::Scripted)
         kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); });
     else
         kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<HttpEngine>(view); });
     kit::setEventSink(transcript.get());
-
-    kit::InterfaceLoader::registerKitClasses();
-    if (hooks.registerClasses)
-        hooks.registerClasses();
-    kit::ApplicationMain(hooks.mainInterface);
+    launch(hooks);
 
     ScriptPlayer player(hooks, clock);
     player.turn();
@@ -184,12 +210,7 @@ int run(const Options& options, const AppHooks& hooks)
         runUntilSignal();
     }
 
-    // The platform saves the user defaults when the application ends; then everything the
-    // application holds goes, while the run loop and the kit it relies on are still here.
-    kit::UserDefaults::resetStandardUserDefaults();
-    kit::setEventSink(nullptr);
-    resetKitState();
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    finishKit();
     return 0;
 }
 

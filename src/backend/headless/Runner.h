@@ -1,5 +1,7 @@
 #pragma once
 
+#include "backend/headless/Script.h"
+
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -30,6 +32,10 @@ struct Options {
     bool push = true;
     bool iconBadge = true;
     double movieSeconds = 3.0;
+    // The desktop window only.
+    std::optional<int> scale;               // default: the largest that fits the monitor
+    double loadTimeout = 60.0;              // seconds before a silent server fails a load
+    bool recordOpenURLs = false;            // --open-urls record: never launch a browser
 };
 
 struct ParseResult {
@@ -38,7 +44,8 @@ struct ParseResult {
     std::string message;             // usage/version text (stdout, exit 0) or error (stderr, exit 2)
 };
 
-ParseResult parseCommandLine(int argc, char** argv);
+// `desktop`: this build also has the desktop window, which runs when --headless is not given.
+ParseResult parseCommandLine(int argc, char** argv, bool desktop = false);
 
 // What the runner needs from the application, which it does not otherwise know.
 struct AppHooks {
@@ -52,5 +59,16 @@ struct AppHooks {
 
 // Runs the application with the headless backend; returns the exit status.
 int run(const Options& options, const AppHooks& hooks);
+
+// The steps of a run that the desktop backend shares.
+// Reads and checks the script the options name (none: nothing to do); false after printing why not.
+bool loadScript(const Options& options, std::optional<Script::Parsed>& script);
+// The kit as the options say: a fresh run loop on that clock, resources, defaults, device identity,
+// server, platform offers, audio route and the movie player.
+void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock);
+// Loads the main interface file: the application launches.
+void launch(const AppHooks& hooks);
+// Saves the defaults and lets everything go, leaving the kit as a fresh process has it.
+void finishKit();
 
 } // namespace backend::headless

@@ -163,6 +163,13 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
             return "'snapshot' needs a file name";
         return error;
     }
+    if (name == "key") {
+        if (rest != "Return" && rest != "Escape")
+            return "'key' needs Return or Escape";
+        command.kind = Kind::Key;
+        command.text = std::string(rest);
+        return {};
+    }
     if (name == "quit")
         return noArguments(Kind::Quit);
     return "unknown command '" + std::string(name) + "'";

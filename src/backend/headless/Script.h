@@ -12,13 +12,13 @@ namespace backend::headless {
 struct ScriptCommand {
     enum class Kind {
         Wait, Tap, Navigate, Finish, Fail, Press, Type, Token, PushFail, MoviePreloaded, MovieFinished,
-        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Quit
+        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Key, Quit
     };
 
     Kind kind = Kind::State;
     int line = 0;            // 1-based line number in the script
     std::string source;      // the line as written, trimmed
-    std::string text;        // TEXT / URL / title / label / file argument
+    std::string text;        // TEXT / URL / title / label / file argument / key name
     std::optional<size_t> index;  // `tap #N`, `press #N`
     double seconds = 0;      // wait
     int code = 0;            // fail

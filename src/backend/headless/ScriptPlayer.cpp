@@ -224,7 +224,8 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         return;
 
     case Kind::Snapshot:
-        // Only a backend with a window has a picture to save.
+    case Kind::Key:
+        // Only a backend with a window has a picture to save or a keyboard.
         return ignored(command);
 
     case Kind::Quit:

@@ -11,6 +11,7 @@ namespace backend::headless {
 class ScriptPlayer {
 public:
     ScriptPlayer(const AppHooks& hooks, ClockKind clock) : hooks_(hooks), clock_(clock) {}
+    virtual ~ScriptPlayer() = default;
 
     // Plays one command, then lets the run loop turn once. False when the script asks to quit.
     bool play(const ScriptCommand& command);
@@ -18,10 +19,12 @@ public:
     // One run-loop turn: what is due now runs (real clock: ready fds too, without waiting).
     void turn();
 
-private:
-    void perform(const ScriptCommand& command);
+protected:
+    // A backend with a screen plays the user's input through its widgets instead.
+    virtual void perform(const ScriptCommand& command);
     void ignored(const ScriptCommand& command);
 
+private:
     const AppHooks& hooks_;
     ClockKind clock_;
 };

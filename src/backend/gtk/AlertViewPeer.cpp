@@ -1,0 +1,153 @@
+#include "backend/gtk/AlertViewPeer.h"
+
+#include "backend/gtk/WindowPeer.h"
+
+#include <algorithm>
+
+namespace backend::gtk {
+
+namespace {
+
+GtkWidget* label(const std::string& text, const char* styleClass)
+{
+    GtkWidget* widget = gtk_label_new(text.c_str());
+    gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
+    gtk_label_set_justify(GTK_LABEL(widget), GTK_JUSTIFY_CENTER);
+    gtk_label_set_max_width_chars(GTK_LABEL(widget), 28);
+    gtk_style_context_add_class(gtk_widget_get_style_context(widget), styleClass);
+    return widget;
+}
+
+} // namespace
+
+AlertViewPeer::~AlertViewPeer()
+{
+    for (auto& shown : shown_) {
+        if (auto* window = WindowPeer::current())
+            window->removeTopLayer(shown.layer);
+        g_object_unref(shown.layer);
+    }
+}
+
+void AlertViewPeer::alertShown(kit::AlertView& alert)
+{
+    auto* window = WindowPeer::current();
+    if (!window)
+        return;
+    int scale = window->scale();
+    Shown shown{alert.sharedAs<kit::AlertView>(), &alert, nullptr, {}, nullptr};
+
+    // The backdrop takes every click meant for what lies behind it.
+    shown.layer = gtk_event_box_new();
+    g_object_ref_sink(shown.layer);
+    gtk_style_context_add_class(gtk_widget_get_style_context(shown.layer), "street-alert-backdrop");
+    GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8 * scale);
+    gtk_style_context_add_class(gtk_widget_get_style_context(box), "street-alert");
+    gtk_widget_set_halign(box, GTK_ALIGN_CENTER);
+    gtk_widget_set_valign(box, GTK_ALIGN_CENTER);
+    gtk_widget_set_size_request(box, 270 * scale, -1);
+    gtk_container_add(GTK_CONTAINER(shown.layer), box);
+
+    if (alert.title())
+        gtk_box_pack_start(GTK_BOX(box), label(*alert.title(), "title"), FALSE, FALSE, 0);
+    if (alert.message())
+        gtk_box_pack_start(GTK_BOX(box), label(*alert.message(), "message"), FALSE, FALSE, 0);
+    if (auto* field = alert.textFieldAtIndex(0)) {
+        shown.entry = gtk_entry_new();
+        gtk_entry_set_text(GTK_ENTRY(shown.entry), field->text.c_str());
+        gtk_entry_set_placeholder_text(GTK_ENTRY(shown.entry), field->placeholder.c_str());
+        g_signal_connect(shown.entry, "changed", G_CALLBACK(+[](GtkEntry* entry, gpointer data) {
+            auto* raw = static_cast<kit::AlertView*>(data);
+            if (auto* f = raw->textFieldAtIndex(0))
+                f->text = gtk_entry_get_text(entry);
+        }), &alert);
+        gtk_box_pack_start(GTK_BOX(box), shown.entry, FALSE, FALSE, 0);
+    }
+
+    const auto& titles = alert.buttonTitles();
+    GtkWidget* row = gtk_box_new(titles.size() == 2 ? GTK_ORIENTATION_HORIZONTAL : GTK_ORIENTATION_VERTICAL, 8 * scale);
+    gtk_box_set_homogeneous(GTK_BOX(row), TRUE);
+    for (size_t i = 0; i < titles.size(); ++i) {
+        GtkWidget* button = gtk_button_new_with_label(titles[i].c_str());
+        g_object_set_data(G_OBJECT(button), "street-index", GSIZE_TO_POINTER(i));
+        g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* b, gpointer data) {
+            auto index = static_cast<int>(GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(b), "street-index")));
+            static_cast<kit::AlertView*>(data)->dismissWithClickedButtonIndex(index);
+        }), &alert);
+        gtk_box_pack_start(GTK_BOX(row), button, TRUE, TRUE, 0);
+        shown.buttons.push_back(button);
+    }
+    gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
+
+    window->addTopLayer(shown.layer);
+    if (shown.entry)
+        gtk_widget_grab_focus(shown.entry);
+    else if (!shown.buttons.empty())
+        gtk_widget_grab_focus(shown.buttons.back());
+    shown_.push_back(std::move(shown));
+}
+
+void AlertViewPeer::alertDismissed(kit::AlertView& alert)
+{
+    auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& s) { return s.raw == &alert; });
+    if (it == shown_.end())
+        return;
+    // Handlers hold the alert by a plain pointer: cut them before it can go.
+    for (GtkWidget* button : it->buttons)
+        g_signal_handlers_disconnect_by_data(button, &alert);
+    if (it->entry)
+        g_signal_handlers_disconnect_by_data(it->entry, &alert);
+    GtkWidget* layer = it->layer;
+    shown_.erase(it);
+    if (auto* window = WindowPeer::current())
+        window->removeTopLayer(layer);
+    gtk_widget_destroy(layer);
+    g_object_unref(layer);
+}
+
+AlertViewPeer::Shown* AlertViewPeer::frontmost()
+{
+    auto alert = kit::AlertView::frontmost();
+    for (auto& shown : shown_)
+        if (shown.raw == alert.get())
+            return &shown;
+    return nullptr;
+}
+
+bool AlertViewPeer::pressButton(size_t index)
+{
+    Shown* shown = frontmost();
+    if (!shown || index >= shown->buttons.size() || !gtk_widget_is_visible(shown->buttons[index]))
+        return false;
+    gtk_button_clicked(GTK_BUTTON(shown->buttons[index]));
+    return true;
+}
+
+bool AlertViewPeer::typeText(const std::string& text)
+{
+    Shown* shown = frontmost();
+    if (!shown || !shown->entry)
+        return false;
+    gtk_entry_set_text(GTK_ENTRY(shown->entry), text.c_str());
+    return true;
+}
+
+bool AlertViewPeer::handleKey(unsigned keyval)
+{
+    Shown* shown = frontmost();
+    if (!shown)
+        return false;
+    if (keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter) {
+        if (!shown->buttons.empty())
+            gtk_button_clicked(GTK_BUTTON(shown->buttons.back()));
+        return true;
+    }
+    if (keyval == GDK_KEY_Escape) {
+        if (shown->buttons.size() == 2)
+            gtk_button_clicked(GTK_BUTTON(shown->buttons.front()));
+        return true;
+    }
+    return false;
+}
+
+} // namespace backend::gtk

@@ -1,0 +1,37 @@
+#include "backend/gtk/ImageViewPeer.h"
+
+namespace backend::gtk {
+
+void ImageViewPeer::update()
+{
+    const auto& image = imageView_.image();
+    std::string path = image ? image->path() : std::string();
+    if (path == path_)
+        return;
+    path_ = path;
+    pixbuf_.reset();
+    if (!path.empty()) {
+        pixbuf_ = GObjectPtr<GdkPixbuf>(gdk_pixbuf_new_from_file(path.c_str(), nullptr));
+    }
+    gtk_widget_queue_draw(widget());
+}
+
+void ImageViewPeer::draw(cairo_t* cr, int width, int height)
+{
+    ViewPeer::draw(cr, width, height);
+    GdkPixbuf* pixbuf = pixbuf_.get();
+    if (!pixbuf)
+        return;
+    int pw = gdk_pixbuf_get_width(pixbuf);
+    int ph = gdk_pixbuf_get_height(pixbuf);
+    if (pw <= 0 || ph <= 0)
+        return;
+    cairo_save(cr);
+    cairo_scale(cr, static_cast<double>(width) / pw, static_cast<double>(height) / ph);
+    gdk_cairo_set_source_pixbuf(cr, pixbuf, 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_restore(cr);
+}
+
+} // namespace backend::gtk

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "backend/gtk/ViewPeer.h"
+#include "kit/ImageView.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <string>
+
+namespace backend::gtk {
+
+// Draws the view's picture stretched to its frame; nothing when it has none (or the file
+// cannot be read).
+class ImageViewPeer : public ViewPeer {
+public:
+    explicit ImageViewPeer(kit::ImageView& view) : ViewPeer(view), imageView_(view) {}
+    void update() override;
+
+protected:
+    void draw(cairo_t* cr, int width, int height) override;
+
+private:
+    kit::ImageView& imageView_;
+    std::string path_;
+    GObjectPtr<GdkPixbuf> pixbuf_;
+};
+
+} // namespace backend::gtk

@@ -1,0 +1,117 @@
+#include "backend/gtk/Runner.h"
+
+#include "backend/gtk/AlertViewPeer.h"
+#include "backend/gtk/ApplicationPeer.h"
+#include "backend/gtk/GLibRunLoopDriver.h"
+#include "backend/gtk/ScriptPlayer.h"
+#include "backend/gtk/WebViewPeer.h"
+#include "backend/gtk/WindowPeer.h"
+#include "backend/headless/TranscriptWriter.h"
+#include "kit/AlertView.h"
+#include "kit/Application.h"
+#include "kit/Events.h"
+#include "kit/RunLoop.h"
+#include "kit/Window.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <glib-unix.h>
+#include <gtk/gtk.h>
+
+namespace backend::gtk {
+
+int run(const headless::Options& options, const headless::AppHooks& hooks)
+{
+    std::optional<headless::Script::Parsed> script;
+    if (!headless::loadScript(options, script))
+        return 2;
+
+    // The window's class and the dock's launcher entry name the application by its desktop id.
+    g_set_prgname(ApplicationPeer::applicationId);
+    g_set_application_name("street-client");
+    if (!gtk_init_check(nullptr, nullptr)) {
+        const char* display = std::getenv("DISPLAY");
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        std::fprintf(stderr, "street-client: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); "
+                             "use --headless to run without one\n",
+                     display ? display : "", wayland ? wayland : "");
+        return 1;
+    }
+
+    std::unique_ptr<headless::TranscriptWriter> transcript;
+    if (options.transcript) {
+        std::string error;
+        transcript = headless::TranscriptWriter::open(*options.transcript, &error);
+        if (!transcript) {
+            std::fprintf(stderr, "street-client: %s\n", error.c_str());
+            return 2;
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int scale = options.scale.value_or(WindowPeer::fittingScale());
+    headless::configureKit(options, hooks, headless::ClockKind::Real);
+    GLibRunLoopDriver::install();
+    auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
+    WebViewPeer::configure({std::string(g_get_user_data_dir()) + "/street-client",
+                            std::string(g_get_user_cache_dir()) + "/street-client", options.loadTimeout, scale});
+    kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
+    auto alerts = std::make_unique<AlertViewPeer>();
+    kit::AlertView::setPresenter(alerts.get());
+    WindowPeer::installStyle(scale);
+    kit::setEventSink(transcript.get());
+
+    headless::launch(hooks);
+
+    bool closed = false;
+    std::shared_ptr<WindowPeer> window;
+    if (kit::Window* model = kit::Application::sharedApplication().keyWindow()) {
+        window = std::make_shared<WindowPeer>(*model, scale);
+        model->setPeer(window);
+        window->onClose = [&closed] { closed = true; };
+        window->onKey = [&alerts](GdkEventKey* event) { return alerts->handleKey(event->keyval); };
+        window->sync();
+        gtk_widget_show(GTK_WIDGET(window->gtkWindow()));
+    } else {
+        std::fprintf(stderr, "street-client: the main interface has no window\n");
+        closed = true;
+    }
+    auto stop = +[](gpointer flag) -> gboolean {
+        *static_cast<bool*>(flag) = true;
+        return G_SOURCE_CONTINUE;
+    };
+    guint interrupt = g_unix_signal_add(SIGINT, stop, &closed);
+    guint terminate = g_unix_signal_add(SIGTERM, stop, &closed);
+
+    if (window) {
+        ScriptPlayer player(hooks, *window, *alerts, closed);
+        while (!closed && !gtk_widget_get_mapped(GTK_WIDGET(window->gtkWindow())))
+            kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(0.1));
+        player.turn();
+        if (script) {
+            for (const auto& command : script->commands)
+                if (closed || !player.play(command))
+                    break;
+        } else {
+            while (!closed)
+                kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(1.0));
+        }
+    }
+
+    g_source_remove(interrupt);
+    g_source_remove(terminate);
+    kit::AlertView::setPresenter(nullptr);
+    alerts.reset();
+    headless::finishKit();
+    kit::WebView::setEngineFactory(nullptr);
+    window.reset();
+    WebViewPeer::releaseContext();
+    services.reset();
+    // Let the window's and the web view's last messages go out before the process ends.
+    while (g_main_context_pending(nullptr))
+        g_main_context_iteration(nullptr, FALSE);
+    return 0;
+}
+
+} // namespace backend::gtk

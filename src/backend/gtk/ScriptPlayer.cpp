@@ -1,0 +1,144 @@
+#include "backend/gtk/ScriptPlayer.h"
+
+#include "backend/gtk/AlertViewPeer.h"
+#include "backend/gtk/TabBarPeer.h"
+#include "backend/gtk/WebViewPeer.h"
+#include "backend/gtk/WindowPeer.h"
+#include "kit/AlertView.h"
+#include "kit/Application.h"
+#include "kit/Events.h"
+#include "kit/RunLoop.h"
+#include "kit/TabBar.h"
+#include "kit/ViewController.h"
+#include "kit/WebView.h"
+#include "kit/Window.h"
+
+#include <cstdio>
+
+namespace backend::gtk {
+
+namespace {
+
+kit::TabBar* findTabBar(kit::View& root)
+{
+    if (auto* bar = dynamic_cast<kit::TabBar*>(&root))
+        return bar;
+    for (const auto& child : root.subviews())
+        if (auto* bar = findTabBar(*child))
+            return bar;
+    return nullptr;
+}
+
+} // namespace
+
+void ScriptPlayer::perform(const headless::ScriptCommand& command)
+{
+    using Kind = headless::ScriptCommand::Kind;
+    auto& loop = kit::RunLoop::main();
+    switch (command.kind) {
+    case Kind::Wait: {
+        auto deadline = loop.now() + kit::RunLoop::toMicros(command.seconds);
+        while (!closed_ && loop.now() < deadline)
+            loop.runOnce(deadline - loop.now());
+        return;
+    }
+
+    case Kind::Tap: {
+        kit::Window* window = kit::Application::sharedApplication().keyWindow();
+        kit::TabBar* bar = window ? findTabBar(*window) : nullptr;
+        auto* peer = bar ? dynamic_cast<TabBarPeer*>(bar->peer()) : nullptr;
+        if (!peer || kit::AlertView::frontmost() || kit::ViewController::frontmostModal())
+            return ignored(command);
+        std::optional<size_t> index = command.index;
+        for (size_t i = 0; i < bar->items().size() && !index; ++i)
+            if (bar->items()[i]->title() == command.text)
+                index = i;
+        if (!index || !peer->click(*index))
+            return ignored(command);
+        return;
+    }
+
+    case Kind::Press: {
+        auto alert = kit::AlertView::frontmost();
+        std::optional<size_t> index = command.index;
+        for (size_t i = 0; alert && i < alert->buttonTitles().size() && !index; ++i)
+            if (alert->buttonTitles()[i] == command.text)
+                index = i;
+        if (!alert || !index || !alerts_.pressButton(*index))
+            return ignored(command);
+        return;
+    }
+
+    case Kind::Type:
+        if (!alerts_.typeText(command.text))
+            return ignored(command);
+        return;
+
+    case Kind::Key:
+        sendKey(command.text == "Return" ? GDK_KEY_Return : GDK_KEY_Escape);
+        return;
+
+    case Kind::Navigate: {
+        const auto& views = kit::WebView::allWebViews();
+        auto* engine = views.empty() ? nullptr : dynamic_cast<WebViewPeer*>(views.front()->engine());
+        if (!engine)
+            return ignored(command);
+        engine->navigateFromPage(command.text);
+        return;
+    }
+
+    case Kind::Finish:
+    case Kind::Fail:
+        // Pages come from the server here; the network decides how a load ends.
+        return ignored(command);
+
+    case Kind::State: {
+        auto state = hooks_.snapshot ? hooks_.snapshot() : nlohmann::json::object();
+        state["window"] = window_.describe();
+        kit::emit("state", {{"state", std::move(state)}});
+        return;
+    }
+
+    case Kind::Snapshot: {
+        // Whatever is waiting to be drawn is drawn first.
+        while (g_main_context_pending(nullptr))
+            g_main_context_iteration(nullptr, FALSE);
+        std::string error;
+        if (!window_.snapshot(command.text, &error))
+            std::fprintf(stderr, "street-client: script line %d: snapshot: %s\n", command.line, error.c_str());
+        return;
+    }
+
+    default:
+        headless::ScriptPlayer::perform(command);
+        return;
+    }
+}
+
+// A key press and release sent to the window, as the display server would send them.
+void ScriptPlayer::sendKey(unsigned keyval)
+{
+    GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_.gtkWindow()));
+    if (!gdkWindow)
+        return;
+    GdkDisplay* display = gdk_window_get_display(gdkWindow);
+    guint16 keycode = 0;
+    GdkKeymapKey* keys = nullptr;
+    gint count = 0;
+    if (gdk_keymap_get_entries_for_keyval(gdk_keymap_get_for_display(display), keyval, &keys, &count) && count > 0)
+        keycode = static_cast<guint16>(keys[0].keycode);
+    g_free(keys);
+    for (GdkEventType type : {GDK_KEY_PRESS, GDK_KEY_RELEASE}) {
+        GdkEvent* event = gdk_event_new(type);
+        event->key.window = GDK_WINDOW(g_object_ref(gdkWindow));
+        event->key.send_event = TRUE;
+        event->key.time = GDK_CURRENT_TIME;
+        event->key.keyval = keyval;
+        event->key.hardware_keycode = keycode;
+        gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
+        gtk_main_do_event(event);
+        gdk_event_free(event);
+    }
+}
+
+} // namespace backend::gtk

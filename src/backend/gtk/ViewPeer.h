@@ -1,0 +1,51 @@
+#pragma once
+
+#include "backend/gtk/GObjectPtr.h"
+#include "kit/View.h"
+
+#include <gtk/gtk.h>
+#include <set>
+
+namespace backend::gtk {
+
+// The widget of one kit view. The window places it (frame, order, alpha, hidden); the peer
+// draws what the view holds. A plain view draws its background colour.
+class ViewPeer : public kit::ViewPeer {
+public:
+    // Null `widget`: a drawing area that calls draw(). A widget without a window of its own
+    // gets one (an event box): the window's overlay stacks windowed children reliably only.
+    explicit ViewPeer(kit::View& view, GtkWidget* widget = nullptr, bool takesInput = false);
+    ~ViewPeer() override;
+    ViewPeer(const ViewPeer&) = delete;
+    ViewPeer& operator=(const ViewPeer&) = delete;
+
+    GtkWidget* widget() const { return widget_.get(); }
+    // What the peer draws into: the widget itself, or the content inside its window.
+    GtkWidget* content() const { return content_; }
+    bool takesInput() const { return takesInput_; }
+    kit::View& view() const { return view_; }
+
+    void viewChanged(kit::View&) override;
+    void subviewsChanged(kit::View&) override;
+
+    // Brings the widget's content up to the model (called on every sync; cheap when unchanged).
+    virtual void update() {}
+    // Whether the view shows at all, beyond its hidden flag.
+    virtual bool shows() const { return true; }
+
+    // What the window last applied.
+    GdkRectangle rect {0, 0, -1, -1};
+    double opacity = -1;
+    std::set<long> opacitySteps;  // distinct opacities (in thousandths) since the last report
+
+protected:
+    virtual void draw(cairo_t* cr, int width, int height);
+    kit::View& view_;
+
+private:
+    GObjectPtr<GtkWidget> widget_;
+    GtkWidget* content_;
+    bool takesInput_;
+};
+
+} // namespace backend::gtk

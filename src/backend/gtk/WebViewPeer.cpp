@@ -1,0 +1,376 @@
+#include "backend/gtk/WebViewPeer.h"
+
+#include "backend/gtk/WindowPeer.h"
+#include "backend/headless/NetworkError.h"
+#include "kit/AlertView.h"
+
+#include <algorithm>
+#include <gio/gio.h>
+#include <nlohmann/json.hpp>
+#include <vector>
+#include <webkit2/webkit2.h>
+
+namespace backend::gtk {
+
+using backend::headless::NetworkError;
+
+namespace {
+
+WebViewPeer::Settings settings;
+WebKitWebContext* context = nullptr;
+
+WebKitWebContext* sharedContext()
+{
+    if (context)
+        return context;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+        "base-data-directory", settings.dataDirectory.empty() ? nullptr : settings.dataDirectory.c_str(),
+        "base-cache-directory", settings.cacheDirectory.empty() ? nullptr : settings.cacheDirectory.c_str(), nullptr);
+    context = webkit_web_context_new_with_website_data_manager(manager);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    // One jar for every page, kept across launches.
+    if (!settings.dataDirectory.empty()) {
+        std::string jar = settings.dataDirectory + "/cookies.sqlite";
+        webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), jar.c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    }
+    g_object_unref(manager);
+    return context;
+}
+
+kit::NavigationType navigationType(WebKitNavigationType type)
+{
+    switch (type) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+        return kit::NavigationType::LinkClicked;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+        return kit::NavigationType::FormSubmitted;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+        return kit::NavigationType::BackForward;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD:
+        return kit::NavigationType::Reload;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+        return kit::NavigationType::FormResubmitted;
+    default:
+        return kit::NavigationType::Other;
+    }
+}
+
+// Answers one page dialog (alert, confirm, prompt) from the in-window alert's buttons.
+class ScriptDialogDelegate : public kit::Object, public kit::AlertViewDelegate {
+public:
+    explicit ScriptDialogDelegate(WebKitScriptDialog* dialog) : dialog_(webkit_script_dialog_ref(dialog)) {}
+    ~ScriptDialogDelegate() override { finish(false, nullptr); }
+
+    void clickedButtonAtIndex(kit::AlertView& alert, int index) override
+    {
+        auto* field = alert.textFieldAtIndex(0);
+        bool confirmed = index == static_cast<int>(alert.buttonTitles().size()) - 1;
+        finish(confirmed, field ? field->text.c_str() : nullptr);
+        auto& live = all();
+        auto self = sharedAs<ScriptDialogDelegate>();
+        live.erase(std::remove(live.begin(), live.end(), self), live.end());
+    }
+
+    static std::vector<std::shared_ptr<ScriptDialogDelegate>>& all()
+    {
+        static auto* delegates = new std::vector<std::shared_ptr<ScriptDialogDelegate>>();
+        return *delegates;
+    }
+
+private:
+    void finish(bool confirmed, const char* text)
+    {
+        if (!dialog_)
+            return;
+        switch (webkit_script_dialog_get_dialog_type(dialog_)) {
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+            webkit_script_dialog_confirm_set_confirmed(dialog_, confirmed);
+            break;
+        case WEBKIT_SCRIPT_DIALOG_PROMPT:
+            // A cancelled prompt answers null, which the page sees when no text is set.
+            if (confirmed)
+                webkit_script_dialog_prompt_set_text(dialog_, text ? text : "");
+            break;
+        default:
+            break;
+        }
+        webkit_script_dialog_close(dialog_);
+        webkit_script_dialog_unref(dialog_);
+        dialog_ = nullptr;
+    }
+
+    WebKitScriptDialog* dialog_;
+};
+
+std::string hostOf(const char* uri)
+{
+    std::string host;
+    if (GUri* parsed = uri ? g_uri_parse(uri, G_URI_FLAGS_NONE, nullptr) : nullptr) {
+        if (const char* h = g_uri_get_host(parsed))
+            host = h;
+        g_uri_unref(parsed);
+    }
+    return host;
+}
+
+} // namespace
+
+void WebViewPeer::configure(Settings newSettings) { settings = std::move(newSettings); }
+
+void WebViewPeer::releaseContext()
+{
+    ScriptDialogDelegate::all().clear();
+    if (context)
+        g_object_unref(context);
+    context = nullptr;
+}
+
+kit::Error WebViewPeer::errorForFailedLoad(std::string_view domain, int code, std::string_view message,
+                                           bool networkAvailable)
+{
+    auto is = [&](GQuark quark) { return domain == g_quark_to_string(quark); };
+    int mapped = 0;
+    if ((is(WEBKIT_NETWORK_ERROR) && code == WEBKIT_NETWORK_ERROR_CANCELLED) || (is(G_IO_ERROR) && code == G_IO_ERROR_CANCELLED)) {
+        mapped = NetworkError::Cancelled;
+    } else if (is(G_RESOLVER_ERROR) || (is(G_IO_ERROR) && code == G_IO_ERROR_HOST_NOT_FOUND)) {
+        mapped = networkAvailable ? NetworkError::CannotFindHost : NetworkError::NotConnectedToInternet;
+    } else if (is(G_IO_ERROR)) {
+        switch (code) {
+        case G_IO_ERROR_CONNECTION_REFUSED:
+            mapped = NetworkError::CannotConnectToHost;
+            break;
+        case G_IO_ERROR_NETWORK_UNREACHABLE:
+        case G_IO_ERROR_HOST_UNREACHABLE:
+            mapped = NetworkError::NotConnectedToInternet;
+            break;
+        case G_IO_ERROR_TIMED_OUT:
+            mapped = NetworkError::TimedOut;
+            break;
+        case G_IO_ERROR_CONNECTION_CLOSED: // also a broken pipe
+        case G_IO_ERROR_PARTIAL_INPUT:
+        case G_IO_ERROR_NOT_CONNECTED:
+            mapped = NetworkError::NetworkConnectionLost;
+            break;
+        default:
+            break;
+        }
+    }
+    if (mapped)
+        return NetworkError::make(mapped);
+    // Anything else keeps WebKit's words, under a code of its own that no other failure uses.
+    return NetworkError::make(-(3000 + std::abs(code)), std::string(message));
+}
+
+WebViewPeer::WebViewPeer(kit::WebView& view)
+    : view_(view)
+    , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(), nullptr)))
+    , loadTimeout_(settings.loadTimeout)
+{
+    WebKitWebView* web = webView_.get();
+    GdkRGBA clear{0, 0, 0, 0};
+    webkit_web_view_set_background_color(web, &clear);
+    webkit_web_view_set_zoom_level(web, settings.scale);
+    WebKitSettings* webSettings = webkit_web_view_get_settings(web);
+    webkit_settings_set_javascript_can_open_windows_automatically(webSettings, FALSE);
+    webkit_settings_set_enable_back_forward_navigation_gestures(webSettings, FALSE);
+    webkit_settings_set_enable_developer_extras(webSettings, FALSE);
+
+    g_signal_connect(web, "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                                                            WebKitPolicyDecisionType type, gpointer self) -> gboolean {
+        return static_cast<WebViewPeer*>(self)->decidePolicy(decision, type);
+    }), this);
+    g_signal_connect(web, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
+        static_cast<WebViewPeer*>(self)->loadChanged(event);
+    }), this);
+    g_signal_connect(web, "load-failed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
+                                                          gpointer self) -> gboolean {
+        static_cast<WebViewPeer*>(self)->loadFailed(uri, error);
+        return TRUE; // no error page: the page shown stays, as the delegate expects
+    }), this);
+    g_signal_connect(web, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
+        return static_cast<WebViewPeer*>(self)->scriptDialog(dialog);
+    }), this);
+    g_signal_connect(web, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
+        return nullptr; // never a second window
+    }), nullptr);
+    g_signal_connect(web, "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                                           WebKitHitTestResult*, gpointer) -> gboolean { return TRUE; }),
+                     nullptr);
+    g_signal_connect(web, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* event, gpointer) -> gboolean {
+        return (event->state & GDK_CONTROL_MASK) != 0; // no zoom by wheel
+    }), nullptr);
+    g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
+        if (auto* window = WindowPeer::current())
+            window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
+    }), nullptr);
+}
+
+WebViewPeer::~WebViewPeer()
+{
+    disarmTimeout();
+    g_signal_handlers_disconnect_by_data(webView_.get(), this);
+    // Nothing may call back into a view that is going away.
+    webkit_web_view_stop_loading(webView_.get());
+}
+
+GtkWidget* WebViewPeer::widget() const { return GTK_WIDGET(webView_.get()); }
+
+std::string WebViewPeer::currentURL() const
+{
+    const char* uri = webkit_web_view_get_uri(webView_.get());
+    return uri ? uri : loadURL_;
+}
+
+void WebViewPeer::load(const kit::URLRequest& request)
+{
+    if (inFlight_ || ownLoadPending_) {
+        // The load it replaces ends as cancelled; WebKit's own report of it is not passed on.
+        inFlight_ = false;
+        ownLoadPending_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(loadURL_.empty() ? currentURL() : loadURL_, NetworkError::make(NetworkError::Cancelled));
+    }
+    loadURL_ = request.url;
+    ownLoadPending_ = true;
+    armTimeout();
+    WebKitURIRequest* uriRequest = webkit_uri_request_new(request.url.c_str());
+    webkit_web_view_load_request(webView_.get(), uriRequest);
+    g_object_unref(uriRequest);
+}
+
+void WebViewPeer::stopLoading() { webkit_web_view_stop_loading(webView_.get()); }
+
+std::string WebViewPeer::evaluateJavaScript(const std::string& script)
+{
+    webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
+                                        nullptr, nullptr, nullptr, nullptr);
+    return {};
+}
+
+void WebViewPeer::navigateFromPage(const std::string& url)
+{
+    evaluateJavaScript("window.location.href = " + nlohmann::json(url).dump() + ";");
+}
+
+bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
+{
+    if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
+        return FALSE; // responses: WebKit's own choice
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    const char* uri = webkit_uri_request_get_uri(request);
+    std::string url = uri ? uri : "";
+    WebKitNavigationType navigation = webkit_navigation_action_get_navigation_type(action);
+    bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
+
+    // load() has asked the delegate already.
+    if (ownLoadPending_ && !newWindow && navigation == WEBKIT_NAVIGATION_TYPE_OTHER
+        && !webkit_navigation_action_is_redirect(action)) {
+        ownLoadPending_ = false;
+        webkit_policy_decision_use(decision);
+        return TRUE;
+    }
+    bool allowed = view_.engineShouldStartLoad(kit::URLRequest::requestWithURL(url), navigationType(navigation));
+    if (!allowed || newWindow) {
+        webkit_policy_decision_ignore(decision);
+        // A window the page asked for opens in this view.
+        if (allowed)
+            load(kit::URLRequest::requestWithURL(url));
+        return TRUE;
+    }
+    // The page's own navigation: its start is reported under the address it asked for.
+    loadURL_ = url;
+    webkit_policy_decision_use(decision);
+    return TRUE;
+}
+
+void WebViewPeer::loadChanged(int event)
+{
+    switch (event) {
+    case WEBKIT_LOAD_STARTED:
+        ownLoadPending_ = false;
+        inFlight_ = true;
+        armTimeout();
+        view_.engineDidStartLoad(loadURL_.empty() ? currentURL() : loadURL_);
+        break;
+    case WEBKIT_LOAD_FINISHED:
+        disarmTimeout();
+        if (inFlight_) {
+            inFlight_ = false;
+            view_.engineDidFinishLoad(currentURL());
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void WebViewPeer::loadFailed(const char* uri, const GError* error)
+{
+    if (!inFlight_)
+        return; // already ended: replaced, or failed by the time-out
+    inFlight_ = false;
+    disarmTimeout();
+    GNetworkMonitor* monitor = g_network_monitor_get_default();
+    bool available = !monitor || g_network_monitor_get_network_available(monitor);
+    view_.engineDidFailLoad(uri ? uri : currentURL(),
+                            errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message, available));
+}
+
+bool WebViewPeer::scriptDialog(WebKitScriptDialog* dialog)
+{
+    auto type = webkit_script_dialog_get_dialog_type(dialog);
+    std::vector<std::optional<std::string>> others{std::string("OK")};
+    std::optional<std::string> cancel;
+    if (type != WEBKIT_SCRIPT_DIALOG_ALERT)
+        cancel = "Cancel";
+    auto delegate = std::make_shared<ScriptDialogDelegate>(dialog);
+    ScriptDialogDelegate::all().push_back(delegate);
+    auto alert = std::make_shared<kit::AlertView>(hostOf(webkit_web_view_get_uri(webView_.get())),
+                                                  std::string(webkit_script_dialog_get_message(dialog)), delegate,
+                                                  cancel, others);
+    if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
+        const char* text = webkit_script_dialog_prompt_get_default_text(dialog);
+        alert->addTextFieldWithValue(text ? text : "", "");
+    }
+    alert->show();
+    return true;
+}
+
+void WebViewPeer::armTimeout()
+{
+    disarmTimeout();
+    timeoutTask_ = kit::RunLoop::main().schedule(kit::RunLoop::toMicros(loadTimeout_), [this] {
+        timeoutTask_ = 0;
+        timedOut();
+    });
+}
+
+void WebViewPeer::disarmTimeout()
+{
+    if (timeoutTask_)
+        kit::RunLoop::main().cancel(timeoutTask_);
+    timeoutTask_ = 0;
+}
+
+// WebKit waits for a silent server for ever; the kit's engines give up after the time-out.
+void WebViewPeer::timedOut()
+{
+    if (!inFlight_ && !ownLoadPending_)
+        return;
+    bool started = inFlight_;
+    inFlight_ = false;
+    ownLoadPending_ = false;
+    std::string url = started ? currentURL() : loadURL_;
+    // The cancellation that follows is ours: nothing more is reported.
+    webkit_web_view_stop_loading(webView_.get());
+    if (!started)
+        view_.engineDidStartLoad(url);
+    view_.engineDidFailLoad(url, NetworkError::make(NetworkError::TimedOut));
+}
+
+} // namespace backend::gtk

@@ -1,0 +1,428 @@
+#include "backend/gtk/WindowPeer.h"
+
+#include "backend/gtk/ActivityIndicatorViewPeer.h"
+#include "backend/gtk/ImageViewPeer.h"
+#include "backend/gtk/TabBarPeer.h"
+#include "backend/gtk/ViewPeer.h"
+#include "backend/gtk/WebViewPeer.h"
+#include "kit/ActivityIndicatorView.h"
+#include "kit/ImageView.h"
+#include "kit/TabBar.h"
+#include "kit/WebView.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace backend::gtk {
+
+namespace {
+
+WindowPeer* currentWindow = nullptr;
+constexpr const char* programName = "street-client";
+
+std::string kindOf(kit::View& view)
+{
+    if (dynamic_cast<kit::WebView*>(&view))
+        return "WebView";
+    if (dynamic_cast<kit::TabBar*>(&view))
+        return "TabBar";
+    if (dynamic_cast<kit::ActivityIndicatorView*>(&view))
+        return "ActivityIndicatorView";
+    if (dynamic_cast<kit::ImageView*>(&view))
+        return "ImageView";
+    return "View";
+}
+
+} // namespace
+
+WindowPeer::WindowPeer(kit::Window& window, int scale)
+    : model_(window)
+    , scale_(std::max(scale, 1))
+    , window_(GTK_WIDGET(g_object_ref(gtk_window_new(GTK_WINDOW_TOPLEVEL))))
+{
+    currentWindow = this;
+    GtkWindow* gtkWindow = GTK_WINDOW(window_.get());
+    gtk_window_set_title(gtkWindow, programName);
+    gtk_window_set_resizable(gtkWindow, FALSE);
+
+    overlay_ = gtk_overlay_new();
+    base_ = gtk_drawing_area_new();
+    kit::Rect frame = window.frame();
+    gtk_widget_set_size_request(base_, static_cast<int>(std::lround(frame.size.width * scale_)),
+                                static_cast<int>(std::lround(frame.size.height * scale_)));
+    g_signal_connect(base_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
+        kit::Color color = static_cast<WindowPeer*>(self)->model_.backgroundColor();
+        cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
+        cairo_paint(cr);
+        return FALSE;
+    }), this);
+    gtk_container_add(GTK_CONTAINER(overlay_), base_);
+    gtk_container_add(GTK_CONTAINER(gtkWindow), overlay_);
+    g_signal_connect(overlay_, "get-child-position",
+                     G_CALLBACK(+[](GtkOverlay*, GtkWidget* child, GdkRectangle* allocation, gpointer self) -> gboolean {
+                         return static_cast<WindowPeer*>(self)->childPosition(child, allocation);
+                     }), this);
+
+    g_signal_connect(gtkWindow, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+        auto* peer = static_cast<WindowPeer*>(self);
+        if (peer->onClose)
+            peer->onClose();
+        return TRUE; // the run ends and takes the window down itself
+    }), this);
+    g_signal_connect(gtkWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer self) -> gboolean {
+        auto* peer = static_cast<WindowPeer*>(self);
+        if (peer->onKey && peer->onKey(event))
+            return TRUE;
+        // No zooming by keyboard: the page stays at the window's scale.
+        if ((event->state & GDK_CONTROL_MASK)
+            && (event->keyval == GDK_KEY_plus || event->keyval == GDK_KEY_minus || event->keyval == GDK_KEY_equal
+                || event->keyval == GDK_KEY_0 || event->keyval == GDK_KEY_KP_Add || event->keyval == GDK_KEY_KP_Subtract))
+            return TRUE;
+        return FALSE;
+    }), this);
+    gtk_widget_show_all(overlay_);
+}
+
+WindowPeer::~WindowPeer()
+{
+    if (tickId_)
+        gtk_widget_remove_tick_callback(window_.get(), tickId_);
+    if (shakeId_)
+        g_source_remove(shakeId_);
+    g_signal_handlers_disconnect_by_data(window_.get(), this);
+    g_signal_handlers_disconnect_by_data(overlay_, this);
+    g_signal_handlers_disconnect_by_data(base_, this);
+    if (currentWindow == this)
+        currentWindow = nullptr;
+    for (auto& [widget, peer] : peersByWidget_)
+        gtk_container_remove(GTK_CONTAINER(overlay_), widget);
+    gtk_widget_destroy(window_.get());
+}
+
+WindowPeer* WindowPeer::current() { return currentWindow; }
+
+int WindowPeer::fittingScale()
+{
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = display ? gdk_display_get_primary_monitor(display) : nullptr;
+    if (!monitor && display && gdk_display_get_n_monitors(display) > 0)
+        monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor)
+        return 1;
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return std::max(1, std::min(area.width / 320, area.height / 480));
+}
+
+void WindowPeer::installStyle(int scale)
+{
+    auto px = [scale](double points) { return std::to_string(static_cast<int>(std::lround(points * scale))) + "px"; };
+    std::string css =
+        ".street-tabbar { background-image: linear-gradient(to bottom, #454545, #1c1c1c 50%, #000000);"
+        " border-top: 1px solid #5a5a5a; }\n"
+        ".street-tabbar button { background: none; border: none; box-shadow: none; outline: none; padding: 0;"
+        " margin: " + px(2) + "; border-radius: " + px(3) + "; color: #9d9d9d; text-shadow: none;"
+        " font: bold " + px(10) + " sans-serif; }\n"
+        ".street-tabbar button.selected { background-color: rgba(255, 255, 255, 0.16); color: #ffffff; }\n"
+        ".street-tabbar image { opacity: 0.55; }\n"
+        ".street-tabbar button.selected image { opacity: 1; }\n"
+        ".street-badge { background-color: #d8211c; color: #ffffff; border: " + px(2) + " solid #ffffff;"
+        " border-radius: " + px(9) + "; font: bold " + px(11) + " sans-serif; padding: 0 " + px(5) + ";"
+        " min-height: " + px(14) + "; margin: " + px(1) + " " + px(6) + " 0 0; }\n"
+        ".street-spinner { color: #ffffff; }\n"
+        ".street-alert-backdrop { background-color: rgba(0, 0, 0, 0.45); }\n"
+        ".street-alert { background-image: linear-gradient(to bottom, rgba(64, 80, 118, 0.96), rgba(20, 30, 62, 0.96));"
+        " border: " + px(2) + " solid rgba(255, 255, 255, 0.85); border-radius: " + px(10) + "; padding: " + px(12) + ";"
+        " color: #ffffff; }\n"
+        ".street-alert .title { font: bold " + px(17) + " sans-serif; }\n"
+        ".street-alert .message { font: " + px(15) + " sans-serif; }\n"
+        ".street-alert button { background-image: none; background-color: rgba(255, 255, 255, 0.16); color: #ffffff;"
+        " border: 1px solid rgba(255, 255, 255, 0.6); border-radius: " + px(6) + "; box-shadow: none; text-shadow: none;"
+        " font: bold " + px(15) + " sans-serif; min-height: " + px(30) + "; }\n"
+        ".street-alert button:focus { border-color: #ffffff; background-color: rgba(255, 255, 255, 0.3); }\n"
+        ".street-alert entry { font: " + px(15) + " sans-serif; min-height: " + px(28) + "; }\n";
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
+void WindowPeer::collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,
+                         bool& animating)
+{
+    for (const auto& child : parent.subviews()) {
+        kit::Rect frame = child->frame();
+        Placed placed{child.get(), x + frame.origin.x, y + frame.origin.y, alpha * child->alpha(),
+                      hidden || child->isHidden()};
+        animating = animating || child->isAnimatingAlpha();
+        out.push_back(placed);
+        collect(*child, placed.x, placed.y, placed.alpha, placed.hidden, out, animating);
+    }
+}
+
+gtk::ViewPeer* WindowPeer::peerFor(kit::View& view)
+{
+    if (auto* existing = dynamic_cast<gtk::ViewPeer*>(view.peer()))
+        return existing;
+    std::shared_ptr<gtk::ViewPeer> peer;
+    if (auto* web = dynamic_cast<kit::WebView*>(&view)) {
+        auto* engine = dynamic_cast<WebViewPeer*>(web->engine());
+        peer = std::make_shared<gtk::ViewPeer>(view, engine ? engine->widget() : nullptr, engine != nullptr);
+    } else if (auto* bar = dynamic_cast<kit::TabBar*>(&view)) {
+        peer = std::make_shared<TabBarPeer>(*bar);
+    } else if (auto* indicator = dynamic_cast<kit::ActivityIndicatorView*>(&view)) {
+        peer = std::make_shared<ActivityIndicatorViewPeer>(*indicator);
+    } else if (auto* image = dynamic_cast<kit::ImageView*>(&view)) {
+        peer = std::make_shared<ImageViewPeer>(*image);
+    } else {
+        peer = std::make_shared<gtk::ViewPeer>(view);
+    }
+    view.setPeer(peer);
+    return peer.get();
+}
+
+void WindowPeer::sync()
+{
+    // A change made while syncing (a peer's update) is picked up by one more pass.
+    if (syncing_) {
+        again_ = true;
+        return;
+    }
+    syncing_ = true;
+    do {
+        again_ = false;
+        std::vector<Placed> placed;
+        bool animating = false;
+        kit::Rect frame = model_.frame();
+        collect(model_, frame.origin.x, frame.origin.y, model_.alpha(), false, placed, animating);
+
+        std::vector<GtkWidget*> order;
+        restack_ = false;
+        for (const auto& p : placed) {
+            gtk::ViewPeer* peer = peerFor(*p.view);
+            GtkWidget* widget = peer->widget();
+            if (gtk_widget_get_parent(widget) != overlay_) {
+                if (GtkWidget* parent = gtk_widget_get_parent(widget))
+                    gtk_container_remove(GTK_CONTAINER(parent), widget);
+                gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), widget);
+                gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay_), widget, !peer->takesInput());
+                peer->rect = {0, 0, -1, -1};
+                peer->opacity = -1;
+            }
+            peersByWidget_[widget] = peer;
+            order.push_back(widget);
+            apply(*peer, p);
+        }
+        // Views that left the window take their widgets with them.
+        for (auto it = peersByWidget_.begin(); it != peersByWidget_.end();) {
+            if (std::find(order.begin(), order.end(), it->first) == order.end()) {
+                gtk_container_remove(GTK_CONTAINER(overlay_), it->first);
+                it = peersByWidget_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (order != stacked_) {
+            int index = 0;
+            for (GtkWidget* widget : order)
+                gtk_overlay_reorder_overlay(GTK_OVERLAY(overlay_), widget, index++);
+            for (GtkWidget* layer : layers_)
+                gtk_overlay_reorder_overlay(GTK_OVERLAY(overlay_), layer, index++);
+            stacked_ = std::move(order);
+            restack_ = true;
+        }
+        if (restack_)
+            restack();
+        animating_ = animating;
+        if (animating && !tickId_) {
+            tickId_ = gtk_widget_add_tick_callback(
+                window_.get(), [](GtkWidget*, GdkFrameClock*, gpointer self) -> gboolean {
+                    auto* peer = static_cast<WindowPeer*>(self);
+                    peer->sync();
+                    if (peer->animating_)
+                        return G_SOURCE_CONTINUE;
+                    peer->tickId_ = 0;
+                    return G_SOURCE_REMOVE;
+                },
+                this, nullptr);
+        }
+    } while (again_);
+    syncing_ = false;
+}
+
+void WindowPeer::apply(gtk::ViewPeer& peer, const Placed& placed)
+{
+    GtkWidget* widget = peer.widget();
+    kit::Rect frame = placed.view->frame();
+    GdkRectangle rect{static_cast<int>(std::lround(placed.x * scale_)), static_cast<int>(std::lround(placed.y * scale_)),
+                      static_cast<int>(std::lround(frame.size.width * scale_)),
+                      static_cast<int>(std::lround(frame.size.height * scale_))};
+    if (rect.x != peer.rect.x || rect.y != peer.rect.y || rect.width != peer.rect.width || rect.height != peer.rect.height) {
+        peer.rect = rect;
+        gtk_widget_set_size_request(widget, std::max(rect.width, 0), std::max(rect.height, 0));
+        gtk_widget_queue_resize(widget);
+    }
+    bool visible = !placed.hidden && peer.shows();
+    if (gtk_widget_get_visible(widget) != visible) {
+        gtk_widget_set_visible(widget, visible);
+        restack_ = true;
+    }
+    double alpha = std::clamp(placed.alpha, 0.0, 1.0);
+    if (std::fabs(alpha - peer.opacity) > 1e-4) {
+        peer.opacity = alpha;
+        gtk_widget_set_opacity(widget, alpha);
+        peer.opacitySteps.insert(std::lround(alpha * 1000));
+    }
+    peer.update();
+}
+
+// The overlay keeps each child in a window of its own, and a window made when its child first
+// shows lands on top whatever the child's place: stack them again in the kit's order.
+void WindowPeer::restack()
+{
+    GdkWindow* own = gtk_widget_get_window(overlay_);
+    auto raise = [own](GtkWidget* widget) {
+        GdkWindow* window = gtk_widget_get_parent_window(widget);
+        if (window && window != own)
+            gdk_window_raise(window);
+    };
+    for (GtkWidget* widget : stacked_)
+        raise(widget);
+    for (GtkWidget* layer : layers_)
+        raise(layer);
+}
+
+gboolean WindowPeer::childPosition(GtkWidget* child, GdkRectangle* allocation)
+{
+    auto it = peersByWidget_.find(child);
+    if (it != peersByWidget_.end()) {
+        *allocation = it->second->rect;
+        allocation->width = std::max(allocation->width, 0);
+        allocation->height = std::max(allocation->height, 0);
+        return TRUE;
+    }
+    // Layers cover the whole window.
+    allocation->x = 0;
+    allocation->y = 0;
+    allocation->width = gtk_widget_get_allocated_width(overlay_);
+    allocation->height = gtk_widget_get_allocated_height(overlay_);
+    return TRUE;
+}
+
+void WindowPeer::forget(gtk::ViewPeer* peer)
+{
+    for (auto it = peersByWidget_.begin(); it != peersByWidget_.end(); ++it) {
+        if (it->second == peer) {
+            stacked_.erase(std::remove(stacked_.begin(), stacked_.end(), it->first), stacked_.end());
+            peersByWidget_.erase(it);
+            return;
+        }
+    }
+}
+
+void WindowPeer::addTopLayer(GtkWidget* layer)
+{
+    layers_.push_back(layer);
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), layer);
+    gtk_overlay_reorder_overlay(GTK_OVERLAY(overlay_), layer, -1);
+    gtk_widget_show_all(layer);
+    restack();
+}
+
+void WindowPeer::removeTopLayer(GtkWidget* layer)
+{
+    auto it = std::find(layers_.begin(), layers_.end(), layer);
+    if (it == layers_.end())
+        return;
+    layers_.erase(it);
+    gtk_container_remove(GTK_CONTAINER(overlay_), layer);
+}
+
+void WindowPeer::setPageTitle(const char* title)
+{
+    gtk_window_set_title(gtkWindow(), title && *title ? title : programName);
+}
+
+void WindowPeer::shake()
+{
+    if (shakeId_)
+        return;
+    struct Shake {
+        WindowPeer* peer;
+        int x, y;
+        gint64 start;
+    };
+    auto* state = new Shake{this, 0, 0, g_get_monotonic_time()};
+    gtk_window_get_position(gtkWindow(), &state->x, &state->y);
+    shakeId_ = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 16,
+        [](gpointer data) -> gboolean {
+            auto* s = static_cast<Shake*>(data);
+            double elapsed = static_cast<double>(g_get_monotonic_time() - s->start) / 1e6;
+            constexpr double duration = 0.4;
+            if (elapsed >= duration) {
+                gtk_window_move(s->peer->gtkWindow(), s->x, s->y);
+                s->peer->shakeId_ = 0;
+                return G_SOURCE_REMOVE;
+            }
+            // A damped side-to-side swing, about ten per second.
+            double offset = 8.0 * s->peer->scale_ * (1.0 - elapsed / duration) * std::sin(elapsed * 2 * G_PI * 10);
+            gtk_window_move(s->peer->gtkWindow(), s->x + static_cast<int>(std::lround(offset)), s->y);
+            return G_SOURCE_CONTINUE;
+        },
+        state, [](gpointer data) { delete static_cast<Shake*>(data); });
+}
+
+bool WindowPeer::snapshot(const std::string& path, std::string* error) const
+{
+    GtkWidget* window = window_.get();
+    int width = gtk_widget_get_allocated_width(window);
+    int height = gtk_widget_get_allocated_height(window);
+    if (!gtk_widget_get_realized(window) || width <= 1 || height <= 1) {
+        *error = "the window is not on screen";
+        return false;
+    }
+    // Sizes still waiting for the next frame are settled first.
+    gtk_container_check_resize(GTK_CONTAINER(window));
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_t* cr = cairo_create(surface);
+    gtk_widget_draw(window, cr);
+    cairo_destroy(cr);
+    cairo_status_t status = cairo_surface_write_to_png(surface, path.c_str());
+    cairo_surface_destroy(surface);
+    if (status != CAIRO_STATUS_SUCCESS) {
+        *error = std::string("cannot write ") + path + ": " + cairo_status_to_string(status);
+        return false;
+    }
+    return true;
+}
+
+nlohmann::json WindowPeer::describe()
+{
+    sync();
+    nlohmann::json widgets = nlohmann::json::array();
+    for (GtkWidget* widget : stacked_) {
+        auto it = peersByWidget_.find(widget);
+        if (it == peersByWidget_.end())
+            continue;
+        gtk::ViewPeer& peer = *it->second;
+        kit::View& view = peer.view();
+        widgets.push_back(nlohmann::json{{"view", kindOf(view)},
+                           {"id", view.identifier()},
+                           {"visible", static_cast<bool>(gtk_widget_get_visible(widget))},
+                           {"opacity", std::round(peer.opacity * 1000) / 1000},
+                           {"steps", static_cast<int>(peer.opacitySteps.size())},
+                           {"rect", {peer.rect.x, peer.rect.y, peer.rect.width, peer.rect.height}},});
+        peer.opacitySteps.clear();
+    }
+    int width = 0, height = 0;
+    gtk_window_get_size(gtkWindow(), &width, &height);
+    return {{"scale", scale_},
+            {"title", gtk_window_get_title(gtkWindow())},
+            {"size", {width, height}},
+            {"widgets", std::move(widgets)},
+            {"layers", static_cast<int>(layers_.size())}};
+}
+
+} // namespace backend::gtk

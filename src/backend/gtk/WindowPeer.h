@@ -1,0 +1,94 @@
+#pragma once
+
+#include "backend/gtk/GObjectPtr.h"
+#include "kit/View.h"
+#include "kit/Window.h"
+
+#include <functional>
+#include <gtk/gtk.h>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace backend::gtk {
+
+class ViewPeer;
+
+// The desktop window of the kit's window: a fixed-size toplevel whose overlay stacks one widget
+// per kit view in the kit's order (depth first, rearmost first), placed at the view's frame
+// times the scale. Alerts are layers above all views. While any alpha animates, every frame of
+// the widget's frame clock applies the model's current alpha.
+class WindowPeer : public kit::ViewPeer {
+public:
+    WindowPeer(kit::Window& window, int scale);
+    ~WindowPeer() override;
+    WindowPeer(const WindowPeer&) = delete;
+    WindowPeer& operator=(const WindowPeer&) = delete;
+
+    // The window on screen, if any.
+    static WindowPeer* current();
+    // The largest whole scale whose window fits the monitor's work area (at least 1).
+    static int fittingScale();
+    // The look of the widgets (tab bar, spinner, alerts) at a scale.
+    static void installStyle(int scale);
+
+    GtkWindow* gtkWindow() const { return GTK_WINDOW(window_.get()); }
+    int scale() const { return scale_; }
+
+    void viewChanged(kit::View&) override { sync(); }
+    void subviewsChanged(kit::View&) override { sync(); }
+    // Brings every widget up to the model: peers for new views, order, frames, alpha, hidden.
+    void sync();
+
+    // A peer going away (its view is destroyed).
+    void forget(gtk::ViewPeer* peer);
+
+    void addTopLayer(GtkWidget* layer);
+    void removeTopLayer(GtkWidget* layer);
+
+    // The page's title, or the program's name when the page has none.
+    void setPageTitle(const char* title);
+    // A short shake (the desktop's vibration).
+    void shake();
+
+    // Saves the window as drawn, at its scale. False (with `error`) when it cannot.
+    bool snapshot(const std::string& path, std::string* error) const;
+    // What the widgets show, rearmost first, for `state` lines. Resets the opacity step counts.
+    nlohmann::json describe();
+
+    std::function<void()> onClose;
+    // Keys reach this first; true when handled (alerts take Return and Escape).
+    std::function<bool(GdkEventKey*)> onKey;
+
+private:
+    struct Placed {
+        kit::View* view;
+        double x, y, alpha;
+        bool hidden;
+    };
+    void collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,
+                 bool& animating);
+    gtk::ViewPeer* peerFor(kit::View& view);
+    void apply(gtk::ViewPeer& peer, const Placed& placed);
+    void restack();
+    gboolean childPosition(GtkWidget* child, GdkRectangle* allocation);
+
+    kit::Window& model_;
+    int scale_;
+    GObjectPtr<GtkWidget> window_;
+    GtkWidget* overlay_ = nullptr;
+    GtkWidget* base_ = nullptr;
+    std::vector<GtkWidget*> stacked_;             // view widgets in the overlay, rearmost first
+    std::vector<GtkWidget*> layers_;              // alert layers, frontmost last
+    std::map<GtkWidget*, gtk::ViewPeer*> peersByWidget_;
+    guint tickId_ = 0;
+    guint shakeId_ = 0;
+    bool animating_ = false;
+    bool restack_ = false;
+    bool syncing_ = false;
+    bool again_ = false;
+};
+
+} // namespace backend::gtk

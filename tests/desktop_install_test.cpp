@@ -1,0 +1,47 @@
+// Installing like a desktop program: the files land where desktops look for them, they pass the
+// desktop's own validators, and the installed program finds its resources from its prefix.
+
+#include "support/Scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+int shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+
+TEST(DesktopInstall, InstalledFilesValidateAndTheProgramFindsItsResources)
+{
+    const std::string source = STREET_SOURCE_DIR;
+    EXPECT_EQ(shell("desktop-file-validate " + source + "/desktop/net.streetclient.StreetClient.desktop"), 0);
+    EXPECT_EQ(shell("appstreamcli validate --no-net " + source + "/desktop/net.streetclient.StreetClient.metainfo.xml"), 0);
+
+    scenario::TempDir prefix("street-install");
+    ASSERT_EQ(shell(std::string(STREET_CMAKE) + " --install " + STREET_BUILD_DIR + " --prefix " + prefix.path()), 0);
+    const std::string share = prefix.path() + "/share/";
+    for (const std::string path : {"applications/net.streetclient.StreetClient.desktop",
+                                   "metainfo/net.streetclient.StreetClient.metainfo.xml",
+                                   "icons/hicolor/48x48/apps/net.streetclient.StreetClient.png",
+                                   "icons/hicolor/128x128/apps/net.streetclient.StreetClient.png",
+                                   "icons/hicolor/256x256/apps/net.streetclient.StreetClient.png",
+                                   "icons/hicolor/scalable/apps/net.streetclient.StreetClient.svg",
+                                   "street-client/images/tab_home.svg"})
+        EXPECT_TRUE(std::filesystem::exists(share + path)) << path;
+    EXPECT_EQ(shell("desktop-file-validate " + share + "applications/net.streetclient.StreetClient.desktop"), 0);
+
+    // No --resources: the program uses the copy beside itself. Without the start picture there,
+    // the background shows nothing (and nothing breaks), where the build's copy would show it.
+    std::filesystem::remove(share + "street-client/images/bg_start.jpg");
+    scenario::TempDir work;
+    scenario::writeFile(work.path() + "/s.txt", "state\n");
+    ASSERT_EQ(shell(prefix.path() + "/bin/street-client --headless --data-dir " + work.path() + " --script "
+                    + work.path() + "/s.txt --transcript " + work.path() + "/t.jsonl"),
+              0);
+    auto text = scenario::readFile(work.path() + "/t.jsonl");
+    EXPECT_NE(text.find("\"imageViewBg\":{\"alpha\""), std::string::npos) << text;
+    EXPECT_EQ(text.find("bg_start.jpg"), std::string::npos) << text;
+}
+
+} // namespace

@@ -1,0 +1,328 @@
+// The client in its window (GTK + WebKitGTK) against the demo server, on the real clock. These
+// runs need a display: ./dev test runs the suite under xvfb-run and dbus-run-session.
+
+#include "backend/gtk/GLibRunLoopDriver.h"
+#include "backend/gtk/WebViewPeer.h"
+#include "backend/headless/Runner.h"
+#include "kit/RunLoop.h"
+#include "support/Scenario.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using scenario::Transcript;
+
+struct Pixel {
+    int r, g, b;
+    int distance(const Pixel& o) const { return std::abs(r - o.r) + std::abs(g - o.g) + std::abs(b - o.b); }
+    int brightness() const { return (r + g + b) / 3; }
+};
+
+// A picture read with the same library the window draws with.
+class Picture {
+public:
+    explicit Picture(const std::string& path) : pixbuf_(gdk_pixbuf_new_from_file(path.c_str(), nullptr)) {}
+    ~Picture() { if (pixbuf_) g_object_unref(pixbuf_); }
+    bool loaded() const { return pixbuf_ != nullptr; }
+    int width() const { return gdk_pixbuf_get_width(pixbuf_); }
+    int height() const { return gdk_pixbuf_get_height(pixbuf_); }
+    Pixel at(int x, int y) const
+    {
+        const guchar* p = gdk_pixbuf_read_pixels(pixbuf_) + y * gdk_pixbuf_get_rowstride(pixbuf_)
+            + x * gdk_pixbuf_get_n_channels(pixbuf_);
+        return {p[0], p[1], p[2]};
+    }
+
+private:
+    GdkPixbuf* pixbuf_;
+};
+
+class DesktopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = new scenario::DemoServer(); }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+            GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+        ASSERT_TRUE(server_->started());
+    }
+
+    // The intro movie is cut to 0.5 s: the first page fades in about 2.9 s after it ends.
+    Transcript run(const std::string& script, std::vector<std::string> args = {}, const std::string& server = "")
+    {
+        std::vector<std::string> all{"--scale", "1", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
+                                     server.empty() ? server_->hostPort() : server};
+        all.insert(all.end(), args.begin(), args.end());
+        scenario::ScenarioOptions options;
+        options.desktop = true;
+        options.timeoutSeconds = 60;
+        auto transcript = scenario::runScenario(script, all, options);
+        EXPECT_EQ(transcript.exitCode, 0) << transcript.stderrText << transcript.dump();
+        return transcript;
+    }
+
+    std::string url(const std::string& path) const { return server_->baseURL() + path; }
+
+    static scenario::DemoServer* server_;
+};
+
+scenario::DemoServer* DesktopTest::server_ = nullptr;
+
+const nlohmann::json* widget(const nlohmann::json& state, const std::string& kind)
+{
+    for (const auto& w : state["window"]["widgets"])
+        if (w["view"] == kind)
+            return &w;
+    return nullptr;
+}
+
+TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
+{
+    scenario::TempDir dir;
+    std::string first = dir.path() + "/first.png";
+    std::string script;
+    // States every 0.1 s around the first page's reveal, so some fall inside its fades.
+    script += "wait 2.6\n";
+    for (int i = 0; i < 14; ++i)
+        script += "state\nwait 0.1\n";
+    script += "wait 3\nstate\nsnapshot " + first + "\ntap Street\nwait 2\nstate\n";
+    auto t = run(script);
+
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 16u) << t.dump();
+    // Mid-fade, someone sees the page or a background half-way.
+    bool intermediate = false;
+    for (size_t i = 0; i < 14; ++i) {
+        double page = states[i]["webView"]["alpha"];
+        double start = states[i]["backgrounds"]["imageViewBg"]["alpha"];
+        intermediate = intermediate || (page > 0.02 && page < 0.98) || (start > 0.02 && start < 0.98);
+    }
+    EXPECT_TRUE(intermediate) << t.dump();
+    // The frame clock drew the 0.3 s fade-in in many steps, not as a jump.
+    int steps = 0;
+    for (size_t i = 0; i < 15; ++i)
+        steps += (*widget(states[i], "WebView"))["steps"].get<int>();
+    EXPECT_GT(steps, 10);
+
+    const auto& shown = states[14];
+    EXPECT_EQ(shown["window"]["title"], "Home");
+    EXPECT_EQ(shown["window"]["size"], nlohmann::json({320, 480}));
+    EXPECT_EQ(shown["tabBar"]["selected"], 0);
+    std::string backgroundName = shown["backgrounds"]["secondImageViewBg"]["image"];
+
+    // The picture: the page's transparent part shows the background, the tab bar is the bottom
+    // strip of 49 points, and the page's title is drawn in light letters at the top.
+    Picture window(first);
+    ASSERT_TRUE(window.loaded());
+    ASSERT_EQ(window.width(), 320);
+    ASSERT_EQ(window.height(), 480);
+    Picture background(std::string(STREET_RESOURCES_DIR) + "/images/" + backgroundName);
+    ASSERT_TRUE(background.loaded()) << backgroundName;
+    for (int y : {300, 380, 425})
+        EXPECT_LE(window.at(300, y).distance(background.at(300, y - 20)), 24) << "y " << y;
+    int strip = 0;
+    for (int x = 5; x < 320; x += 20)
+        strip += window.at(x, 440).distance(background.at(x, 420)) > 24 || window.at(x, 432).distance(background.at(x, 412)) > 24;
+    EXPECT_GE(strip, 14);
+    int brightest = 0;
+    for (int y = 30; y < 70; ++y)
+        for (int x = 14; x < 90; ++x)
+            brightest = std::max(brightest, window.at(x, y).brightness());
+    EXPECT_GT(brightest, 200);
+
+    // The tab click goes through the button to the page: loaded, selected, cross-faded.
+    const auto& after = states[15];
+    EXPECT_EQ(after["tabBar"]["selected"], 1);
+    EXPECT_NE(after["webView"]["url"].get<std::string>().find("missions.php"), std::string::npos);
+    EXPECT_EQ(after["window"]["title"], "Street");
+    int fadeSteps = 0;
+    for (const auto& w : after["window"]["widgets"])
+        if (w["view"] == "ImageView")
+            fadeSteps += w["steps"].get<int>();
+    EXPECT_GE(fadeSteps, 3) << after.dump();
+}
+
+TEST_F(DesktopTest, AlertKeysPressButtonsWhoseScriptsRunInThePage)
+{
+    auto twoButtons = [&](const std::string& title) {
+        return "navigate " + url("/commands.php?invokeAlertTwoBtnTitle=" + title
+                                 + "&invokeAlertTwoBtnBody=Race%20now%3F&invokeAlertTwoBtn1Name=No&invokeAlertTwoBtn2Name=Yes"
+                                   "&invokeAlertTwoBtn1JS=document.title%3D%27declined%27"
+                                   "&invokeAlertTwoBtn2JS=location.href%3D%27/bank.php%27&stopLoad=true")
+            + "\n";
+    };
+    auto t = run("wait 5\n" + twoButtons("First") + "wait 1\nstate\nkey Escape\nwait 1\nstate\n" + twoButtons("Second")
+                 + "wait 1\nkey Return\nwait 2\nstate\n");
+    auto alerts = t.events("alert");
+    auto presses = t.events("alert-press");
+    ASSERT_EQ(alerts.size(), 2u) << t.dump();
+    ASSERT_EQ(presses.size(), 2u) << t.dump();
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 3u);
+    // Drawn in the window, in front of everything.
+    EXPECT_EQ(states[0]["window"]["layers"], 1);
+    EXPECT_EQ(states[1]["window"]["layers"], 0);
+    // Escape: the first button; its script retitles the page (and so the window).
+    EXPECT_EQ(presses[0]["index"], 0);
+    EXPECT_EQ(states[1]["window"]["title"], "declined");
+    // Return: the last button; its script navigates, and the navigation passes the bridge.
+    EXPECT_EQ(presses[1]["index"], 1);
+    bool decided = false;
+    for (const auto& d : t.events("decide"))
+        decided = decided || (d["url"] == url("/bank.php") && d["allow"] == true);
+    EXPECT_TRUE(decided) << t.dump();
+    EXPECT_EQ(states[2]["window"]["title"], "Bank");
+}
+
+TEST_F(DesktopTest, FailedLoadsRaiseOneAlert)
+{
+    // Nobody listens: the no-connection alert, once.
+    auto down = run("wait 5\nstate\n", {}, "127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()));
+    auto fails = down.events("load-fail");
+    ASSERT_EQ(fails.size(), 1u) << down.dump();
+    EXPECT_EQ(fails[0]["code"], -1004);
+    ASSERT_EQ(down.count("alert"), 1u) << down.dump();
+    EXPECT_EQ((*down.first("alert"))["title"], "Unable to Reach Internet");
+
+    // A server that takes the connection and never answers: the load times out, one alert.
+    int silent = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(silent, 8), 0);
+    getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+    auto hung = run("wait 6\nstate\n", {"--load-timeout", "2"}, "127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+    close(silent);
+    fails = hung.events("load-fail");
+    ASSERT_EQ(fails.size(), 1u) << hung.dump();
+    EXPECT_EQ(fails[0]["code"], -1001);
+    EXPECT_EQ(fails[0]["description"], "The request timed out.");
+    EXPECT_NEAR(fails[0]["t"].get<double>() - (*hung.first("decide"))["t"].get<double>(), 2.0, 0.5);
+    EXPECT_EQ(hung.count("alert"), 1u) << hung.dump();
+}
+
+TEST_F(DesktopTest, OutsideLinksAreRecordedAndTheBadgeReachesTheSessionBus)
+{
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!bus)
+        GTEST_SKIP() << "needs a session bus (./dev test runs the suite under dbus-run-session)";
+    scenario::TempDir dir;
+    std::string log = dir.path() + "/monitor.txt";
+    std::string command = "dbus-monitor --session \"type='signal',interface='com.canonical.Unity.LauncherEntry'\" > " + log
+        + " 2>&1 & echo $!";
+    FILE* monitor = popen(command.c_str(), "r");
+    ASSERT_TRUE(monitor);
+    int pid = 0;
+    ASSERT_EQ(fscanf(monitor, "%d", &pid), 1);
+    pclose(monitor);
+    usleep(300'000);
+
+    auto t = run("wait 4.5\nnavigate " + url("/commands.php?goToURL=https%3A%2F%2Fexample.org%2F&stopLoad=true")
+                 + "\nwait 1\nnavigate " + url("/commands.php?changeApplicationBadge=7&stopLoad=true") + "\nwait 1\n");
+    usleep(300'000);
+    kill(pid, SIGTERM);
+
+    auto opened = t.events("open-url");
+    ASSERT_EQ(opened.size(), 1u) << t.dump();
+    EXPECT_EQ(opened[0]["url"], "https://example.org/");
+    ASSERT_NE(t.last("icon-badge"), nullptr);
+    EXPECT_EQ((*t.last("icon-badge"))["value"], 7);
+    std::string seen = scenario::readFile(log);
+    EXPECT_NE(seen.find("application://net.streetclient.StreetClient.desktop"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("int64 7"), std::string::npos) << seen;
+}
+
+TEST(DesktopCommandLine, TheWindowRunsOnTheRealClockOnly)
+{
+    auto parse = [](std::vector<std::string> args) {
+        std::vector<char*> argv{const_cast<char*>("street-client")};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        return backend::headless::parseCommandLine(static_cast<int>(argv.size()), argv.data(), true);
+    };
+    auto window = parse({"--scale", "2", "--load-timeout", "5", "--open-urls", "record"});
+    ASSERT_TRUE(window.options);
+    EXPECT_FALSE(window.options->headless);
+    EXPECT_EQ(window.options->scale, 2);
+    EXPECT_TRUE(window.options->recordOpenURLs);
+    for (auto args : std::vector<std::vector<std::string>>{{"--clock", "virtual"}, {"--engine", "scripted"},
+                                                          {"--scale", "0"}, {"--load-timeout", "0"}, {"--open-urls", "maybe"}}) {
+        auto parsed = parse(args);
+        EXPECT_FALSE(parsed.options) << args[0];
+        EXPECT_EQ(parsed.exitCode, 2) << args[0];
+    }
+}
+
+TEST(DesktopWebEngine, LoadErrorsTakeTheHeadlessCodes)
+{
+    using backend::gtk::WebViewPeer;
+    const char* io = g_quark_to_string(G_IO_ERROR);
+    struct Case {
+        const char* domain;
+        int code;
+        bool online;
+        int expected;
+    } cases[] = {
+        {"WebKitNetworkError", 302, true, -999},
+        {g_quark_to_string(G_RESOLVER_ERROR), G_RESOLVER_ERROR_NOT_FOUND, true, -1003},
+        {g_quark_to_string(G_RESOLVER_ERROR), G_RESOLVER_ERROR_NOT_FOUND, false, -1009},
+        {io, G_IO_ERROR_NETWORK_UNREACHABLE, true, -1009},
+        {io, G_IO_ERROR_CONNECTION_REFUSED, true, -1004},
+        {io, G_IO_ERROR_PARTIAL_INPUT, true, -1005},
+        {io, G_IO_ERROR_CONNECTION_CLOSED, true, -1005},
+        {"WebKitPolicyError", 102, true, -3102},
+    };
+    for (const auto& c : cases) {
+        auto error = WebViewPeer::errorForFailedLoad(c.domain, c.code, "engine words", c.online);
+        EXPECT_EQ(error.code, c.expected) << c.domain << " " << c.code;
+        EXPECT_EQ(error.domain, "NSURLErrorDomain");
+    }
+    EXPECT_EQ(WebViewPeer::errorForFailedLoad("WebKitPolicyError", 102, "engine words", true).description, "engine words");
+    EXPECT_EQ(WebViewPeer::errorForFailedLoad(io, G_IO_ERROR_CONNECTION_REFUSED, "x", true).description,
+              "Could not connect to the server.");
+}
+
+TEST(DesktopRunLoop, TasksAndWatchesRunFromTheGLibLoop)
+{
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
+    backend::gtk::GLibRunLoopDriver::install();
+    auto& loop = kit::RunLoop::main();
+    std::vector<std::string> order;
+    loop.schedule(kit::RunLoop::toMicros(0.02), [&] { order.push_back("late"); });
+    loop.post([&] { order.push_back("now"); });
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    auto watch = loop.addWatch(fds[0], 0x001, [&](short) {
+        char c;
+        if (read(fds[0], &c, 1) == 1)
+            order.push_back("fd");
+    });
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    // Only GLib turns here, as under GTK's own main loop.
+    gint64 deadline = g_get_monotonic_time() + 2'000'000;
+    while (order.size() < 3 && g_get_monotonic_time() < deadline)
+        g_main_context_iteration(nullptr, TRUE);
+    loop.removeWatch(watch);
+    close(fds[0]);
+    close(fds[1]);
+    ASSERT_EQ(order.size(), 3u);
+    EXPECT_EQ(order.back(), "late");
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+}
+
+} // namespace
