@@ -9,7 +9,6 @@
 namespace {
 
 using nlohmann::json;
-using timeline::alertTitles;
 using timeline::expectAt;
 using timeline::Intro;
 using timeline::kBase;
@@ -151,7 +150,7 @@ TEST(LifecycleScenario, FailureAlertsHeldBackDuringTheIntro)
         expectAt(t, 2.0, {{"/alerts", json::array()}, {"/page/errorMessageDeferred", c.titles.empty() ? json() : json(c.messages.back())},
                           {"/page/unableToReachInternetDeferred", c.titles.size() == 2}});
         expectAt(t, 2.99, {{"/alerts", json::array()}});
-        EXPECT_EQ(alertTitles(t), c.titles) << t.dump();
+        EXPECT_EQ(timeline::fieldOf(t, "alert", "title"), std::vector<json>(c.titles.begin(), c.titles.end())) << t.dump();
         EXPECT_EQ(timeline::fieldOf(t, "alert", "message"), std::vector<json>(c.messages.begin(), c.messages.end()));
         EXPECT_EQ(timeline::fieldOf(t, "alert", "t"), std::vector<json>(c.titles.size(), 3.0));
         json expected = {{"/page/errorMessageDeferred", nullptr}, {"/page/unableToReachInternetDeferred", false},

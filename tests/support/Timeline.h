@@ -1,8 +1,8 @@
 #pragma once
 
 // Small helpers for scenario tests that read a transcript as a timeline: runs with a fixed
-// device identity, a data directory with the intro switched off, and look-ups of the `state`
-// line written at a given virtual time.
+// device identity and stored settings, checks of the `state` line written at a given virtual
+// time, and the fields of events.
 
 #include "support/Scenario.h"
 
@@ -22,20 +22,6 @@ inline const std::string kBase = "http://127.0.0.1:8642/";
 
 // Transcript times are whole microseconds written as seconds.
 inline bool sameTime(double a, double b) { return std::fabs(a - b) < 5e-7; }
-
-// A data directory that already holds stored settings (the intro off, for instance).
-class DataDir {
-public:
-    explicit DataDir(bool introAnimationEnabled)
-    {
-        json defaults = {{"introAnimationEnabled", introAnimationEnabled}};
-        scenario::writeFile(dir_.path() + "/defaults.json", defaults.dump());
-    }
-    const std::string& path() const { return dir_.path(); }
-
-private:
-    scenario::TempDir dir_{"street-timeline"};
-};
 
 enum class Intro { On, Off };
 
@@ -112,31 +98,6 @@ inline json stateAt(const scenario::Transcript& transcript, double t)
 inline void expectAt(const scenario::Transcript& transcript, double t, const json& expected)
 {
     expectState(stateAt(transcript, t), expected, "at t=" + std::to_string(t));
-}
-
-// Events of one kind up to and including time `t`.
-inline std::vector<json> eventsUntil(const scenario::Transcript& transcript, const std::string& ev, double t)
-{
-    std::vector<json> out;
-    for (const auto& line : transcript.events(ev))
-        if (line.value("t", -1.0) <= t + 5e-7)
-            out.push_back(line);
-    return out;
-}
-
-// Titles of the alerts shown (the `alert` events), in order.
-inline std::vector<std::string> alertTitles(const scenario::Transcript& transcript)
-{
-    std::vector<std::string> titles;
-    for (const auto& line : transcript.events("alert"))
-        titles.push_back(line.value("title", ""));
-    return titles;
-}
-
-// Alpha of a layer as the state reports it (rounded to 3 decimals).
-inline double alphaOf(const json& state, const std::string& layer)
-{
-    return state.at("backgrounds").at(layer).at("alpha").get<double>();
 }
 
 inline json frame(double x, double y, double w, double h) { return json::array({x, y, w, h}); }
