@@ -1,6 +1,7 @@
 // The invite post's reply: any bytes the server sends back become the alert the player sees.
 // The whole client runs (Recruit screen open, a contact ticked, a sender name saved) and posts
 // for real, over loopback, to a tiny server here that answers each post with the input.
+#include "app/GameServer.h"
 #include "AppHarness.h"
 
 #include "app/RecruitABContainerController.h"
@@ -119,7 +120,7 @@ private:
 std::shared_ptr<street::RecruitABContainerController> openRecruit(fuzz::AppHarness& app)
 {
     app.wait(4.0);  // past the intro movie
-    app.navigate("http://127.0.0.1:8642/recruit?showABRecruit=true");
+    app.navigate(street::GameServer::baseURL() + "/recruit?showABRecruit=true");
     app.press(1);   // "Continue": the contacts are read
     if (app.alertCount() > 0) {
         app.type("Fuzz Sender");

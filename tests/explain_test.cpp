@@ -34,26 +34,26 @@ TEST(ExplainNearMisses, EachKindAndTheLookalikesThatAreFine)
         const char* url;
         std::vector<std::string> kinds;
     } cases[] = {
-        {"http://h/cars.php?showCarsBg=true&dt=QUJDRA==", {}},
-        {"http://h/x.php?stopLoad=true1", {}},  // still holds "stopLoad=true"
-        {"http://h/x.php?a=1#&goToURL=http://e.org", {}},  // read through the "&"
-        {"http://h/x.php#goToURL=http://e.org", {}},  // no "?": the client reads after "#"
-        {"http://h/index.php", {}},
-        {"http://h/x.php?StopLoad=true", {"case"}},
-        {"http://h/x.php?goToUrl=http://e.org", {"case"}},
-        {"http://h/x.php?goToURLs=http://e.org", {"edit"}},
-        {"http://h/x.php?setTab5Badge=1", {"edit"}},
-        {"http://h/x.php?oldsetTab1Badge=2", {"inside"}},
-        {"http://h/x.php?hideTabBarNow=true", {"inside"}},
-        {"http://h/x.php?invokeVibrate", {"boolean"}},
-        {"http://h/x.php?hideTabBar=1", {"boolean"}},
-        {"http://h/x.php?changeBgAfterLoad=bg%2", {"decode"}},
-        {"http://h/x.php?invokeSoundCAF=caf%C3%A9", {"decode"}},
-        {"http://h/x.php?invokeAlertOneBtnTitle=Race+now", {"plus"}},
-        {"http://h/x.php?goToURL=a=b", {"two-equals"}},
-        {"http://h/x.php?a=1#goToURL=http://e.org", {"after-hash"}},
-        {"http://h/index.php?stopLoad=true", {"index-php"}},
-        {"http://h/x.php?hidetabbar=true&hidetabbar=true&stopLoad=TRUE", {"case", "boolean"}},
+        {"http://127.0.0.1:8642/cars.php?showCarsBg=true&dt=QUJDRA==", {}},
+        {"http://127.0.0.1:8642/x.php?stopLoad=true1", {}},  // still holds "stopLoad=true"
+        {"http://127.0.0.1:8642/x.php?a=1#&goToURL=http://e.org", {}},  // read through the "&"
+        {"http://127.0.0.1:8642/x.php#goToURL=http://e.org", {}},  // no "?": the client reads after "#"
+        {"http://127.0.0.1:8642/index.php", {}},
+        {"http://127.0.0.1:8642/x.php?StopLoad=true", {"case"}},
+        {"http://127.0.0.1:8642/x.php?goToUrl=http://e.org", {"case"}},
+        {"http://127.0.0.1:8642/x.php?goToURLs=http://e.org", {"edit"}},
+        {"http://127.0.0.1:8642/x.php?setTab5Badge=1", {"edit"}},
+        {"http://127.0.0.1:8642/x.php?oldsetTab1Badge=2", {"inside"}},
+        {"http://127.0.0.1:8642/x.php?hideTabBarNow=true", {"inside"}},
+        {"http://127.0.0.1:8642/x.php?invokeVibrate", {"boolean"}},
+        {"http://127.0.0.1:8642/x.php?hideTabBar=1", {"boolean"}},
+        {"http://127.0.0.1:8642/x.php?changeBgAfterLoad=bg%2", {"decode"}},
+        {"http://127.0.0.1:8642/x.php?invokeSoundCAF=caf%C3%A9", {"decode"}},
+        {"http://127.0.0.1:8642/x.php?invokeAlertOneBtnTitle=Race+now", {"plus"}},
+        {"http://127.0.0.1:8642/x.php?goToURL=a=b", {"two-equals"}},
+        {"http://127.0.0.1:8642/x.php?a=1#goToURL=http://e.org", {"after-hash"}},
+        {"http://127.0.0.1:8642/index.php?stopLoad=true", {"index-php"}},
+        {"http://127.0.0.1:8642/x.php?hidetabbar=true&hidetabbar=true&stopLoad=TRUE", {"case", "boolean"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(kinds(Explanation::nearMisses(c.url)), c.kinds) << c.url;
@@ -68,7 +68,7 @@ TEST_F(ExplainSandbox, RecordsTheDecisionAsTheDelegateMakesIt)
 {
     // Both alerts in one URL: the one-button alert's button runs the script the two-button
     // request left, because presses happen after the whole URL has run.
-    auto e = sandbox.explain("http://h/fight.php?invokeAlertOneBtnTitle=Garage&invokeAlertOneBtnBody=Ready"
+    auto e = sandbox.explain("http://127.0.0.1:8642/fight.php?invokeAlertOneBtnTitle=Garage&invokeAlertOneBtnBody=Ready"
                              "&invokeAlertOneBtnName=OK&invokeAlertOneBtnJS=one()&invokeAlertTwoBtnTitle=Race"
                              "&invokeAlertTwoBtnBody=Go%3F&invokeAlertTwoBtn1Name=No&invokeAlertTwoBtn2Name=Yes"
                              "&invokeAlertTwoBtn1JS=no()&invokeAlertTwoBtn2JS=yes()&setTab1Badge=3"
@@ -103,16 +103,16 @@ TEST_F(ExplainSandbox, DependsOnThePhaseAsTheClientDoes)
         bool allow;
         const char* says;  // in the whole text
     } cases[] = {
-        {"http://h/home.php", Phase::FirstLoad, true, "tab bar shown with the first page"},
-        {"http://h/home.php", Phase::Started, true, "tab bar shown;"},
-        {"http://h/x.php?requestPushNotification=3", Phase::FirstLoad, true, "mask 3 (badge, sound), until the first page"},
-        {"http://h/x.php?requestPushNotification=3", Phase::Started, true, "asks for push registration, mask 3"},
-        {"http://h/x.php?invokeSoundAIF=horn", Phase::FirstLoad, true, "keeps the sound horn.aif"},
-        {"http://h/x.php?invokeSoundAIF=horn", Phase::Started, true, "plays the sound horn.aif"},
-        {"http://h/bank.php?showABRecruit=true", Phase::Started, false, "opens the Recruit screen"},
-        {"http://h/home.php?showABRecruit=true", Phase::Started, true, "row 8"},
-        {"http://h/x.php?goToURL=file:///etc/passwd&stopLoad=true", Phase::Started, false, "only http and https"},
-        {"http://h/index.php?stopLoad=true", Phase::Started, true, "Commands: none"},
+        {"http://127.0.0.1:8642/home.php", Phase::FirstLoad, true, "tab bar shown with the first page"},
+        {"http://127.0.0.1:8642/home.php", Phase::Started, true, "tab bar shown;"},
+        {"http://127.0.0.1:8642/x.php?requestPushNotification=3", Phase::FirstLoad, true, "mask 3 (badge, sound), until the first page"},
+        {"http://127.0.0.1:8642/x.php?requestPushNotification=3", Phase::Started, true, "asks for push registration, mask 3"},
+        {"http://127.0.0.1:8642/x.php?invokeSoundAIF=horn", Phase::FirstLoad, true, "keeps the sound horn.aif"},
+        {"http://127.0.0.1:8642/x.php?invokeSoundAIF=horn", Phase::Started, true, "plays the sound horn.aif"},
+        {"http://127.0.0.1:8642/bank.php?showABRecruit=true", Phase::Started, false, "opens the Recruit screen"},
+        {"http://127.0.0.1:8642/home.php?showABRecruit=true", Phase::Started, true, "row 8"},
+        {"http://127.0.0.1:8642/x.php?goToURL=file:///etc/passwd&stopLoad=true", Phase::Started, false, "only http and https"},
+        {"http://127.0.0.1:8642/index.php?stopLoad=true", Phase::Started, true, "Commands: none"},
     };
     for (const auto& c : cases) {
         auto e = sandbox.explain(c.url, c.phase);
@@ -123,13 +123,13 @@ TEST_F(ExplainSandbox, DependsOnThePhaseAsTheClientDoes)
 
 TEST_F(ExplainSandbox, EveryKeyWordItKnowsIsOneTheDelegateActsOn)
 {
-    std::string all = "http://h/x.php?";
+    std::string all = "http://127.0.0.1:8642/x.php?";
     for (std::string_view word : street::WebViewDelegate::commandKeyWords())
         if (word != "stopLoad=true" && word != "showABRecruit=true" && word != "showTabBar=true")
             all += std::string(word) + (word.ends_with("=true") ? "&" : "=1&");
     std::set<std::string> seen;
-    for (const std::string& url : {all, std::string("http://h/x.php?showTabBar=true&stopLoad=true"),
-                                   std::string("http://h/bank.php?showABRecruit=true")}) {
+    for (const std::string& url : {all, std::string("http://127.0.0.1:8642/x.php?showTabBar=true&stopLoad=true"),
+                                   std::string("http://127.0.0.1:8642/bank.php?showABRecruit=true")}) {
         auto e = sandbox.explain(url, Phase::Started);
         for (const auto& c : e.commands())
             seen.insert(c.keyWord);
@@ -146,7 +146,7 @@ TEST(ExplainSandboxSettings, StayInTheThrowawayDirectory)
     kit::UserDefaults::setDataDirectory(mine.path());
     {
         street::tools::PageSandbox sandbox;
-        sandbox.explain("http://h/x.php?setSoundEnabled=off&setIntroAnimationEnabled=off", Phase::Started);
+        sandbox.explain("http://127.0.0.1:8642/x.php?setSoundEnabled=off&setIntroAnimationEnabled=off", Phase::Started);
     }
     EXPECT_EQ(kit::UserDefaults::dataDirectory(), mine.path());
     EXPECT_TRUE(street::ConfigSettings::soundEnabled());
@@ -156,15 +156,15 @@ TEST(ExplainSandboxSettings, StayInTheThrowawayDirectory)
 
 TEST(PageLinks, ResolvesLikeABrowser)
 {
-    const char* base = "http://h:1/a/b/c.php?q=1#f";
+    const char* base = "http://127.0.0.1:1/a/b/c.php?q=1#f";
     const std::pair<const char*, const char*> cases[] = {
-        {"d.php?x=1", "http://h:1/a/b/d.php?x=1"},
-        {"../d.php", "http://h:1/a/d.php"},
-        {"./", "http://h:1/a/b/"},
-        {"/d.php", "http://h:1/d.php"},
-        {"?x=1", "http://h:1/a/b/c.php?x=1"},
-        {"#y", "http://h:1/a/b/c.php?q=1#y"},
-        {"", "http://h:1/a/b/c.php?q=1"},
+        {"d.php?x=1", "http://127.0.0.1:1/a/b/d.php?x=1"},
+        {"../d.php", "http://127.0.0.1:1/a/d.php"},
+        {"./", "http://127.0.0.1:1/a/b/"},
+        {"/d.php", "http://127.0.0.1:1/d.php"},
+        {"?x=1", "http://127.0.0.1:1/a/b/c.php?x=1"},
+        {"#y", "http://127.0.0.1:1/a/b/c.php?q=1#y"},
+        {"", "http://127.0.0.1:1/a/b/c.php?q=1"},
         {"//o.org/p", "http://o.org/p"},
         {" https://x/y?a=b c\xC3\xA9 ", "https://x/y?a=b%20c%C3%A9"},
     };
@@ -191,18 +191,18 @@ TEST(PageLinks, FindsWhatAPageCanLoadWithoutRunningIt)
   if (location == "/compared.php") {}
 </script></body></html>)html";
     std::vector<std::pair<std::string, std::string>> found;
-    for (const auto& link : PageLinks::find(html, "http://h/dir/page.php"))
+    for (const auto& link : PageLinks::find(html, "http://127.0.0.1:8642/dir/page.php"))
         found.emplace_back(link.source, link.url);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"meta refresh", "http://h/game/next.php"},
-        {"a", "http://h/game/cars.php?x=1"},
-        {"javascript: link", "http://h/r.php"},
-        {"form (get)", "http://h/game/find.php?q=two+words&d=y&s=b&t=x%26y#top"},
-        {"form (post)", "http://h/post.php"},
-        {"iframe", "http://h/frame.php"},
-        {"onclick", "http://h/click.php?stopLoad=true"},
-        {"script", "http://h/assigned.php"},
-        {"script", "http://h/opened.php"},
+        {"meta refresh", "http://127.0.0.1:8642/game/next.php"},
+        {"a", "http://127.0.0.1:8642/game/cars.php?x=1"},
+        {"javascript: link", "http://127.0.0.1:8642/r.php"},
+        {"form (get)", "http://127.0.0.1:8642/game/find.php?q=two+words&d=y&s=b&t=x%26y#top"},
+        {"form (post)", "http://127.0.0.1:8642/post.php"},
+        {"iframe", "http://127.0.0.1:8642/frame.php"},
+        {"onclick", "http://127.0.0.1:8642/click.php?stopLoad=true"},
+        {"script", "http://127.0.0.1:8642/assigned.php"},
+        {"script", "http://127.0.0.1:8642/opened.php"},
     };
     EXPECT_EQ(found, expected);
 }
@@ -222,12 +222,12 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
         std::vector<std::string> args;
         int status;
     } cases[] = {
-        {{"explain", "http://h/cars.php?setTab3Badge=1"}, 0},
-        {{"explain", "http://h/cars.php?stopLoad=True", "--phase", "first-load"}, 1},
+        {{"explain", "http://127.0.0.1:8642/cars.php?setTab3Badge=1"}, 0},
+        {{"explain", "http://127.0.0.1:8642/cars.php?stopLoad=True", "--phase", "first-load"}, 1},
         {{"explain"}, 2},
         {{"explain", "a", "b"}, 2},
-        {{"explain", "--phase", "later", "http://h/"}, 2},
-        {{"explain", "--colour", "http://h/"}, 2},
+        {{"explain", "--phase", "later", "http://127.0.0.1:8642/"}, 2},
+        {{"explain", "--colour", "http://127.0.0.1:8642/"}, 2},
         {{"check-page", "/no/such/page.html"}, 2},
         {{"check-page", "--server"}, 2},
     };
@@ -236,7 +236,7 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
         EXPECT_EQ(run.exitCode, c.status) << c.args.back() << "\n" << run.stderrText;
         EXPECT_EQ(run.stderrText.empty(), c.status != 2) << run.stderrText;
     }
-    auto json = nlohmann::json::parse(client({"explain", "--json", "http://h/x.php?hideTabBar=1"}).stdoutText);
+    auto json = nlohmann::json::parse(client({"explain", "--json", "http://127.0.0.1:8642/x.php?hideTabBar=1"}).stdoutText);
     EXPECT_EQ(json["warnings"][0]["kind"], "boolean");
 }
 
