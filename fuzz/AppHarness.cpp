@@ -1,4 +1,5 @@
 #include "AppHarness.h"
+#include "FuzzSupport.h"
 
 #include "app/GameServer.h"
 #include "app/MainAppDelegate.h"
@@ -39,20 +40,6 @@ namespace {
 using backend::headless::ScriptCommand;
 using Kind = ScriptCommand::Kind;
 
-// Settings are written (with fsync) by some page commands: keep them in memory-backed storage
-// when the machine has it.
-std::string makeDataDirectory()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string root = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : (tmp && *tmp ? tmp : "/tmp");
-    std::string pattern = root + "/street-fuzz-XXXXXX";
-    if (!::mkdtemp(pattern.data())) {
-        std::perror("street-fuzz: mkdtemp");
-        std::abort();
-    }
-    return pattern;
-}
-
 // Two people, so that the Recruit screen has rows to tick.
 constexpr const char* contacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Able;Alice;;;\r\nFN:Alice Able\r\n"
                                  "TEL;TYPE=CELL:+1 555 0100\r\nEMAIL:alice@example.com\r\nEND:VCARD\r\n"
@@ -88,7 +75,7 @@ AppHarness& AppHarness::instance()
 }
 
 AppHarness::AppHarness()
-    : dataDir_(makeDataDirectory())
+    : dataDir_(scratchDirectory(""))
 {
     auto& s = globals();
     std::ofstream(dataDir_ + "/contacts.vcf") << contacts;

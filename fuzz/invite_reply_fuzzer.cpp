@@ -1,6 +1,7 @@
 // The invite post's reply: any bytes the server sends back become the alert the player sees.
 // The whole client runs (Recruit screen open, a contact ticked, a sender name saved) and posts
 // for real, over loopback, to a tiny server here that answers each post with the input.
+#include "FuzzSupport.h"
 #include "app/GameServer.h"
 #include "AppHarness.h"
 
@@ -22,13 +23,7 @@
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 // Answers every request on a loopback port with the reply of the moment, then closes.
 class ReplyServer {

@@ -1,5 +1,6 @@
 // The scenario-script reader on any text; a script that reads (and is short) is then played on
 // the client, which is started once and kept, like the runner plays it.
+#include "FuzzSupport.h"
 #include "AppHarness.h"
 
 #include "backend/headless/Script.h"
@@ -11,13 +12,7 @@
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 } // namespace
 

@@ -4,6 +4,7 @@
 //
 // Nesting depth is bounded by the input size (-max_len in fuzz/run.sh): files nested thousands
 // deep are a known fault with a fix of its own.
+#include "FuzzSupport.h"
 #include "app/ConfigSettings.h"
 #include "kit/UserDefaults.h"
 
@@ -19,25 +20,14 @@
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Setup {
     std::string dir;
 
     Setup()
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : (tmp && *tmp ? tmp : "/tmp"))
-            + "/street-fuzz-settings-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        dir = pattern;
+        dir = fuzz::scratchDirectory("settings-");
     }
     ~Setup()
     {

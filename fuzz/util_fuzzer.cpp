@@ -4,6 +4,7 @@
 //
 // Input: "NAME\nTEXT" looks NAME up in TEXT; without a newline the whole input is TEXT and the
 // name is one of the page's key words.
+#include "FuzzSupport.h"
 #include "app/RecruitState.h"
 #include "app/Util.h"
 #include "kit/VCard.h"
@@ -16,13 +17,7 @@
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 int base64Value(char c)
 {

@@ -1,5 +1,6 @@
 // The address book reader on any file, and the contact list the Recruit screen builds from it:
 // the sections, every row's cell, and the invitation data and form body for every contact ticked.
+#include "FuzzSupport.h"
 #include "app/RecruitABContainerController.h"
 #include "app/RecruitABTableViewController.h"
 #include "kit/AddressBook.h"
@@ -18,13 +19,7 @@
 
 namespace {
 
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "broken promise: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Setup {
     std::string dir;
@@ -32,12 +27,7 @@ struct Setup {
 
     Setup()
     {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : (tmp && *tmp ? tmp : "/tmp"))
-            + "/street-fuzz-vcard-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        dir = pattern;
+        dir = fuzz::scratchDirectory("vcard-");
         file = dir + "/contacts.vcf";
         kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);

@@ -11,6 +11,21 @@ namespace kit::AtomicFile {
 
 namespace {
 
+bool writeAll(int fd, const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
 // mkdir -p, with private permissions for every directory created.
 int makeDirectories(const std::string& dir)
 {
@@ -26,21 +41,6 @@ int makeDirectories(const std::string& dir)
         return errno;
     return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
-
-bool writeAll(int fd, const std::string& text)
-{
-    for (std::size_t done = 0; done < text.size();) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-} // namespace
 
 std::optional<std::string> read(const std::string& path, std::size_t maxBytes, int& error)
 {

@@ -18,6 +18,9 @@ std::optional<std::string> read(const std::string& path, std::size_t maxBytes, i
 // one, never a torn one. 0, or the errno value of the step that failed.
 int write(const std::string& path, const std::string& text);
 
+// mkdir -p, with private permissions for every directory created. 0, or an errno value.
+int makeDirectories(const std::string& dir);
+
 // `path` + ".corrupt-" + the local time, the name an unusable file is kept under.
 std::string asideName(const std::string& path);
 

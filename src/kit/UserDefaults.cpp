@@ -1,15 +1,15 @@
 #include "kit/UserDefaults.h"
 
+#include "kit/AtomicFile.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <map>
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,56 +45,6 @@ bool pathExists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// mkdir -p, with private permissions for every directory we create.
-bool makeDirectories(const std::string& dir, int& err)
-{
-    std::string partial;
-    std::size_t pos = 0;
-    while (pos <= dir.size()) {
-        std::size_t slash = dir.find('/', pos);
-        if (slash == std::string::npos)
-            slash = dir.size();
-        partial = dir.substr(0, slash);
-        pos = slash + 1;
-        if (partial.empty())
-            continue;
-        struct stat st;
-        if (::stat(partial.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            continue;
-        if (::mkdir(partial.c_str(), 0700) == 0 || errno == EEXIST)
-            continue;
-        err = errno;
-        return false;
-    }
-    struct stat st;
-    if (::stat(dir.c_str(), &st) != 0) {
-        err = errno;
-        return false;
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        err = ENOTDIR;
-        return false;
-    }
-    return true;
-}
-
-bool writeAll(int fd, const std::string& text)
-{
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // True when the JSON text opens more than `limit` arrays and objects inside one another; text
 // that is not JSON is left for the real parse to reject.
 bool nestingExceeds(const std::string& text, std::size_t limit)
@@ -125,16 +75,6 @@ bool nestingExceeds(const std::string& text, std::size_t limit)
     check.limit = limit;
     nlohmann::json::sax_parse(text, &check);
     return check.exceeded;
-}
-
-std::string timestamp()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm parts {};
-    ::localtime_r(&now, &parts);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &parts);
-    return buf;
 }
 
 }
@@ -197,51 +137,25 @@ std::string UserDefaults::dataDirectory()
 
 void UserDefaults::load()
 {
-    std::string text;
     // Never block on what sits at the path: a FIFO or a device is no settings file.
-    int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     int readError = 0;
+    auto text = AtomicFile::read(path_, maxFileSize, readError);
+    if (readError == ENOENT)
+        return;
     std::string problem;
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return;
-        readError = errno;
-    } else {
-        struct stat st {};
-        if (::fstat(fd, &st) != 0)
-            readError = errno;
-        else if (!S_ISREG(st.st_mode))
-            problem = "is not a regular file";
-        else if (static_cast<std::uintmax_t>(st.st_size) > maxFileSize)
-            problem = "is larger than " + std::to_string(maxFileSize) + " bytes";
-        char buf[16384];
-        while (!readError && problem.empty()) {
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                readError = errno;
-                break;
-            }
-            if (n == 0)
-                break;
-            text.append(buf, static_cast<std::size_t>(n));
-            // The file may have grown since fstat.
-            if (text.size() > maxFileSize)
-                problem = "is larger than " + std::to_string(maxFileSize) + " bytes";
-        }
-        ::close(fd);
-    }
-
-    if (readError) {
+    if (readError == EINVAL) {
+        problem = "is not a regular file";
+    } else if (readError == EFBIG) {
+        problem = "is larger than " + std::to_string(maxFileSize) + " bytes";
+    } else if (readError) {
         problem = "cannot be read (" + errorText(readError) + ")";
-    } else if (problem.empty()) {
+    } else {
         // Every copy, comparison and write of a value recurses once per level, so a deeply
         // nested file would overflow the stack or grow without bound when saved.
-        if (nestingExceeds(text, maxNestingDepth)) {
+        if (nestingExceeds(*text, maxNestingDepth)) {
             problem = "is nested deeper than " + std::to_string(maxNestingDepth) + " levels";
         } else {
-            auto parsed = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+            auto parsed = nlohmann::json::parse(*text, nullptr, /*allow_exceptions=*/false);
             if (parsed.is_object()) {
                 values_ = std::move(parsed);
                 return;
@@ -254,7 +168,7 @@ void UserDefaults::load()
     // One report per file and process, however often the store is reopened; the name
     // given in it stays the one used.
     static std::map<std::string, std::string> reported;
-    auto [it, isNew] = reported.try_emplace(path_, path_ + ".corrupt-" + timestamp());
+    auto [it, isNew] = reported.try_emplace(path_, AtomicFile::asideName(path_));
     asidePath_ = it->second;
     if (isNew)
         complain("settings file " + path_ + " " + problem + "; starting with empty settings. "
@@ -351,8 +265,7 @@ bool UserDefaults::setAsideUnreadableFile()
 
 bool UserDefaults::write()
 {
-    int err = 0;
-    if (!makeDirectories(directory_, err)) {
+    if (int err = AtomicFile::makeDirectories(directory_)) {
         complain("cannot save settings: directory " + directory_ + " cannot be created ("
                  + errorText(err) + ")");
         return false;
@@ -362,35 +275,9 @@ bool UserDefaults::write()
 
     // Invalid UTF-8 in a stored text must not make the whole file unwritable.
     std::string text = values_.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-
-    // Write a private temporary beside the file and rename it over: a crash leaves either
-    // the old file or the new one, never a torn one.
-    std::string temp = path_ + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        complain("cannot save settings to " + path_ + " (" + errorText(errno) + ")");
-        return false;
-    }
-    bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-    err = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path_.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
+    if (int err = AtomicFile::write(path_, text)) {
         complain("cannot save settings to " + path_ + " (" + errorText(err) + ")");
         return false;
-    }
-    // Make the rename itself durable.
-    int dirFd = ::open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return true;
 }
