@@ -27,6 +27,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 
 namespace backend::headless {
@@ -51,22 +52,37 @@ std::optional<std::string> readScript(const std::string& path)
     return text.str();
 }
 
-// Without a script the real-clock loop runs until SIGINT or SIGTERM. The handlers do not
-// restart poll(), so a signal ends the wait at once.
-void runUntilSignal()
-{
-    struct sigaction action {};
-    action.sa_handler = requestStop;
-    sigemptyset(&action.sa_mask);
-    struct sigaction oldInt {}, oldTerm {};
-    sigaction(SIGINT, &action, &oldInt);
-    sigaction(SIGTERM, &action, &oldTerm);
-    stopRequested = 0;
-    while (!stopRequested)
-        kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(1.0));
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-}
+// Without a script the real-clock loop runs until SIGINT or SIGTERM. The handlers are in place
+// before the client launches, so a signal that arrives as soon as the first load shows still
+// ends the loop cleanly; they do not restart poll(), so a signal ends the wait at once.
+class StopOnSignal {
+public:
+    StopOnSignal()
+    {
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        stopRequested = 0;
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopOnSignal()
+    {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+    void run()
+    {
+        while (!stopRequested)
+            kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(1.0));
+    }
+
+private:
+    struct sigaction oldInt_ {}, oldTerm_ {};
+};
 
 std::string deviceIdentifier(const Options& options)
 {
@@ -198,6 +214,9 @@ int run(const Options& options, const AppHooks& hooks)
     else
         kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<HttpEngine>(view); });
     kit::setEventSink(transcript.get());
+    std::optional<StopOnSignal> stopOnSignal;
+    if (!script && clock == ClockKind::Real)
+        stopOnSignal.emplace();
     launch(hooks);
 
     ScriptPlayer player(hooks, clock);
@@ -206,8 +225,8 @@ int run(const Options& options, const AppHooks& hooks)
         for (const auto& command : script->commands)
             if (!player.play(command))
                 break;
-    } else if (clock == ClockKind::Real) {
-        runUntilSignal();
+    } else if (stopOnSignal) {
+        stopOnSignal->run();
     }
 
     finishKit();
