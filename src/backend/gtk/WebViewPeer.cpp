@@ -1,10 +1,12 @@
 #include "backend/gtk/WebViewPeer.h"
 
+#include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
 
 #include <algorithm>
+#include <memory>
 #include <gio/gio.h>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -18,6 +20,7 @@ namespace {
 
 WebViewPeer::Settings settings;
 WebKitWebContext* context = nullptr;
+std::unique_ptr<CookieJarPeer> cookies;
 
 WebKitWebContext* sharedContext()
 {
@@ -35,6 +38,8 @@ WebKitWebContext* sharedContext()
         webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), jar.c_str(),
                                                      WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     }
+    // The invite post sends the cookies the pages got.
+    cookies = std::make_unique<CookieJarPeer>(webkit_website_data_manager_get_cookie_manager(manager));
     g_object_unref(manager);
     return context;
 }
@@ -123,6 +128,7 @@ void WebViewPeer::configure(Settings newSettings) { settings = std::move(newSett
 void WebViewPeer::releaseContext()
 {
     ScriptDialogDelegate::all().clear();
+    cookies.reset();
     if (context)
         g_object_unref(context);
     context = nullptr;
