@@ -208,6 +208,17 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
     g_signal_connect(web, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* event, gpointer) -> gboolean {
         return (event->state & GDK_CONTROL_MASK) != 0; // no zoom by wheel
     }), nullptr);
+    // A page whose script never ends holds its web process: WebKit notices when the process stops
+    // answering, and the process is ended, so that the next page gets a fresh one.
+    g_signal_connect(web, "notify::is-web-process-responsive", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
+        auto* web = WEBKIT_WEB_VIEW(object);
+        if (!webkit_web_view_get_is_web_process_responsive(web))
+            webkit_web_view_terminate_web_process(web);
+    }), nullptr);
+    g_signal_connect(web, "web-process-terminated", G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason,
+                                                                     gpointer self) {
+        static_cast<WebViewPeer*>(self)->webProcessEnded();
+    }), this);
     g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
         if (auto* window = WindowPeer::current())
             window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
@@ -274,7 +285,7 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
 
     // load() has asked the delegate already.
-    if (ownLoadPending_ && !newWindow && navigation == WEBKIT_NAVIGATION_TYPE_OTHER
+    if (ownLoadPending_ && !newWindow && (navigation == WEBKIT_NAVIGATION_TYPE_OTHER || url == loadURL_)
         && !webkit_navigation_action_is_redirect(action)) {
         ownLoadPending_ = false;
         webkit_policy_decision_use(decision);
@@ -298,7 +309,10 @@ void WebViewPeer::loadChanged(int event)
 {
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        ownLoadPending_ = false;
+        // Until WebKit has taken up the load asked for, whatever starts is a navigation that load()
+        // replaced (a page reloading itself, say): its end is not reported either.
+        if (ownLoadPending_)
+            break;
         inFlight_ = true;
         armTimeout();
         view_.engineDidStartLoad(loadURL_.empty() ? currentURL() : loadURL_);
@@ -325,6 +339,21 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
     bool available = !monitor || g_network_monitor_get_network_available(monitor);
     view_.engineDidFailLoad(uri ? uri : currentURL(),
                             errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message, available));
+}
+
+void WebViewPeer::webProcessEnded()
+{
+    if (ownLoadPending_) {
+        // The load asked for never reached the old process: the new one takes it, within the
+        // time-out already running.
+        WebKitURIRequest* request = webkit_uri_request_new(loadURL_.c_str());
+        webkit_web_view_load_request(webView_.get(), request);
+        g_object_unref(request);
+    } else if (inFlight_) {
+        inFlight_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(currentURL(), NetworkError::make(kWebProcessEnded, "The page stopped responding."));
+    }
 }
 
 bool WebViewPeer::scriptDialog(WebKitScriptDialog* dialog)
