@@ -78,6 +78,10 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
         window->onClose = [&closed] { closed = true; };
         window->onKey = [&alerts](GdkEventKey* event) { return alerts->handleKey(event->keyval); };
         window->sync();
+        g_signal_connect(window->gtkWindow(), "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
+            kit::emit("window", {{"event", "mapped"}});
+            return FALSE;
+        }), nullptr);
         gtk_widget_show(GTK_WIDGET(window->gtkWindow()));
     } else {
         std::fprintf(stderr, "street-client: the main interface has no window\n");
