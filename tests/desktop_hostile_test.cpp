@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -47,6 +48,34 @@ TEST(DesktopHostilePages, TheTabBarStillLoadsItsPagesAndNoSecondWindowOpens)
     EXPECT_EQ(popups, "");   // window.open without a click opens nothing
     EXPECT_EQ(t.count("open-url"), 0u);
     EXPECT_LT(t.peakMemoryKB, 400 * 1024);
+}
+
+} // namespace
+
+namespace {
+
+// Backgrounds and tab icons missing from the resources: their views show nothing, the game goes on.
+TEST(DesktopHostilePages, MissingPicturesShowNothingAndTheGameGoesOn)
+{
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    scenario::TempDir dir;
+    std::filesystem::copy(STREET_RESOURCES_DIR, dir.path() + "/resources", std::filesystem::copy_options::recursive);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/resources/images"))
+        if (entry.path().filename().string().starts_with("bg_") || entry.path().filename().string().starts_with("tab"))
+            std::filesystem::remove(entry.path());
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    auto t = scenario::runScenario("wait 4.5\ntap Street\nwait 1.5\nstate\n",
+                                   {"--scale", "1", "--movie-seconds", "0.2", "--server", server.hostPort(),
+                                    "--resources", dir.path() + "/resources"}, options);
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    ASSERT_EQ(t.states().size(), 1u) << t.dump();
+    EXPECT_EQ(t.states()[0]["tabBar"]["selected"], 1);
+    EXPECT_NE(t.states()[0]["webView"]["url"].get<std::string>().find("/missions.php"), std::string::npos);
 }
 
 } // namespace

@@ -291,6 +291,12 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
         webkit_policy_decision_use(decision);
         return TRUE;
     }
+    if (ownLoadPending_) {
+        // The page's own navigation (a reload, a script's), begun before WebKit took up the load
+        // asked for: that load replaces it, as a person's click replaces what a page had scheduled.
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
     bool allowed = view_.engineShouldStartLoad(kit::URLRequest::requestWithURL(url), navigationType(navigation));
     if (!allowed || newWindow) {
         webkit_policy_decision_ignore(decision);
