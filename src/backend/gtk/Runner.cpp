@@ -2,6 +2,8 @@
 
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
+#include "backend/gtk/AudioOutput.h"
+#include "backend/gtk/DesktopMoviePlayer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
 #include "backend/gtk/WebViewPeer.h"
@@ -10,6 +12,7 @@
 #include "kit/AlertView.h"
 #include "kit/Application.h"
 #include "kit/Events.h"
+#include "kit/MoviePlayerController.h"
 #include "kit/RunLoop.h"
 #include "kit/Window.h"
 
@@ -54,6 +57,16 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     headless::configureKit(options, hooks, headless::ClockKind::Real);
     GLibRunLoopDriver::install();
     auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
+    // The desktop's sound output is the silent switch, unless the command line names a route.
+    // A server that is slow to answer must not hold the window back for long.
+    auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));
+    if (!options.audioRoute)
+        kit::AudioServices::setAudioRoute(output.route);
+    auto sound = std::make_unique<AudioOutput>();
+    kit::MoviePlayerController::setPeerFactory(
+        [maxSeconds = options.movieSeconds, server = output.server](kit::MoviePlayerController& controller) {
+            return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
+        });
     WebViewPeer::configure({std::string(g_get_user_data_dir()) + "/street-client",
                             std::string(g_get_user_cache_dir()) + "/street-client", options.loadTimeout, scale});
     kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
@@ -107,6 +120,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
     WebViewPeer::releaseContext();
+    kit::MoviePlayerController::setPeerFactory(nullptr);
+    sound.reset();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.
     while (g_main_context_pending(nullptr))
