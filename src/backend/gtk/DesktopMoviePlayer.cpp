@@ -36,30 +36,40 @@ DesktopMoviePlayer::DesktopMoviePlayer(kit::MoviePlayerController& controller, d
     g_object_set(pipeline_, "uri", uri, nullptr);
     g_free(uri);
 
-    GstElement* video = gst_element_factory_make("gtksink", nullptr);
-    if (video) {
-        g_object_get(video, "widget", &widget_, nullptr);
-        g_signal_connect_after(widget_, "draw", G_CALLBACK(onDraw), this);
-    } else {
-        video = silentSink();
-    }
-    g_object_set(pipeline_, "video-sink", video, nullptr);
     GstElement* audio = soundServer ? gst_element_factory_make("pulsesink", nullptr) : nullptr;
     if (audio)
         g_object_set(audio, "client-name", "street-client", nullptr);
     g_object_set(pipeline_, "audio-sink", audio ? audio : silentSink(), nullptr);
+    // The video sink draws into a widget that must sit in a toplevel before the pipeline
+    // starts (or the sink opens a window of its own); the launch makes the player before the
+    // window is up, so the widget waits off screen and moves into the window when there is one.
+    GstElement* video = gst_element_factory_make("gtksink", nullptr);
+    if (video) {
+        g_object_get(video, "widget", &widget_, nullptr);
+        g_signal_connect_after(widget_, "draw", G_CALLBACK(onDraw), this);
+        offscreen_ = gtk_offscreen_window_new();
+        gtk_container_add(GTK_CONTAINER(offscreen_), widget_);
+    } else {
+        video = silentSink();
+    }
+    g_object_set(pipeline_, "video-sink", video, nullptr);
 
     GstBus* bus = gst_element_get_bus(pipeline_);
     busWatch_ = gst_bus_add_watch(bus, onBusMessage, this);
     gst_object_unref(bus);
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE)
         endTask_ = kit::RunLoop::main().post([this] { end("error"); });
+    else
+        showTask_ = kit::RunLoop::main().post([this] { show(); });
 }
 
 DesktopMoviePlayer::~DesktopMoviePlayer()
 {
     kit::RunLoop::main().cancel(endTask_);
+    kit::RunLoop::main().cancel(showTask_);
     teardown();
+    if (offscreen_)
+        gtk_widget_destroy(offscreen_);
     if (widget_) {
         g_signal_handlers_disconnect_by_data(widget_, this);
         g_object_unref(widget_);
@@ -96,7 +106,7 @@ gboolean DesktopMoviePlayer::onBusMessage(GstBus*, GstMessage* message, gpointer
 gboolean DesktopMoviePlayer::onDraw(GtkWidget*, cairo_t*, gpointer data)
 {
     auto* self = static_cast<DesktopMoviePlayer*>(data);
-    if (!self->drawn_ && self->prerolled_ && !self->ended_) {
+    if (!self->drawn_ && self->prerolled_ && self->shownIn_ && !self->ended_) {
         self->drawn_ = true;
         kit::emit("movie", {{"name", self->name_}, {"event", "frame"}});
     }
@@ -107,7 +117,6 @@ void DesktopMoviePlayer::prerolled()
 {
     prerolled_ = true;
     kit::emit("movie", {{"name", name_}, {"event", "preloaded"}});
-    show();
     if (auto player = controller())
         player->postPreloadDidFinish();
 }
@@ -122,13 +131,16 @@ void DesktopMoviePlayer::play(kit::MoviePlayerController&)
     endTask_ = kit::RunLoop::main().schedule(kit::RunLoop::toMicros(maxSeconds_), [this] { end("cut"); });
 }
 
-// Over the whole window, in front of the page and the tab bar, from the first frame on.
+// Over the whole window, in front of the page and the tab bar, until the movie ends.
 void DesktopMoviePlayer::show()
 {
+    showTask_ = 0;
     if (shownIn_ || !widget_ || ended_)
         return;
     if (auto* window = WindowPeer::current()) {
         shownIn_ = window;
+        if (gtk_widget_get_parent(widget_))
+            gtk_container_remove(GTK_CONTAINER(gtk_widget_get_parent(widget_)), widget_);
         window->addTopLayer(widget_);
     }
 }

@@ -28,6 +28,7 @@ public:
 private:
     static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
     static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    void preload();
     void prerolled();
     void show();
     void end(const char* reason);
@@ -38,10 +39,12 @@ private:
     std::string name_;
     double maxSeconds_;
     GstElement* pipeline_ = nullptr;
-    GtkWidget* widget_ = nullptr;  // our reference to the video sink's widget
+    GtkWidget* widget_ = nullptr;     // our reference to the video sink's widget
+    GtkWidget* offscreen_ = nullptr;  // where the widget waits for the window
     WindowPeer* shownIn_ = nullptr;
     guint busWatch_ = 0;
     kit::RunLoop::TaskId endTask_ = 0;
+    kit::RunLoop::TaskId showTask_ = 0;
     bool prerolled_ = false;
     bool drawn_ = false;
     bool ended_ = false;
