@@ -122,6 +122,10 @@ AudioOutput::~AudioOutput()
     kit::AudioServices::setPlayer(nullptr);
     // The run is over: sounds still playing are cut off and their completions dropped.
     for (auto& voice : voices_) {
+        if (voice.drain) {
+            pa_operation_cancel(voice.drain);
+            pa_operation_unref(voice.drain);
+        }
         pa_stream_set_state_callback(voice.stream, nullptr, nullptr);
         pa_stream_set_write_callback(voice.stream, nullptr, nullptr);
         pa_stream_disconnect(voice.stream);

@@ -16,13 +16,22 @@ GstElement* silentSink()
     return sink;
 }
 
+DesktopMoviePlayer*& latestPlayer()
+{
+    static DesktopMoviePlayer* player = nullptr;
+    return player;
+}
+
 } // namespace
+
+DesktopMoviePlayer* DesktopMoviePlayer::latest() { return latestPlayer(); }
 
 DesktopMoviePlayer::DesktopMoviePlayer(kit::MoviePlayerController& controller, double maxSeconds, bool soundServer)
     : controller_(controller.weak_from_this())
     , name_(controller.name())
     , maxSeconds_(maxSeconds)
 {
+    latestPlayer() = this;
     gst_init(nullptr, nullptr);
     pipeline_ = gst_element_factory_make("playbin", nullptr);
     gchar* uri = pipeline_ ? gst_filename_to_uri(controller.contentURL().c_str(), nullptr) : nullptr;
@@ -65,6 +74,8 @@ DesktopMoviePlayer::DesktopMoviePlayer(kit::MoviePlayerController& controller, d
 
 DesktopMoviePlayer::~DesktopMoviePlayer()
 {
+    if (latestPlayer() == this)
+        latestPlayer() = nullptr;
     kit::RunLoop::main().cancel(endTask_);
     kit::RunLoop::main().cancel(showTask_);
     teardown();
@@ -111,6 +122,12 @@ gboolean DesktopMoviePlayer::onDraw(GtkWidget*, cairo_t*, gpointer data)
         kit::emit("movie", {{"name", self->name_}, {"event", "frame"}});
     }
     return FALSE;
+}
+
+void DesktopMoviePlayer::finishPreload()
+{
+    if (!prerolled_ && !ended_)
+        prerolled();
 }
 
 void DesktopMoviePlayer::prerolled()

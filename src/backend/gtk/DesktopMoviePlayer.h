@@ -25,6 +25,12 @@ public:
 
     void play(kit::MoviePlayerController& controller) override;
 
+    // The player made last, while it lives (the script's `movie` commands act on it).
+    static DesktopMoviePlayer* latest();
+    // As if the movie had prerolled / played to its end now.
+    void finishPreload();
+    void finishPlayback() { end("script"); }
+
 private:
     static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
     static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
