@@ -32,22 +32,6 @@ using Clock = std::chrono::steady_clock;
 
 std::string sound(const std::string& file) { return std::string(STREET_RESOURCES_DIR) + "/sounds/" + file; }
 
-bool onPath(const std::string& program)
-{
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t end = dirs.find(':', start);
-        std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return false;
-}
-
 // A PulseAudio of our own with one null output, optionally muted, on a socket in a temp dir.
 class SoundServer {
 public:
@@ -55,36 +39,24 @@ public:
 
     explicit SoundServer(Output output)
     {
-        std::string dir = dir_.path();
-        std::filesystem::create_directories(dir + "/home");
-        std::filesystem::create_directories(dir + "/runtime");
+        const std::string& dir = dir_.path();
         std::ofstream(dir + "/server.pa")
             << "load-module module-null-sink sink_name=out sink_properties=device.description=Null\n"
             << "load-module module-native-protocol-unix socket=" << dir << "/native auth-anonymous=1\n"
             << (output == Output::Muted ? "set-sink-mute out 1\n" : "");
-        std::vector<std::string> args{"pulseaudio", "-n", "-F", dir + "/server.pa", "--daemonize=no",
-                                      "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
-                                      "--log-target=file:" + dir + "/log.txt"};
-        std::vector<std::string> env{"HOME=" + dir + "/home", "XDG_RUNTIME_DIR=" + dir + "/runtime",
-                                     "XDG_CONFIG_HOME=" + dir + "/home", "PATH=/usr/bin:/bin"};
-        std::vector<char*> argv, envp;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        for (auto& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0)
+        std::string command = "exec env -i HOME=" + dir + " XDG_RUNTIME_DIR=" + dir + " pulseaudio -n -F " + dir
+            + "/server.pa --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=yes --log-target=file:"
+            + dir + "/log.txt";
+        const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+        if (posix_spawn(&pid_, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
             pid_ = -1;
-        for (int i = 0; pid_ > 0 && i < 100 && !std::filesystem::exists(dir + "/native"); ++i)
+        for (int i = 0; pid_ > 0 && i < 100 && !started(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~SoundServer()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
+        if (pid_ > 0 && ::kill(pid_, SIGTERM) == 0)
             ::waitpid(pid_, nullptr, 0);
-        }
     }
     bool started() const { return pid_ > 0 && std::filesystem::exists(dir_.path() + "/native"); }
     std::string address() const { return "unix:" + dir_.path() + "/native"; }
@@ -105,7 +77,7 @@ class SoundTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!onPath("pulseaudio"))
+        if (std::system("command -v pulseaudio >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "needs the pulseaudio program (./dev installs it) to run a private sound server";
     }
     std::string nowhere() const { return "unix:" + spare_.path() + "/no-server"; }
@@ -128,11 +100,6 @@ TEST(SoundDecoderTest, DecodesAiffAndCafInPcmAndIma4)
         EXPECT_EQ(decoded->rate, c.rate) << c.file;
         EXPECT_EQ(decoded->channels, 1) << c.file;
     }
-    scenario::TempDir dir;
-    std::string broken = dir.path() + "/broken.caf";
-    std::ofstream(broken) << "caff" << std::string(200, '\x7f');
-    EXPECT_FALSE(SoundDecoder::decode(broken));
-    EXPECT_FALSE(SoundDecoder::decode(dir.path() + "/missing.aif"));
 }
 
 TEST_F(SoundTest, RouteIsTheDefaultOutputUnlessMutedOrAbsent)
@@ -140,14 +107,11 @@ TEST_F(SoundTest, RouteIsTheDefaultOutputUnlessMutedOrAbsent)
     SoundServer playing(SoundServer::Output::Playing), muted(SoundServer::Output::Muted);
     ASSERT_TRUE(playing.started() && muted.started());
     // A socket that takes the connection and never answers: the probe gives up in time.
-    scenario::TempDir dir;
-    int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::string silentPath = dir.path() + "/silent";
+    std::string silentPath = spare_.path() + "/silent";
+    sockaddr_un address{AF_UNIX, {}};
     std::snprintf(address.sun_path, sizeof address.sun_path, "%s", silentPath.c_str());
-    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(silent, 4), 0);
+    int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_TRUE(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(silent, 4) == 0);
 
     struct Case {
         std::string server;
@@ -292,10 +256,9 @@ protected:
     }
     static double timeOf(const scenario::Transcript& t, const std::string& step)
     {
-        for (const auto& e : t.events("movie"))
-            if (e["event"] == step)
-                return e["t"];
-        return -1;
+        auto events = t.events("movie");
+        auto it = std::find_if(events.begin(), events.end(), [&](const auto& e) { return e["event"] == step; });
+        return it == events.end() ? -1.0 : (*it)["t"].template get<double>();
     }
     std::string sounds() const
     {
