@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -140,6 +139,7 @@ void BM_StartToFirstMovieFrame(benchmark::State& state)
     char pattern[] = "/tmp/street-bench-movie-XXXXXX";
     std::string dir = mkdtemp(pattern) ? pattern : "";
     std::ofstream(dir + "/script") << "wait 10\n";
+    double fromLaunch = 0;
     for (auto _ : state) {
         std::string transcript = dir + "/transcript.jsonl";
         std::filesystem::remove(transcript);
@@ -150,21 +150,25 @@ void BM_StartToFirstMovieFrame(benchmark::State& state)
                              environ);
         bool drawn = false;
         auto until = begin + std::chrono::seconds(10);
+        std::string line;
         while (!drawn && Clock::now() < until) {
             std::ifstream in(transcript);
-            std::stringstream text;
-            text << in.rdbuf();
-            drawn = text.str().find("\"event\":\"frame\"") != std::string::npos;
+            while (!drawn && std::getline(in, line))
+                drawn = line.find("\"event\":\"frame\"") != std::string::npos;
             if (!drawn)
                 std::this_thread::sleep_for(std::chrono::microseconds(500));
         }
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - begin).count());
+        // The transcript's clock starts at launch: the rest is the process and toolkit start-up.
+        if (drawn)
+            fromLaunch += std::atof(line.c_str() + line.find(':') + 1) * 1000;
         stop(client);
         if (!drawn) {
             state.SkipWithError("the movie showed no frame");
             break;
         }
     }
+    state.counters["launch_to_frame_ms"] = benchmark::Counter(fromLaunch, benchmark::Counter::kAvgIterations);
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
 }
