@@ -234,12 +234,12 @@ void AudioOutput::play(kit::SystemSoundID id, const std::string& path, std::func
 void AudioOutput::start(Request request)
 {
     const DecodedSound& sound = *request.sound;
-    pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(sound.rate), static_cast<uint8_t>(sound.channels)};
+    pa_sample_spec format{PA_SAMPLE_S16NE, static_cast<uint32_t>(sound.rate), static_cast<uint8_t>(sound.channels)};
     pa_channel_map map;
-    const pa_channel_map* mapping = pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    const pa_channel_map* mapping = pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "event");
-    pa_stream* stream = pa_stream_new_with_proplist(context_, "sound", &spec, mapping, properties);
+    pa_stream* stream = pa_stream_new_with_proplist(context_, "sound", &format, mapping, properties);
     pa_proplist_free(properties);
     if (!stream) {
         postFinished(std::move(request.finished));
@@ -265,7 +265,7 @@ void AudioOutput::start(Request request)
         voice);
     pa_buffer_attr attributes;
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatency, &spec));
+    attributes.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatency, &format));
     attributes.prebuf = static_cast<uint32_t>(-1);
     attributes.minreq = static_cast<uint32_t>(-1);
     attributes.fragsize = static_cast<uint32_t>(-1);
