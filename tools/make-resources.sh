@@ -113,6 +113,12 @@ sox -q -n -r 11025 -c 2 -b 16 "$work/horn.wav" synth 0.6 sawtooth 415 sawtooth 5
 sox -q "$work/horn.wav" -c 1 "$sounds/horn.aif" remix - fade 0.02 0.6 0.12 gain -n -6
 sox -q -n -r 11025 -c 1 -b 16 "$sounds/engine.caf" synth 1.2 sawtooth 55:95 gain -8 tremolo 18 60 \
   lowpass 900 fade 0.1 1.2 0.3 gain -n -6
+# CAF in its two usual encodings beside engine.caf: IMA4 ADPCM (a rising siren) and 16-bit
+# little-endian PCM (a tyre squeal).
+sox -q -n -r 22050 -c 1 -b 16 "$work/siren.wav" synth 0.8 sine 600:1200 fade 0.02 0.8 0.1 gain -n -8
+ffmpeg -v error -y -i "$work/siren.wav" -c:a adpcm_ima_qt -map_metadata -1 -fflags +bitexact -f caf "$sounds/siren.caf"
+sox -q -n -r 11025 -c 1 -b 16 "$work/brake.wav" synth 0.4 pinknoise bandpass 2500 600 fade 0 0.4 0.15 gain -n -10
+ffmpeg -v error -y -i "$work/brake.wav" -c:a pcm_s16le -map_metadata -1 -fflags +bitexact -f caf "$sounds/brake.caf"
 
 # Intro movies: a 3-second title card that fades in and out, with and without a tone.
 card="$work/card.png"

@@ -70,6 +70,8 @@ int AudioServices::createSystemSoundID(const std::string& path, SystemSoundID* o
         return kAudioServicesUnsupportedPropertyError;
     auto& s = state();
     SystemSoundID id = s.nextID++;
+    if (s.player && !s.player->load(id, path))
+        return kAudioServicesUnsupportedPropertyError;
     s.sounds[id] = Sound{path, nullptr};
     *outID = id;
     return kAudioServicesNoError;
@@ -121,7 +123,12 @@ void AudioServices::removeSystemSoundCompletion(SystemSoundID id)
 
 int AudioServices::disposeSystemSoundID(SystemSoundID id)
 {
-    return state().sounds.erase(id) ? kAudioServicesNoError : kAudioServicesUnsupportedPropertyError;
+    auto& s = state();
+    if (!s.sounds.erase(id))
+        return kAudioServicesUnsupportedPropertyError;
+    if (s.player)
+        s.player->unload(id);
+    return kAudioServicesNoError;
 }
 
 bool AudioServices::isSystemSoundValid(SystemSoundID id) { return state().sounds.count(id) != 0; }

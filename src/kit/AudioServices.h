@@ -17,6 +17,11 @@ inline constexpr int kAudioServicesUnsupportedPropertyError = 1886681407; // 'pt
 class SoundPlayer {
 public:
     virtual ~SoundPlayer() = default;
+    // A sound is being created from the file; false when the player cannot play it (the sound
+    // is then not created). By default every file the kit accepts is taken.
+    virtual bool load(SystemSoundID, const std::string& /*path*/) { return true; }
+    // The sound has been disposed of.
+    virtual void unload(SystemSoundID) {}
     // Plays the file; calls `finished` on the run loop when playback has ended.
     virtual void play(SystemSoundID id, const std::string& path, std::function<void()> finished) = 0;
     virtual void vibrate() {}

@@ -2,7 +2,6 @@
 
 #include "backend/gtk/WindowPeer.h"
 #include "kit/Application.h"
-#include "kit/RunLoop.h"
 
 #include <cstdio>
 
@@ -21,13 +20,11 @@ ApplicationPeer::ApplicationPeer(bool recordOpenURLs, bool offerIconBadge)
         bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     application.setOffersIconBadge(bus_ != nullptr);
     application.setIconBadgeShower([this](int number) { showIconBadge(number); });
-    kit::AudioServices::setPlayer(this);
 }
 
 ApplicationPeer::~ApplicationPeer()
 {
     // The application object that held our callbacks is gone by now (the run has ended).
-    kit::AudioServices::setPlayer(nullptr);
     if (bus_) {
         g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
         g_object_unref(bus_);
@@ -63,17 +60,6 @@ void ApplicationPeer::showIconBadge(int number)
     std::string path = "/com/canonical/unity/launcherentry/" + std::to_string(g_str_hash(appURI.c_str()));
     g_dbus_connection_emit_signal(bus_, nullptr, path.c_str(), "com.canonical.Unity.LauncherEntry", "Update",
                                   g_variant_new("(sa{sv})", appURI.c_str(), &properties), nullptr);
-}
-
-void ApplicationPeer::play(kit::SystemSoundID, const std::string&, std::function<void()> finished)
-{
-    kit::RunLoop::main().post(std::move(finished));
-}
-
-void ApplicationPeer::vibrate()
-{
-    if (auto* window = WindowPeer::current())
-        window->shake();
 }
 
 } // namespace backend::gtk

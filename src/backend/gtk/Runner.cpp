@@ -2,6 +2,8 @@
 
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
+#include "backend/gtk/AudioOutput.h"
+#include "backend/gtk/DesktopMoviePlayer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
 #include "backend/gtk/WebViewPeer.h"
@@ -11,6 +13,7 @@
 #include "kit/Application.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
+#include "kit/MoviePlayerController.h"
 #include "kit/RunLoop.h"
 #include "kit/Window.h"
 
@@ -58,6 +61,16 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::CookieJar::resetShared();
     GLibRunLoopDriver::install();
     auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
+    // The desktop's sound output is the silent switch, unless the command line names a route.
+    // A server that is slow to answer must not hold the window back for long.
+    auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));
+    if (!options.audioRoute)
+        kit::AudioServices::setAudioRoute(output.route);
+    auto sound = std::make_unique<AudioOutput>();
+    kit::MoviePlayerController::setPeerFactory(
+        [maxSeconds = options.movieSeconds, server = output.server](kit::MoviePlayerController& controller) {
+            return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
+        });
     // Site data (cookies.sqlite) beside the settings when the command line names a data
     // directory (a test's own), else where the desktop keeps programs' data.
     WebViewPeer::configure({options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client"),
@@ -117,6 +130,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
     WebViewPeer::releaseContext();
+    kit::MoviePlayerController::setPeerFactory(nullptr);
+    sound.reset();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.
     while (g_main_context_pending(nullptr))

@@ -1,6 +1,7 @@
 #include "backend/gtk/ScriptPlayer.h"
 
 #include "backend/gtk/AlertViewPeer.h"
+#include "backend/gtk/DesktopMoviePlayer.h"
 #include "backend/gtk/TabBarPeer.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
@@ -106,6 +107,18 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
         std::string error;
         if (!window_.snapshot(command.text, &error))
             std::fprintf(stderr, "street-client: script line %d: snapshot: %s\n", command.line, error.c_str());
+        return;
+    }
+
+    case Kind::MoviePreloaded:
+    case Kind::MovieFinished: {
+        auto* movie = DesktopMoviePlayer::latest();
+        if (!movie)
+            return ignored(command);
+        if (command.kind == Kind::MoviePreloaded)
+            movie->finishPreload();
+        else
+            movie->finishPlayback();
         return;
     }
 

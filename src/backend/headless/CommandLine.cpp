@@ -43,10 +43,12 @@ constexpr const char* kUsage =
     "  --udid TEXT                the device identifier (default: derived from the machine id)\n"
     "  --model TEXT               the device model (default: the machine's product name)\n"
     "  --system-version TEXT      the system version (default: the OS release's VERSION_ID)\n"
-    "  --audio-route TEXT|none    the audio route; none means silent (default: Speaker)\n"
+    "  --audio-route TEXT|none    the audio route; none means silent (default: Speaker; in a\n"
+    "                             window, the sound server's default output)\n"
     "  --push yes|no              whether push registration is offered (default: yes)\n"
     "  --icon-badge yes|no        whether the icon badge is offered (default: yes)\n"
-    "  --movie-seconds S          the intro movie's length (default: 3)\n"
+    "  --movie-seconds S          the intro movie's length (default: 3); in a window, the most of\n"
+    "                             the movie that plays\n"
     "  --help                     show this text\n"
     "  --version                  show the version\n";
 

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "kit/MoviePlayerController.h"
+#include "kit/RunLoop.h"
+
+#include <gst/gst.h>
+#include <gtk/gtk.h>
+#include <memory>
+
+namespace backend::gtk {
+
+class WindowPeer;
+
+// The intro movie in the window: GStreamer's playbin draws into a GTK widget laid over the whole
+// window, with no controls. Preload has finished when the paused pipeline has its first frame;
+// playback has finished at the end of the stream, after `maxSeconds` of playing, or at once
+// when the file cannot be played, so an intro always ends. The sound track goes to the sound
+// server when there is one, and nowhere otherwise.
+class DesktopMoviePlayer : public kit::MoviePlayerPeer {
+public:
+    DesktopMoviePlayer(kit::MoviePlayerController& controller, double maxSeconds, bool soundServer);
+    ~DesktopMoviePlayer() override;
+    DesktopMoviePlayer(const DesktopMoviePlayer&) = delete;
+    DesktopMoviePlayer& operator=(const DesktopMoviePlayer&) = delete;
+
+    void play(kit::MoviePlayerController& controller) override;
+
+    // The player made last, while it lives (the script's `movie` commands act on it).
+    static DesktopMoviePlayer* latest();
+    // As if the movie had prerolled / played to its end now.
+    void finishPreload();
+    void finishPlayback() { end("script"); }
+
+private:
+    static gboolean onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
+    static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    void preload();
+    void prerolled();
+    void show();
+    void end(const char* reason);
+    void teardown();
+    std::shared_ptr<kit::MoviePlayerController> controller() const;
+
+    std::weak_ptr<kit::Object> controller_;
+    std::string name_;
+    double maxSeconds_;
+    GstElement* pipeline_ = nullptr;
+    GtkWidget* widget_ = nullptr;     // our reference to the video sink's widget
+    GtkWidget* offscreen_ = nullptr;  // where the widget waits for the window
+    WindowPeer* shownIn_ = nullptr;
+    guint busWatch_ = 0;
+    kit::RunLoop::TaskId endTask_ = 0;
+    kit::RunLoop::TaskId showTask_ = 0;
+    bool prerolled_ = false;
+    bool drawn_ = false;
+    bool ended_ = false;
+};
+
+} // namespace backend::gtk
