@@ -1,5 +1,6 @@
 #include "backend/gtk/Runner.h"
 
+#include "backend/gtk/AddressBookPeer.h"
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
@@ -7,6 +8,7 @@
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/TranscriptWriter.h"
+#include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
 #include "kit/Events.h"
@@ -52,6 +54,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
     headless::configureKit(options, hooks, headless::ClockKind::Real);
+    // Unless --contacts names a file: the desktop's address books, else the default file.
+    kit::AddressBook::setSource(&AddressBookPeer::readAll);
     GLibRunLoopDriver::install();
     auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
     WebViewPeer::configure({std::string(g_get_user_data_dir()) + "/street-client",
@@ -104,6 +108,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::AlertView::setPresenter(nullptr);
     alerts.reset();
     headless::finishKit();
+    kit::AddressBook::setSource(nullptr);
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
     WebViewPeer::releaseContext();
