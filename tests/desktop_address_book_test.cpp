@@ -158,6 +158,37 @@ TEST_F(DesktopAddressBookTest, EveryEnabledBookReadsAsTheSameContactsFromAFile)
     ASSERT_EQ(serviceLists.names[0].size(), 2u);
     EXPECT_EQ(serviceLists.numbers[0][1], "+1 555 0101");  // the mobile number is the one listed
 
+    // The client in its window: the service's contacts, unless --contacts names a file.
+    if (std::getenv("DISPLAY")) {
+        scenario::DemoServer server;
+        ASSERT_TRUE(server.started());
+        std::string only = dir.path() + "/only.vcf";
+        scenario::writeFile(only, card("Olga", "Only", ""));
+        std::string script = "wait 4\nnavigate " + server.baseURL() + "/commands.php?showABRecruit=true\nwait 1.5\n"
+                             "press Continue\ntype Me\npress Done\nstate\n";
+        scenario::ScenarioOptions options;
+        options.desktop = true;
+        options.timeoutSeconds = 60;
+        for (bool chosen : {false, true}) {
+            std::vector<std::string> args{"--scale", "1", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
+                                          server.hostPort()};
+            if (chosen)
+                args.insert(args.end(), {"--contacts", only});
+            auto t = scenario::runScenario(script, args, options);
+            auto states = t.states();
+            ASSERT_EQ(states.size(), 1u) << t.stderrText << t.dump();
+            const auto& rows = states[0]["recruit"]["rows"];
+            ASSERT_EQ(rows.size(), 26u) << t.dump();
+            for (size_t k = 0; k < 26; ++k) {
+                std::vector<std::string> names;
+                for (const auto& row : rows[k])
+                    names.push_back(row["name"]);
+                EXPECT_EQ(names, chosen ? (k == 'O' - 'A' ? std::vector<std::string>{"Olga Only"} : std::vector<std::string>{})
+                                        : fileLists.names[k]) << "section " << k;
+            }
+        }
+    }
+
     kit::AddressBook::setPath("");
     kit::AddressBook::setSource(nullptr);
     g_object_unref(third);
