@@ -3,7 +3,6 @@
 #include "backend/gtk/AddressBookPeer.h"
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
-#include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
 #include "backend/gtk/WebViewPeer.h"
@@ -68,12 +67,6 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::setEventSink(transcript.get());
 
     headless::launch(hooks);
-    // The pages' session goes with the kit's own exchanges (the invite post) too.
-    std::unique_ptr<CookieJarPeer> cookies;
-    const auto& webViews = kit::WebView::allWebViews();
-    if (auto* engine = webViews.empty() ? nullptr : dynamic_cast<WebViewPeer*>(webViews.front()->engine()))
-        if (WebKitCookieManager* manager = CookieJarPeer::managerOf(engine->widget()))
-            cookies = std::make_unique<CookieJarPeer>(manager);
 
     bool closed = false;
     std::shared_ptr<WindowPeer> window;
@@ -118,7 +111,6 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::AddressBook::setSource(nullptr);
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
-    cookies.reset();
     WebViewPeer::releaseContext();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.
