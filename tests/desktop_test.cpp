@@ -1,6 +1,7 @@
 // The client in its window (GTK + WebKitGTK) against the demo server, on the real clock. These
 // runs need a display: ./dev test runs the suite under xvfb-run and dbus-run-session.
 
+#include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/headless/Runner.h"
@@ -9,6 +10,7 @@
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
+#include <libsoup/soup.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -251,6 +253,33 @@ TEST_F(DesktopTest, OutsideLinksAreRecordedAndTheBadgeReachesTheSessionBus)
     EXPECT_NE(seen.find("int64 7"), std::string::npos) << seen;
 }
 
+// The pages' cookies (kept by WebKit) go with the invite post, whose session check passes; the
+// lasting login cookie outlives the run, in WebKit's store and nowhere else.
+TEST_F(DesktopTest, ThePagesCookiesGoWithTheInvitePostAndTheLoginOutlivesTheRun)
+{
+    scenario::TempDir dir;
+    scenario::writeFile(dir.path() + "/contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\n"
+                                                      "TEL:555\r\nEND:VCARD\r\n");
+    const std::vector<std::string> args = {"--udid", "desktop-udid", "--contacts", dir.path() + "/contacts.vcf",
+                                           "--data-dir", dir.path() + "/data"};
+    auto first = run("wait 4.5\nnavigate " + url("/commands.php?showABRecruit=true")
+                         + "\nwait 1\npress Continue\ntype Zed\npress Done\nrow 0 0\ntoolbar Send Invites\nwait 1\n",
+                     args);
+    auto second = run("wait 4\n", args);
+
+    ASSERT_NE(first.last("alert"), nullptr) << first.dump();
+    EXPECT_EQ((*first.last("alert"))["title"], "Invites Sent") << first.dump();
+    std::vector<std::string> seen;
+    for (const auto& line : server_->requestLog())
+        if (line.starts_with("invite:") || line.starts_with("entry:"))
+            seen.push_back(line);
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_TRUE(seen[seen.size() - 3].starts_with("entry: new player")) << seen[seen.size() - 3];
+    EXPECT_EQ(seen[seen.size() - 2], "invite: 1 invitation(s) from udid desktop-udid");
+    EXPECT_TRUE(seen.back().starts_with("entry: returning player")) << seen.back();
+    EXPECT_NE(access((dir.path() + "/data/cookies.txt").c_str(), F_OK), 0);
+}
+
 TEST(DesktopCommandLine, TheWindowRunsOnTheRealClockOnly)
 {
     auto parse = [](std::vector<std::string> args) {
@@ -299,6 +328,22 @@ TEST(DesktopWebEngine, LoadErrorsTakeTheHeadlessCodes)
     EXPECT_EQ(WebViewPeer::errorForFailedLoad("WebKitPolicyError", 102, "engine words", true).description, "engine words");
     EXPECT_EQ(WebViewPeer::errorForFailedLoad(io, G_IO_ERROR_CONNECTION_REFUSED, "x", true).description,
               "Could not connect to the server.");
+}
+
+// Cookies cross between WebKit's store and the kit's jar as cookie-file lines, unchanged.
+TEST(DesktopCookies, CookieLinesCrossBetweenTheStoresUnchanged)
+{
+    using backend::gtk::CookieJarPeer;
+    for (const std::string line : {"127.0.0.1\tFALSE\t/\tFALSE\t0\tsid\tabc",
+                                   ".example.org\tTRUE\t/game\tTRUE\t2000000000\tlogin\tx=y",
+                                   "#HttpOnly_localhost\tFALSE\t/\tFALSE\t0\tn\t"}) {
+        SoupCookie* cookie = CookieJarPeer::cookieOf(line);
+        ASSERT_NE(cookie, nullptr) << line;
+        EXPECT_EQ(CookieJarPeer::lineOf(cookie), line);
+        soup_cookie_free(cookie);
+    }
+    for (const std::string line : {"", "# comment", "host\tFALSE\t/\tFALSE\tsoon\tn\tv", "host\tFALSE\t/\tFALSE\t0\tn"})
+        EXPECT_EQ(CookieJarPeer::cookieOf(line), nullptr) << line;
 }
 
 TEST(DesktopRunLoop, TasksAndWatchesRunFromTheGLibLoop)

@@ -29,7 +29,9 @@ TEST(PageAlertsScenario, AlertsAreShownAtOnceWithTheirTextsAndButtonsInIndexOrde
         {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnName=N", {}},                        // no body
         {"x=invokeAlertOneBtnTitle&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N", {{"", "B", {"N"}}}},
         {"invokeAlertOneBtnTitle=%zz&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=N", {{nullptr, "B", {"N"}}}},
-        {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=%E9", {{"T", "B", {}}}},
+        // Undecodable labels only: an alert that can be closed.
+        {"invokeAlertOneBtnTitle=T&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=%E9", {{"T", "B", {"OK"}}}},
+        {"invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=B&invokeAlertTwoBtn1Name=%zz&invokeAlertTwoBtn2Name=%E9", {{"T", "B", {"OK"}}}},
         {kTwoButton, {{"Sure?", "Pick", {"No", "Yes"}}}},
         {"invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=B&invokeAlertTwoBtn1Name=No", {}},
         {"invokeAlertTwoBtnTitle=T&invokeAlertTwoBtnBody=%zz&invokeAlertTwoBtn1Name=%zz&invokeAlertTwoBtn2Name=Yes", {{"T", nullptr, {"Yes"}}}},

@@ -466,6 +466,10 @@ void WebViewDelegate::openOutsideLinkCommand(std::string_view keyWord, const std
 std::shared_ptr<kit::AlertView> WebViewDelegate::showAlert(std::optional<std::string> title, std::optional<std::string> message,
                                                            std::optional<std::string> cancel, std::optional<std::string> other)
 {
+    // Labels that do not decode would leave an alert no one can close: it gets the usual "OK",
+    // which presses as the page's own first button would.
+    if (!cancel && !other)
+        other = "OK";
     auto alert = std::make_shared<kit::AlertView>(std::move(title), std::move(message), sharedAs<kit::Object>(),
                                                   std::move(cancel), std::vector<std::optional<std::string>>{std::move(other)});
     alert->show();

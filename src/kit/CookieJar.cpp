@@ -87,6 +87,7 @@ void CookieJar::resetShared()
 {
     CookieJar& jar = shared();
     jar.synchronize();
+    jar.exchangeObserver_ = nullptr;
     jar.removeAllCookies();
     jar.path_.clear();
     jar.onDisk_.clear();
@@ -203,6 +204,8 @@ std::string CookieJar::lastingCookiesText() const
 
 bool CookieJar::synchronize()
 {
+    if (exchangeObserver_)
+        exchangeObserver_();
     if (path_.empty())
         return true;
     std::string text = lastingCookiesText();

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +14,8 @@ namespace kit {
 // lasting cookies in a Netscape cookie file across launches. Session cookies (no expiry) live
 // for the run only; expired cookies are dropped.
 //
-// A backend whose web engine keeps a store of its own feeds its cookies in with addCookie()
-// before an exchange made here, and reads this store back with cookies().
+// A backend whose web engine keeps a store of its own mirrors its cookies in with addCookie(),
+// and after each exchange made here (setExchangeObserver) reads this store back with cookies().
 class CookieJar {
 public:
     static CookieJar& shared();
@@ -29,6 +30,9 @@ public:
     // False when the file cannot be written (reported on stderr once until a write succeeds);
     // nothing is lost, the next call tries again.
     bool synchronize();
+    // Called at each synchronize(), that is after every exchange made through the jar; none by
+    // default.
+    void setExchangeObserver(std::function<void()> observer) { exchangeObserver_ = std::move(observer); }
 
     // Makes a libcurl transfer use this jar: it sends the jar's cookies that match each URL it
     // requests and keeps every cookie the replies set. The jar must outlive the transfer.
@@ -59,6 +63,7 @@ private:
     bool unusableFileOnDisk_ = false;
     std::string asidePath_;
     bool saveFailureReported_ = false;
+    std::function<void()> exchangeObserver_;
 };
 
 } // namespace kit

@@ -2,7 +2,9 @@
 """A misbehaving game server for the client's tests (loopback only). Pages by name: never
 (no answer), drip (a byte a second), cut (closes mid-body), endless (a body without end), bomb
 (gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
-as "localhost", with page commands); any other page is ordinary. The invite reply follows
+as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
+ends), popups (thousands of window.open), reload (reloads itself without end); any other page
+is ordinary. The invite reply follows
 --invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first."""
 
 import argparse
@@ -15,6 +17,12 @@ import zlib
 FOREIGN = ("fight.php?invokeAlertOneBtnTitle=Win&invokeAlertOneBtnBody=Prize&invokeAlertOneBtnName=OK"
            "&goToURL=http%3A%2F%2Fevil.example%2F&setTab1Badge=9&invokeVibrate=true"
            "&setSoundEnabled=disabled&changeApplicationBadge=5")
+SCRIPTS = {
+    "spin": "setTimeout(function () { for (;;) {} }, 200);",
+    "popups": "for (var i = 0; i < 5000; i++) window.open('/popup' + i + '.php', '_blank');"
+              "setInterval(function () { window.open('/again.php'); }, 10);",
+    "reload": "location.reload();",
+}
 REPLIES = {"badutf8": b"Sent\xff%Thanks\xfe", "nul": b"Se\x00nt%Than\x00ks",
            "long": ("T" * 6000 + "%" + "\u00e9" * 6000).encode(), "huge": None}
 
@@ -65,6 +73,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif page in ("loop", "foreign"):
             target = "/loop.php" if page == "loop" else "http://localhost:%d/%s" % (self.server.server_address[1], FOREIGN)
             self.reply(302, 0, [], [("Location", target)])
+        elif page in SCRIPTS:
+            body = ("<html><head><title>%s</title></head><body>%s<script>%s</script></body></html>"
+                    % (page, page, SCRIPTS[page])).encode()
+            self.reply(200, len(body), [body], [("Content-Type", "text/html")])
         else:
             self.reply(200, 4, [b"page"])
 

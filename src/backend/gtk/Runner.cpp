@@ -11,6 +11,7 @@
 #include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
+#include "kit/CookieJar.h"
 #include "kit/Events.h"
 #include "kit/RunLoop.h"
 #include "kit/Window.h"
@@ -54,11 +55,16 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
     headless::configureKit(options, hooks, headless::ClockKind::Real);
+    // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
+    // invite post, so it keeps no file of its own here.
+    kit::CookieJar::resetShared();
     // Unless --contacts names a file: the desktop's address books, else the default file.
     kit::AddressBook::setSource(&AddressBookPeer::readAll);
     GLibRunLoopDriver::install();
     auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
-    WebViewPeer::configure({std::string(g_get_user_data_dir()) + "/street-client",
+    // Site data (cookies.sqlite) beside the settings when the command line names a data
+    // directory (a test's own), else where the desktop keeps programs' data.
+    WebViewPeer::configure({options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client"),
                             std::string(g_get_user_cache_dir()) + "/street-client", options.loadTimeout, scale});
     kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
     auto alerts = std::make_unique<AlertViewPeer>();
@@ -76,6 +82,10 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
         window->onClose = [&closed] { closed = true; };
         window->onKey = [&alerts](GdkEventKey* event) { return alerts->handleKey(event->keyval); };
         window->sync();
+        g_signal_connect(window->gtkWindow(), "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
+            kit::emit("window", {{"event", "mapped"}});
+            return FALSE;
+        }), nullptr);
         gtk_widget_show(GTK_WIDGET(window->gtkWindow()));
     } else {
         std::fprintf(stderr, "street-client: the main interface has no window\n");

@@ -1,10 +1,12 @@
 #include "backend/gtk/WebViewPeer.h"
 
+#include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
 
 #include <algorithm>
+#include <memory>
 #include <gio/gio.h>
 #include <nlohmann/json.hpp>
 #include <vector>
@@ -18,6 +20,7 @@ namespace {
 
 WebViewPeer::Settings settings;
 WebKitWebContext* context = nullptr;
+std::unique_ptr<CookieJarPeer> cookies;
 
 WebKitWebContext* sharedContext()
 {
@@ -35,6 +38,8 @@ WebKitWebContext* sharedContext()
         webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), jar.c_str(),
                                                      WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     }
+    // The invite post sends the cookies the pages got.
+    cookies = std::make_unique<CookieJarPeer>(webkit_website_data_manager_get_cookie_manager(manager));
     g_object_unref(manager);
     return context;
 }
@@ -123,6 +128,7 @@ void WebViewPeer::configure(Settings newSettings) { settings = std::move(newSett
 void WebViewPeer::releaseContext()
 {
     ScriptDialogDelegate::all().clear();
+    cookies.reset();
     if (context)
         g_object_unref(context);
     context = nullptr;
@@ -202,6 +208,17 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
     g_signal_connect(web, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* event, gpointer) -> gboolean {
         return (event->state & GDK_CONTROL_MASK) != 0; // no zoom by wheel
     }), nullptr);
+    // A page whose script never ends holds its web process: WebKit notices when the process stops
+    // answering, and the process is ended, so that the next page gets a fresh one.
+    g_signal_connect(web, "notify::is-web-process-responsive", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
+        auto* web = WEBKIT_WEB_VIEW(object);
+        if (!webkit_web_view_get_is_web_process_responsive(web))
+            webkit_web_view_terminate_web_process(web);
+    }), nullptr);
+    g_signal_connect(web, "web-process-terminated", G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason,
+                                                                     gpointer self) {
+        static_cast<WebViewPeer*>(self)->webProcessEnded();
+    }), this);
     g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
         if (auto* window = WindowPeer::current())
             window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
@@ -268,10 +285,16 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
 
     // load() has asked the delegate already.
-    if (ownLoadPending_ && !newWindow && navigation == WEBKIT_NAVIGATION_TYPE_OTHER
+    if (ownLoadPending_ && !newWindow && (navigation == WEBKIT_NAVIGATION_TYPE_OTHER || url == loadURL_)
         && !webkit_navigation_action_is_redirect(action)) {
         ownLoadPending_ = false;
         webkit_policy_decision_use(decision);
+        return TRUE;
+    }
+    if (ownLoadPending_) {
+        // The page's own navigation (a reload, a script's), begun before WebKit took up the load
+        // asked for: that load replaces it, as a person's click replaces what a page had scheduled.
+        webkit_policy_decision_ignore(decision);
         return TRUE;
     }
     bool allowed = view_.engineShouldStartLoad(kit::URLRequest::requestWithURL(url), navigationType(navigation));
@@ -292,7 +315,10 @@ void WebViewPeer::loadChanged(int event)
 {
     switch (event) {
     case WEBKIT_LOAD_STARTED:
-        ownLoadPending_ = false;
+        // Until WebKit has taken up the load asked for, whatever starts is a navigation that load()
+        // replaced (a page reloading itself, say): its end is not reported either.
+        if (ownLoadPending_)
+            break;
         inFlight_ = true;
         armTimeout();
         view_.engineDidStartLoad(loadURL_.empty() ? currentURL() : loadURL_);
@@ -319,6 +345,21 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
     bool available = !monitor || g_network_monitor_get_network_available(monitor);
     view_.engineDidFailLoad(uri ? uri : currentURL(),
                             errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message, available));
+}
+
+void WebViewPeer::webProcessEnded()
+{
+    if (ownLoadPending_) {
+        // The load asked for never reached the old process: the new one takes it, within the
+        // time-out already running.
+        WebKitURIRequest* request = webkit_uri_request_new(loadURL_.c_str());
+        webkit_web_view_load_request(webView_.get(), request);
+        g_object_unref(request);
+    } else if (inFlight_) {
+        inFlight_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(currentURL(), NetworkError::make(kWebProcessEnded, "The page stopped responding."));
+    }
 }
 
 bool WebViewPeer::scriptDialog(WebKitScriptDialog* dialog)

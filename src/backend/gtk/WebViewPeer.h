@@ -49,6 +49,8 @@ public:
 
     // The kit's error for a failed load, from WebKit's error domain, code and message.
     // `networkAvailable` false turns a host that cannot be found into "offline".
+    // A load whose page's process ended (it crashed, or stopped answering and was ended).
+    static constexpr int kWebProcessEnded = -3900;
     static kit::Error errorForFailedLoad(std::string_view domain, int code, std::string_view message,
                                          bool networkAvailable);
 
@@ -57,6 +59,7 @@ private:
     void loadChanged(int event);
     void loadFailed(const char* uri, const GError* error);
     bool scriptDialog(WebKitScriptDialog* dialog);
+    void webProcessEnded();
     void armTimeout();
     void disarmTimeout();
     void timedOut();

@@ -11,6 +11,7 @@
 #include "backend/gtk/WebViewPeer.h"
 #include "kit/ActivityIndicatorView.h"
 #include "kit/Button.h"
+#include "kit/Events.h"
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 #include "kit/Screen.h"
@@ -421,6 +422,11 @@ void WindowPeer::apply(gtk::ViewPeer& peer, const Placed& placed)
     }
     double alpha = std::clamp(placed.alpha, 0.0, 1.0);
     if (std::fabs(alpha - peer.opacity) > 1e-4) {
+        // The moment the first page starts to show (start-up is measured up to it).
+        if (!pageShown_ && visible && alpha > 0 && dynamic_cast<kit::WebView*>(placed.view)) {
+            pageShown_ = true;
+            kit::emit("window", {{"event", "page-shown"}});
+        }
         peer.opacity = alpha;
         gtk_widget_set_opacity(widget, alpha);
         peer.opacitySteps.insert(std::lround(alpha * 1000));

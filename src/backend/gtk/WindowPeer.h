@@ -103,6 +103,7 @@ private:
     bool restack_ = false;
     bool syncing_ = false;
     bool again_ = false;
+    bool pageShown_ = false;
 };
 
 } // namespace backend::gtk
