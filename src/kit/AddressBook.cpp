@@ -23,6 +23,12 @@ std::string& chosenPath()
     return path;
 }
 
+AddressBook::Source& chosenSource()
+{
+    static AddressBook::Source source;
+    return source;
+}
+
 enum class ReadResult { Ok, Missing, Failed };
 
 // The whole file in one buffer. On failure `problem` says why.
@@ -96,9 +102,17 @@ void AddressBook::setPath(std::string path) { chosenPath() = std::move(path); }
 
 std::string AddressBook::path() { return chosenPath().empty() ? defaultPath() : chosenPath(); }
 
+void AddressBook::setSource(Source source) { chosenSource() = std::move(source); }
+
 std::shared_ptr<AddressBook> AddressBook::create()
 {
     std::shared_ptr<AddressBook> book(new AddressBook());
+    if (chosenPath().empty() && chosenSource()) {
+        if (auto people = chosenSource()()) {
+            book->people_ = std::move(*people);
+            return book;
+        }
+    }
     const std::string file = path();
     std::string text;
     std::string problem;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,10 +38,15 @@ public:
     static void setPath(std::string path);
     static std::string path();
 
+    // A platform's own address book, asked by create() unless a file was chosen with setPath:
+    // the people it holds, or none when it cannot be had (the default file is read then).
+    using Source = std::function<std::optional<std::vector<ABPerson>>()>;
+    static void setSource(Source source);
+
     // Only a regular file up to this size is read.
     static constexpr size_t maxFileSize = size_t{256} << 20;
 
-    // Reads path() now. A missing file is an empty book without a word; an unreadable file, one
+    // Asks the source, else reads path() now. A missing file is an empty book without a word; an unreadable file, one
     // that is not a regular file or is larger than maxFileSize, or one that is not a vCard is an
     // empty book and one line on stderr naming the file.
     static std::shared_ptr<AddressBook> create();

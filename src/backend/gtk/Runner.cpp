@@ -1,5 +1,6 @@
 #include "backend/gtk/Runner.h"
 
+#include "backend/gtk/AddressBookPeer.h"
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
 #include "backend/gtk/AudioOutput.h"
@@ -9,6 +10,7 @@
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/TranscriptWriter.h"
+#include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
 #include "kit/CookieJar.h"
@@ -59,6 +61,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
+    // Unless --contacts names a file: the desktop's address books, else the default file.
+    kit::AddressBook::setSource(&AddressBookPeer::readAll);
     GLibRunLoopDriver::install();
     auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
     // The desktop's sound output is the silent switch, unless the command line names a route.
@@ -127,6 +131,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::AlertView::setPresenter(nullptr);
     alerts.reset();
     headless::finishKit();
+    kit::AddressBook::setSource(nullptr);
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
     WebViewPeer::releaseContext();

@@ -1,15 +1,21 @@
 #include "backend/gtk/ScriptPlayer.h"
 
 #include "backend/gtk/AlertViewPeer.h"
+#include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/DesktopMoviePlayer.h"
 #include "backend/gtk/TabBarPeer.h"
+#include "backend/gtk/TableViewPeer.h"
+#include "backend/gtk/ToolbarPeer.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
+#include "kit/Button.h"
 #include "kit/Events.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
+#include "kit/TableView.h"
+#include "kit/Toolbar.h"
 #include "kit/ViewController.h"
 #include "kit/WebView.h"
 #include "kit/Window.h"
@@ -20,14 +26,31 @@ namespace backend::gtk {
 
 namespace {
 
-kit::TabBar* findTabBar(kit::View& root)
+template<typename T>
+T* findFirst(kit::View& root)
 {
-    if (auto* bar = dynamic_cast<kit::TabBar*>(&root))
-        return bar;
+    if (auto* found = dynamic_cast<T*>(&root))
+        return found;
     for (const auto& child : root.subviews())
-        if (auto* bar = findTabBar(*child))
-            return bar;
+        if (auto* found = findFirst<T>(*child))
+            return found;
     return nullptr;
+}
+
+kit::TabBar* findTabBar(kit::View& root) { return findFirst<kit::TabBar>(root); }
+
+// The peer of the first view of that kind on the modal screen in front, when one is presented
+// and no alert covers it.
+template<typename Peer, typename View>
+Peer* frontModalPeer(const std::string& identifier = {})
+{
+    if (kit::AlertView::frontmost())
+        return nullptr;
+    auto modal = kit::ViewController::frontmostModal();
+    if (!modal || !modal->isViewLoaded())
+        return nullptr;
+    kit::View* view = identifier.empty() ? findFirst<View>(*modal->view()) : modal->view()->viewWithIdentifier(identifier).get();
+    return view && dynamic_cast<View*>(view) ? dynamic_cast<Peer*>(view->peer()) : nullptr;
 }
 
 } // namespace
@@ -85,6 +108,29 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
         if (!engine)
             return ignored(command);
         engine->navigateFromPage(command.text);
+        return;
+    }
+
+    case Kind::Row: {
+        auto* table = frontModalPeer<TableViewPeer, kit::TableView>();
+        if (!table || !table->clickRow({command.section, command.row}))
+            return ignored(command);
+        return;
+    }
+
+    case Kind::Toolbar: {
+        auto* toolbar = frontModalPeer<ToolbarPeer, kit::Toolbar>();
+        if (!toolbar || !toolbar->click(command.text))
+            return ignored(command);
+        return;
+    }
+
+    case Kind::ButtonInfo:
+    case Kind::ButtonName: {
+        auto* button = frontModalPeer<ButtonPeer, kit::Button>(command.kind == Kind::ButtonInfo ? "infoButton"
+                                                                                                : "changeNameButton");
+        if (!button || !button->click())
+            return ignored(command);
         return;
     }
 

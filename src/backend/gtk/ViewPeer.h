@@ -4,6 +4,7 @@
 #include "kit/View.h"
 
 #include <gtk/gtk.h>
+#include <nlohmann/json_fwd.hpp>
 #include <set>
 
 namespace backend::gtk {
@@ -32,11 +33,14 @@ public:
     virtual void update() {}
     // Whether the view shows at all, beyond its hidden flag.
     virtual bool shows() const { return true; }
+    // Adds what the peer alone knows (a scroll position...) to its line in the window's report.
+    virtual void describeInto(nlohmann::json&) {}
 
     // What the window last applied.
     GdkRectangle rect {0, 0, -1, -1};
     double opacity = -1;
     std::set<long> opacitySteps;  // distinct opacities (in thousandths) since the last report
+    std::set<int> positionSteps;  // distinct heights on screen since the last report
 
 protected:
     virtual void draw(cairo_t* cr, int width, int height);

@@ -1,14 +1,24 @@
 #include "backend/gtk/WindowPeer.h"
 
 #include "backend/gtk/ActivityIndicatorViewPeer.h"
+#include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/ImageViewPeer.h"
+#include "backend/gtk/LabelPeer.h"
 #include "backend/gtk/TabBarPeer.h"
+#include "backend/gtk/TableViewPeer.h"
+#include "backend/gtk/ToolbarPeer.h"
 #include "backend/gtk/ViewPeer.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "kit/ActivityIndicatorView.h"
-#include "kit/ImageView.h"
-#include "kit/TabBar.h"
+#include "kit/Button.h"
 #include "kit/Events.h"
+#include "kit/ImageView.h"
+#include "kit/Label.h"
+#include "kit/Screen.h"
+#include "kit/TabBar.h"
+#include "kit/TableView.h"
+#include "kit/Toolbar.h"
+#include "kit/ViewController.h"
 #include "kit/WebView.h"
 
 #include <algorithm>
@@ -20,6 +30,13 @@ namespace {
 
 WindowPeer* currentWindow = nullptr;
 constexpr const char* programName = "street-client";
+// A modal screen slides up when presented and down when dismissed, in this many seconds.
+constexpr double modalSlideSeconds = 0.3;
+
+double seconds() { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
+
+// Ease in and out, from 0 to 1 over [0, 1].
+double eased(double progress) { return 0.5 - 0.5 * std::cos(G_PI * std::clamp(progress, 0.0, 1.0)); }
 
 std::string kindOf(kit::View& view)
 {
@@ -31,6 +48,14 @@ std::string kindOf(kit::View& view)
         return "ActivityIndicatorView";
     if (dynamic_cast<kit::ImageView*>(&view))
         return "ImageView";
+    if (dynamic_cast<kit::TableView*>(&view))
+        return "TableView";
+    if (dynamic_cast<kit::Toolbar*>(&view))
+        return "Toolbar";
+    if (dynamic_cast<kit::Button*>(&view))
+        return "Button";
+    if (dynamic_cast<kit::Label*>(&view))
+        return "Label";
     return "View";
 }
 
@@ -95,6 +120,10 @@ WindowPeer::~WindowPeer()
     g_signal_handlers_disconnect_by_data(base_, this);
     if (currentWindow == this)
         currentWindow = nullptr;
+    for (Ghost& ghost : ghosts_) {
+        gtk_container_remove(GTK_CONTAINER(overlay_), ghost.widget);
+        cairo_surface_destroy(ghost.surface);
+    }
     for (auto& [widget, peer] : peersByWidget_)
         gtk_container_remove(GTK_CONTAINER(overlay_), widget);
     gtk_widget_destroy(window_.get());
@@ -141,7 +170,16 @@ void WindowPeer::installStyle(int scale)
         " border: 1px solid rgba(255, 255, 255, 0.6); border-radius: " + px(6) + "; box-shadow: none; text-shadow: none;"
         " font: bold " + px(15) + " sans-serif; min-height: " + px(30) + "; }\n"
         ".street-alert button:focus { border-color: #ffffff; background-color: rgba(255, 255, 255, 0.3); }\n"
-        ".street-alert entry { font: " + px(15) + " sans-serif; min-height: " + px(28) + "; }\n";
+        ".street-alert entry { font: " + px(15) + " sans-serif; min-height: " + px(28) + "; }\n"
+        ".street-toolbar { background-image: linear-gradient(to bottom, #b0bccd, #889bb3 50%, #8195af 51%, #6d84a2);"
+        " border-bottom: 1px solid #2d3642; padding: 0 " + px(6) + "; }\n"
+        ".street-toolbar button { background-image: linear-gradient(to bottom, #8fa3bf, #4a6c9b);"
+        " border: 1px solid #3b4d6b; border-radius: " + px(5) + "; box-shadow: none; color: #ffffff;"
+        " text-shadow: 0 -1px rgba(0, 0, 0, 0.5); font: bold " + px(12) + " sans-serif; padding: 0 " + px(8) + ";"
+        " margin-right: " + px(6) + "; min-height: " + px(30) + "; }\n"
+        ".street-button { background-image: none; background-color: #ffffff; border: 1px solid #a8a8a8;"
+        " border-radius: " + px(8) + "; box-shadow: none; color: #324f85; text-shadow: none; padding: 0;"
+        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n";
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
@@ -150,16 +188,106 @@ void WindowPeer::installStyle(int scale)
 }
 
 void WindowPeer::collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,
-                         bool& animating)
+                         bool& animating, kit::View* root)
 {
     for (const auto& child : parent.subviews()) {
-        kit::Rect frame = child->frame();
-        Placed placed{child.get(), x + frame.origin.x, y + frame.origin.y, alpha * child->alpha(),
-                      hidden || child->isHidden()};
+        kit::Point origin = child->frame().origin;
+        if (!root)
+            origin = placeModal(*child, origin, animating);
+        Placed placed{child.get(), x + origin.x, y + origin.y, alpha * child->alpha(), hidden || child->isHidden(),
+                      root ? root : child.get()};
         animating = animating || child->isAnimatingAlpha();
         out.push_back(placed);
-        collect(*child, placed.x, placed.y, placed.alpha, placed.hidden, out, animating);
+        // A table draws its cells itself.
+        if (!dynamic_cast<kit::TableView*>(child.get()))
+            collect(*child, placed.x, placed.y, placed.alpha, placed.hidden, out, animating, placed.root);
     }
+}
+
+// A presented screen covers the window below the status bar (the tab bar too), and slides up
+// from below the window's bottom edge when it first shows.
+kit::Point WindowPeer::placeModal(kit::View& view, kit::Point origin, bool& animating)
+{
+    auto it = modalStarts_.find(&view);
+    if (it == modalStarts_.end()) {
+        auto modal = kit::ViewController::frontmostModal();
+        if (!modal || !modal->isViewLoaded() || modal->view().get() != &view)
+            return origin;
+        it = modalStarts_.emplace(&view, seconds()).first;
+    }
+    double progress = (seconds() - it->second) / modalSlideSeconds;
+    if (progress < 1)
+        animating = true;
+    kit::Point shown = kit::Screen::mainScreen().applicationFrame().origin;
+    double below = model_.frame().size.height;
+    return {shown.x, below + (shown.y - below) * eased(progress)};
+}
+
+// A screen that has left the window slides down as a picture of what it showed last.
+void WindowPeer::leaveModal(kit::View* root)
+{
+    GtkWidget* rootWidget = nullptr;
+    for (auto& [widget, screen] : modalWidgets_)
+        if (screen == root && peersByWidget_.count(widget) && &peersByWidget_[widget]->view() == root)
+            rootWidget = widget;
+    if (rootWidget && gtk_widget_get_realized(rootWidget)) {
+        GdkRectangle rect = peersByWidget_[rootWidget]->rect;
+        if (rect.width > 0 && rect.height > 0) {
+            cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, rect.width, rect.height);
+            cairo_t* cr = cairo_create(surface);
+            for (GtkWidget* widget : stacked_) {
+                auto screen = modalWidgets_.find(widget);
+                auto peer = peersByWidget_.find(widget);
+                if (screen == modalWidgets_.end() || screen->second != root || peer == peersByWidget_.end()
+                    || !gtk_widget_get_visible(widget))
+                    continue;
+                cairo_save(cr);
+                cairo_translate(cr, peer->second->rect.x - rect.x, peer->second->rect.y - rect.y);
+                cairo_push_group(cr);
+                gtk_widget_draw(widget, cr);
+                cairo_pop_group_to_source(cr);
+                cairo_paint_with_alpha(cr, std::max(peer->second->opacity, 0.0));
+                cairo_restore(cr);
+            }
+            cairo_destroy(cr);
+            GtkWidget* area = gtk_drawing_area_new();
+            g_signal_connect(area, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer surface) -> gboolean {
+                cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(surface), 0, 0);
+                cairo_paint(cr);
+                return FALSE;
+            }), surface);
+            gtk_widget_set_size_request(area, rect.width, rect.height);
+            gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), area);
+            gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay_), area, TRUE);
+            gtk_widget_show(area);
+            ghosts_.push_back({area, surface, rect, seconds()});
+        }
+    }
+    for (auto it = modalWidgets_.begin(); it != modalWidgets_.end();)
+        it = it->second == root ? modalWidgets_.erase(it) : std::next(it);
+    modalStarts_.erase(root);
+}
+
+// True while a ghost is still on its way down.
+bool WindowPeer::moveGhosts()
+{
+    double height = model_.frame().size.height * scale_;
+    for (auto it = ghosts_.begin(); it != ghosts_.end();) {
+        double progress = (seconds() - it->start) / modalSlideSeconds;
+        if (progress >= 1) {
+            gtk_container_remove(GTK_CONTAINER(overlay_), it->widget);
+            cairo_surface_destroy(it->surface);
+            it = ghosts_.erase(it);
+            continue;
+        }
+        int y = static_cast<int>(std::lround(it->rect.y + (height - it->rect.y) * eased(progress)));
+        if (y != it->rect.y) {
+            it->rect.y = y;
+            gtk_widget_queue_resize(it->widget);
+        }
+        ++it;
+    }
+    return !ghosts_.empty();
 }
 
 gtk::ViewPeer* WindowPeer::peerFor(kit::View& view)
@@ -176,6 +304,14 @@ gtk::ViewPeer* WindowPeer::peerFor(kit::View& view)
         peer = std::make_shared<ActivityIndicatorViewPeer>(*indicator);
     } else if (auto* image = dynamic_cast<kit::ImageView*>(&view)) {
         peer = std::make_shared<ImageViewPeer>(*image);
+    } else if (auto* table = dynamic_cast<kit::TableView*>(&view)) {
+        peer = std::make_shared<TableViewPeer>(*table);
+    } else if (auto* toolbar = dynamic_cast<kit::Toolbar*>(&view)) {
+        peer = std::make_shared<ToolbarPeer>(*toolbar);
+    } else if (auto* button = dynamic_cast<kit::Button*>(&view)) {
+        peer = std::make_shared<ButtonPeer>(*button);
+    } else if (auto* label = dynamic_cast<kit::Label*>(&view)) {
+        peer = std::make_shared<LabelPeer>(*label);
     } else {
         peer = std::make_shared<gtk::ViewPeer>(view);
     }
@@ -196,7 +332,14 @@ void WindowPeer::sync()
         std::vector<Placed> placed;
         bool animating = false;
         kit::Rect frame = model_.frame();
-        collect(model_, frame.origin.x, frame.origin.y, model_.alpha(), false, placed, animating);
+        collect(model_, frame.origin.x, frame.origin.y, model_.alpha(), false, placed, animating, nullptr);
+        for (auto it = modalStarts_.begin(); it != modalStarts_.end();) {
+            kit::View* root = (it++)->first;
+            bool present = std::any_of(placed.begin(), placed.end(), [root](const Placed& p) { return p.view == root; });
+            if (!present)
+                leaveModal(root);
+        }
+        animating = moveGhosts() || animating;
 
         std::vector<GtkWidget*> order;
         restack_ = false;
@@ -212,9 +355,16 @@ void WindowPeer::sync()
                 peer->opacity = -1;
             }
             peersByWidget_[widget] = peer;
+            if (modalStarts_.count(p.root))
+                modalWidgets_[widget] = p.root;
+            else
+                modalWidgets_.erase(widget);
             order.push_back(widget);
             apply(*peer, p);
         }
+        // Leaving screens stay above the views, below the alerts.
+        for (const Ghost& ghost : ghosts_)
+            order.push_back(ghost.widget);
         // Views that left the window take their widgets with them.
         for (auto it = peersByWidget_.begin(); it != peersByWidget_.end();) {
             if (std::find(order.begin(), order.end(), it->first) == order.end()) {
@@ -261,6 +411,7 @@ void WindowPeer::apply(gtk::ViewPeer& peer, const Placed& placed)
                       static_cast<int>(std::lround(frame.size.height * scale_))};
     if (rect.x != peer.rect.x || rect.y != peer.rect.y || rect.width != peer.rect.width || rect.height != peer.rect.height) {
         peer.rect = rect;
+        peer.positionSteps.insert(rect.y);
         gtk_widget_set_size_request(widget, std::max(rect.width, 0), std::max(rect.height, 0));
         gtk_widget_queue_resize(widget);
     }
@@ -301,6 +452,12 @@ void WindowPeer::restack()
 
 gboolean WindowPeer::childPosition(GtkWidget* child, GdkRectangle* allocation)
 {
+    for (const Ghost& ghost : ghosts_) {
+        if (ghost.widget == child) {
+            *allocation = ghost.rect;
+            return TRUE;
+        }
+    }
     auto it = peersByWidget_.find(child);
     if (it != peersByWidget_.end()) {
         *allocation = it->second->rect;
@@ -321,6 +478,7 @@ void WindowPeer::forget(gtk::ViewPeer* peer)
     for (auto it = peersByWidget_.begin(); it != peersByWidget_.end(); ++it) {
         if (it->second == peer) {
             stacked_.erase(std::remove(stacked_.begin(), stacked_.end(), it->first), stacked_.end());
+            modalWidgets_.erase(it->first);
             peersByWidget_.erase(it);
             return;
         }
@@ -419,8 +577,11 @@ nlohmann::json WindowPeer::describe()
                            {"visible", static_cast<bool>(gtk_widget_get_visible(widget))},
                            {"opacity", std::round(peer.opacity * 1000) / 1000},
                            {"steps", static_cast<int>(peer.opacitySteps.size())},
+                           {"moves", static_cast<int>(peer.positionSteps.size())},
                            {"rect", {peer.rect.x, peer.rect.y, peer.rect.width, peer.rect.height}},});
+        peer.describeInto(widgets.back());
         peer.opacitySteps.clear();
+        peer.positionSteps.clear();
     }
     int width = 0, height = 0;
     gtk_window_get_size(gtkWindow(), &width, &height);
@@ -428,7 +589,8 @@ nlohmann::json WindowPeer::describe()
             {"title", gtk_window_get_title(gtkWindow())},
             {"size", {width, height}},
             {"widgets", std::move(widgets)},
-            {"layers", static_cast<int>(layers_.size())}};
+            {"layers", static_cast<int>(layers_.size())},
+            {"leaving", static_cast<int>(ghosts_.size())}};
 }
 
 } // namespace backend::gtk

@@ -67,9 +67,20 @@ private:
         kit::View* view;
         double x, y, alpha;
         bool hidden;
+        kit::View* root;  // the window's subview it belongs to
+    };
+    // A modal screen's picture sliding down after the screen has gone.
+    struct Ghost {
+        GtkWidget* widget;
+        cairo_surface_t* surface;
+        GdkRectangle rect;
+        double start;
     };
     void collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,
-                 bool& animating);
+                 bool& animating, kit::View* root);
+    kit::Point placeModal(kit::View& view, kit::Point origin, bool& animating);
+    void leaveModal(kit::View* root);
+    bool moveGhosts();
     gtk::ViewPeer* peerFor(kit::View& view);
     void apply(gtk::ViewPeer& peer, const Placed& placed);
     void restack();
@@ -83,6 +94,9 @@ private:
     std::vector<GtkWidget*> stacked_;             // view widgets in the overlay, rearmost first
     std::vector<GtkWidget*> layers_;              // alert layers, frontmost last
     std::map<GtkWidget*, gtk::ViewPeer*> peersByWidget_;
+    std::map<kit::View*, double> modalStarts_;    // presented screens: when each began sliding up
+    std::map<GtkWidget*, kit::View*> modalWidgets_; // widgets of presented screens, by screen
+    std::vector<Ghost> ghosts_;
     guint tickId_ = 0;
     guint shakeId_ = 0;
     bool animating_ = false;

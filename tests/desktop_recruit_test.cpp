@@ -1,0 +1,274 @@
+// The Recruit screen in the window: a player's clicks go through the toolbar, button and table
+// widgets; the table draws the kit's cells, pins headers and jumps by its index. Needs a
+// display (./dev test runs the suite under xvfb-run).
+
+#include "backend/gtk/TableViewPeer.h"
+#include "kit/Label.h"
+#include "kit/TableView.h"
+#include "support/Scenario.h"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <array>
+#include <cstdlib>
+
+namespace {
+
+using scenario::Transcript;
+
+bool haveDisplay() { return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"); }
+
+// A picture read with the library the window draws with; pixels as (r, g, b) over white.
+class Picture {
+public:
+    explicit Picture(const std::string& path) : pixbuf_(gdk_pixbuf_new_from_file(path.c_str(), nullptr)) {}
+    ~Picture() { if (pixbuf_) g_object_unref(pixbuf_); }
+    bool loaded() const { return pixbuf_ != nullptr; }
+    std::array<int, 3> at(int x, int y) const
+    {
+        int channels = gdk_pixbuf_get_n_channels(pixbuf_);
+        const guchar* p = gdk_pixbuf_read_pixels(pixbuf_) + y * gdk_pixbuf_get_rowstride(pixbuf_) + x * channels;
+        int alpha = channels == 4 ? p[3] : 255;
+        std::array<int, 3> rgb{};
+        for (int i = 0; i < 3; ++i)
+            rgb[i] = (p[i] * alpha + 255 * (255 - alpha)) / 255;
+        return rgb;
+    }
+    // Mean channel difference between this picture's square at (x, y) and all of `other`.
+    double difference(int x, int y, const Picture& other, int side) const
+    {
+        long total = 0;
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i)
+                for (int c = 0; c < 3; ++c)
+                    total += std::abs(at(x + i, y + j)[c] - other.at(i, j)[c]);
+        return static_cast<double>(total) / (side * side * 3);
+    }
+
+private:
+    GdkPixbuf* pixbuf_;
+};
+
+class DesktopRecruitTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = new scenario::DemoServer(); }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!haveDisplay())
+            GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+        ASSERT_TRUE(server_->started());
+    }
+    static scenario::DemoServer* server_;
+};
+
+scenario::DemoServer* DesktopRecruitTest::server_ = nullptr;
+
+const nlohmann::json* widget(const nlohmann::json& state, const std::string& id)
+{
+    for (const auto& w : state["window"]["widgets"])
+        if (w["id"] == id)
+            return &w;
+    return nullptr;
+}
+
+TEST_F(DesktopRecruitTest, WholeFlowThroughTheWidgets)
+{
+    scenario::TempDir dir;
+    std::string contacts = dir.path() + "/contacts.vcf";
+    // A: two rows, C: one, Z: one; B and the rest have none and show no header.
+    scenario::writeFile(contacts, "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Able;Anna;;;\r\nTEL;TYPE=CELL:+1 555 0101\r\nEND:VCARD\r\n"
+                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Apple;Andy;;;\r\nEMAIL:andy@example.test\r\nEND:VCARD\r\n"
+                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Cole;Carl;;;\r\nTEL;TYPE=HOME:+1 555 0103\r\nEND:VCARD\r\n"
+                                  "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Zed;Zoe;;;\r\nEND:VCARD\r\n");
+    std::string picture = dir.path() + "/recruit.png";
+    std::string script = "wait 4\nnavigate " + server_->baseURL() + "/commands.php?showABRecruit=true\n"
+        "wait 1.5\nstate\nstate\n"
+        "row 0 0\npress Continue\ntype Racer One\npress Done\n"    // the alert blocks the row
+        "row 0 0\nrow 2 0\nrow 0 1\nrow 0 1\nrow 1 0\nwait 0.3\nstate\nsnapshot " + picture + "\n"
+        "toolbar Send Invites\nwait 3\nstate\npress OK\n"
+        "toolbar Back\nstate\nwait 0.6\nstate\n";
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    auto t = scenario::runScenario(script, {"--scale", "1", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
+                                            server_->hostPort(), "--contacts", contacts},
+                                   options);
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 6u) << t.dump();
+
+    // Slid up from below in many frames, to cover everything under the status bar, tab bar
+    // included; then it stays.
+    const auto* slid = widget(states[0], "recruitView");
+    ASSERT_TRUE(slid) << states[0].dump();
+    EXPECT_EQ((*slid)["rect"], nlohmann::json({0, 20, 320, 460}));
+    EXPECT_GT((*slid)["moves"].get<int>(), 5);
+    EXPECT_EQ((*widget(states[1], "recruitView"))["moves"], 0);
+    EXPECT_EQ(states[1]["modal"], "RecruitABContainer");
+
+    // The row under the permission alert is not reached; `row 1 0` has no row (B is empty).
+    auto ignored = t.events("ignored");
+    ASSERT_EQ(ignored.size(), 2u) << t.dump();
+    EXPECT_EQ(ignored[0]["command"], "row 0 0");
+    EXPECT_EQ(ignored[1]["command"], "row 1 0");
+    const auto& ticked = states[2]["recruit"];
+    EXPECT_EQ(ticked["nameLabel"], "Racer One");
+    EXPECT_EQ(ticked["rows"][0], nlohmann::json::parse(R"([{"name":"Anna Able","ticked":true},{"name":"Andy Apple","ticked":false}])"));
+    EXPECT_EQ(ticked["rows"][2][0]["ticked"], true);
+    const auto* table = widget(states[2], "tableView");
+    ASSERT_TRUE(table);
+    EXPECT_EQ((*table)["table"]["offset"], 0);
+
+    // The post carries the two ticked contacts; the server's answer is the window's alert.
+    const auto* post = t.first("post");
+    ASSERT_TRUE(post) << t.dump();
+    EXPECT_NE((*post)["body"].get<std::string>().find("Anna Able,+1 555 0101,,Carl Cole,+1 555 0103,,"), std::string::npos);
+    ASSERT_EQ(states[3]["alerts"].size(), 1u) << t.dump();
+    bool accepted = false;
+    for (const auto& line : server_->requestLog())
+        accepted = accepted || line.find("invite: 2 invitation(s)") != std::string::npos;
+    std::string log;
+    for (const auto& line : server_->requestLog())
+        log += line + "\n";
+    EXPECT_EQ(states[3]["alerts"][0]["title"], accepted ? "Invites Sent" : "Fail") << log;
+    EXPECT_EQ(states[3]["window"]["layers"], 1);
+
+    // Back: the screen is gone at once for the model, its picture slides down, no tab selected.
+    EXPECT_EQ(states[4]["modal"], nullptr);
+    EXPECT_EQ(states[4]["window"]["leaving"], 1);
+    EXPECT_EQ(states[5]["window"]["leaving"], 0);
+    EXPECT_EQ(states[5]["tabBar"]["selected"], nullptr);
+    EXPECT_FALSE(widget(states[5], "tableView"));
+
+    // The picture: header strips for A and C only, the kit's tick icons where ticked, names in
+    // dark letters at x 4, the index along the right edge.
+    Picture window(picture);
+    ASSERT_TRUE(window.loaded());
+    Picture tickedIcon(std::string(STREET_RESOURCES_DIR) + "/images/invited_icon.png");
+    Picture untickedIcon(std::string(STREET_RESOURCES_DIR) + "/images/none.png");
+    ASSERT_TRUE(tickedIcon.loaded() && untickedIcon.loaded());
+    const int top = 20 + 84;  // the table's top in the window
+    auto isHeader = [&](int y) { auto p = window.at(150, y); return p[2] > p[0] && p[0] < 215 && p[0] > 120; };
+    auto isWhite = [&](int y) { auto p = window.at(150, y); return p[0] > 245 && p[1] > 245 && p[2] > 245; };
+    int rowA0 = top + 22, rowA1 = rowA0 + 44, headerC = rowA1 + 44, rowC0 = headerC + 22, headerZ = rowC0 + 44;
+    EXPECT_TRUE(isHeader(top + 11));
+    EXPECT_TRUE(isWhite(rowA0 + 5));
+    EXPECT_TRUE(isHeader(headerC + 11));
+    EXPECT_TRUE(isHeader(headerZ + 11));
+    EXPECT_LT(window.difference(260, rowA0 + 7, tickedIcon, 30), 12);
+    EXPECT_LT(window.difference(260, rowA1 + 7, untickedIcon, 30), 12);
+    EXPECT_LT(window.difference(260, rowC0 + 7, tickedIcon, 30), 12);
+    auto darkIn = [&](int x0, int x1, int y0, int y1) {
+        int dark = 0;
+        for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x)
+                dark += window.at(x, y)[0] < 130;
+        return dark;
+    };
+    EXPECT_GT(darkIn(4, 120, rowA0 + 16, rowA0 + 40), 40);
+    EXPECT_EQ(darkIn(0, 4, rowA0 + 16, rowA0 + 40), 0);
+    EXPECT_GT(darkIn(296, 320, top + 6, top + 370), 60);
+}
+
+// The table on its own, in an offscreen window: a long list, clicked through its widget.
+class Rows : public kit::Object, public kit::TableViewDataSource, public kit::TableViewDelegate {
+public:
+    int numberOfSectionsInTableView(kit::TableView&) override { return 26; }
+    int numberOfRowsInSection(kit::TableView&, int section) override { return section % 5 == 1 ? 0 : 400; }
+    std::optional<std::string> titleForHeaderInSection(kit::TableView&, int section) override
+    {
+        return std::string(1, static_cast<char>('A' + section));
+    }
+    std::vector<std::string> sectionIndexTitlesForTableView(kit::TableView&) override
+    {
+        std::vector<std::string> titles;
+        for (char c = 'A'; c <= 'Z'; ++c)
+            titles.emplace_back(1, c);
+        return titles;
+    }
+    std::shared_ptr<kit::TableViewCell> cellForRowAtIndexPath(kit::TableView& table, kit::IndexPath path) override
+    {
+        auto cell = table.dequeueReusableCellWithIdentifier("row");
+        if (!cell) {
+            cell = std::make_shared<kit::TableViewCell>(kit::Rect(), "row");
+            cell->addSubview(std::make_shared<kit::Label>(kit::Rect(4, 16, 260, 24)));
+            ++made;
+        }
+        std::static_pointer_cast<kit::Label>(cell->subviews()[0])->setText(std::to_string(path.row));
+        return cell;
+    }
+    void didSelectRowAtIndexPath(kit::TableView& table, kit::IndexPath path) override
+    {
+        selected.push_back(path);
+        table.reloadData();
+    }
+    int made = 0;
+    std::vector<kit::IndexPath> selected;
+};
+
+TEST(DesktopTableTest, IndexJumpsRowsClickAndCellsAreReused)
+{
+    if (!haveDisplay() || !gtk_init_check(nullptr, nullptr))
+        GTEST_SKIP() << "needs a display";
+    auto rows = std::make_shared<Rows>();
+    auto table = std::make_shared<kit::TableView>(kit::Rect(0, 0, 320, 376));
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    auto peer = std::make_shared<backend::gtk::TableViewPeer>(*table);
+    table->setPeer(peer);
+    GtkWidget* window = gtk_offscreen_window_new();
+    gtk_widget_set_size_request(peer->widget(), 320, 376);
+    gtk_container_add(GTK_CONTAINER(window), peer->widget());
+    gtk_widget_show_all(window);
+    peer->update();
+    auto draw = [&] {
+        while (g_main_context_pending(nullptr))
+            g_main_context_iteration(nullptr, FALSE);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 320, 376);
+        cairo_t* cr = cairo_create(surface);
+        gtk_widget_draw(peer->widget(), cr);
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    };
+
+    // Each index title jumps to its section; an empty section's title lands where the next begins.
+    struct Jump {
+        size_t title;
+        kit::IndexPath top;
+    };
+    for (const Jump& jump : {Jump{12, {12, 0}}, Jump{6, {7, 0}}, Jump{0, {0, 0}}, Jump{25, {25, 0}}}) {
+        ASSERT_TRUE(peer->clickIndex(jump.title));
+        draw();
+        EXPECT_EQ(peer->topRow(), jump.top) << "title " << jump.title;
+    }
+
+    // A click ticks the row under it and keeps the scroll position through the reload.
+    ASSERT_TRUE(peer->clickIndex(3));
+    draw();
+    double offset = peer->offset();
+    ASSERT_TRUE(peer->clickRow({3, 2}));
+    ASSERT_TRUE(peer->clickRow({3, 30}));  // below the screen: scrolled into view first
+    ASSERT_EQ(rows->selected.size(), 2u);
+    EXPECT_EQ(rows->selected[0], (kit::IndexPath{3, 2}));
+    EXPECT_EQ(rows->selected[1], (kit::IndexPath{3, 30}));
+    EXPECT_GT(peer->offset(), offset);
+    EXPECT_FALSE(peer->clickRow({1, 0}));
+
+    // Scrolling the whole list realises no more than a screenful of cells.
+    for (double y = 0; y <= peer->maxOffset(); y += 397) {
+        peer->scrollTo(y);
+        draw();
+    }
+    EXPECT_LE(rows->made, 13);
+    EXPECT_LE(table->subviews().size(), 12u);
+    gtk_widget_destroy(window);
+}
+
+} // namespace
