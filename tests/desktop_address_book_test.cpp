@@ -57,7 +57,19 @@ ESource* newBook(ESourceRegistry* registry, const char* name, bool enabled)
                                       "local");
     e_source_registry_commit_source_sync(registry, source, nullptr, &error);
     check(error, "create a book");
-    return source;
+    // The registry learns of the new book a little later; connecting before that finds no book.
+    ESource* known = nullptr;
+    for (gint64 deadline = g_get_monotonic_time() + 10'000'000; !known && g_get_monotonic_time() < deadline;) {
+        g_main_context_iteration(nullptr, FALSE);
+        known = e_source_registry_ref_source(registry, e_source_get_uid(source));
+        if (!known)
+            g_usleep(10'000);
+    }
+    EXPECT_TRUE(known) << name;
+    if (!known)
+        return source;
+    g_object_unref(source);
+    return known;
 }
 
 void addContacts(ESource* source, const std::string& cards)
