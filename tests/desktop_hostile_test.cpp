@@ -2,7 +2,7 @@
 // end, and a script that never ends. The window must stay usable (the tab bar still loads its
 // pages), open no second window, and end the run cleanly.
 
-#include "support/Scenario.h"
+#include "support/Desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@ namespace {
 
 TEST(DesktopHostilePages, TheTabBarStillLoadsItsPagesAndNoSecondWindowOpens)
 {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    if (!scenario::haveDisplay())
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
     scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {});
     ASSERT_TRUE(server.started());
@@ -57,7 +57,7 @@ namespace {
 // Backgrounds and tab icons missing from the resources: their views show nothing, the game goes on.
 TEST(DesktopHostilePages, MissingPicturesShowNothingAndTheGameGoesOn)
 {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    if (!scenario::haveDisplay())
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
     scenario::DemoServer server;
     ASSERT_TRUE(server.started());

@@ -5,7 +5,7 @@
 #include "backend/gtk/TableViewPeer.h"
 #include "kit/Label.h"
 #include "kit/TableView.h"
-#include "support/Scenario.h"
+#include "support/Desktop.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@ namespace {
 
 using scenario::Transcript;
 
-bool haveDisplay() { return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"); }
 
 // A picture read with the library the window draws with; pixels as (r, g, b) over white.
 class Picture {
@@ -51,32 +50,9 @@ private:
     GdkPixbuf* pixbuf_;
 };
 
-class DesktopRecruitTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server_ = new scenario::DemoServer(); }
-    static void TearDownTestSuite()
-    {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!haveDisplay())
-            GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
-        ASSERT_TRUE(server_->started());
-    }
-    static scenario::DemoServer* server_;
-};
+class DesktopRecruitTest : public scenario::DesktopSuite {};
 
-scenario::DemoServer* DesktopRecruitTest::server_ = nullptr;
-
-const nlohmann::json* widget(const nlohmann::json& state, const std::string& id)
-{
-    for (const auto& w : state["window"]["widgets"])
-        if (w["id"] == id)
-            return &w;
-    return nullptr;
-}
+const nlohmann::json* widget(const nlohmann::json& state, const std::string& id) { return scenario::widget(state, "id", id); }
 
 TEST_F(DesktopRecruitTest, WholeFlowThroughTheWidgets)
 {
@@ -215,7 +191,7 @@ public:
 
 TEST(DesktopTableTest, IndexJumpsRowsClickAndCellsAreReused)
 {
-    if (!haveDisplay() || !gtk_init_check(nullptr, nullptr))
+    if (!scenario::haveDisplay() || !gtk_init_check(nullptr, nullptr))
         GTEST_SKIP() << "needs a display";
     auto rows = std::make_shared<Rows>();
     auto table = std::make_shared<kit::TableView>(kit::Rect(0, 0, 320, 376));

@@ -6,7 +6,7 @@
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/headless/Runner.h"
 #include "kit/RunLoop.h"
-#include "support/Scenario.h"
+#include "support/Desktop.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
@@ -47,21 +47,8 @@ private:
     GdkPixbuf* pixbuf_;
 };
 
-class DesktopTest : public ::testing::Test {
+class DesktopTest : public scenario::DesktopSuite {
 protected:
-    static void SetUpTestSuite() { server_ = new scenario::DemoServer(); }
-    static void TearDownTestSuite()
-    {
-        delete server_;
-        server_ = nullptr;
-    }
-    void SetUp() override
-    {
-        if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-            GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
-        ASSERT_TRUE(server_->started());
-    }
-
     // The intro movie is cut to 0.5 s: the first page fades in about 2.9 s after it ends.
     Transcript run(const std::string& script, std::vector<std::string> args = {}, const std::string& server = "")
     {
@@ -77,19 +64,7 @@ protected:
     }
 
     std::string url(const std::string& path) const { return server_->baseURL() + path; }
-
-    static scenario::DemoServer* server_;
 };
-
-scenario::DemoServer* DesktopTest::server_ = nullptr;
-
-const nlohmann::json* widget(const nlohmann::json& state, const std::string& kind)
-{
-    for (const auto& w : state["window"]["widgets"])
-        if (w["view"] == kind)
-            return &w;
-    return nullptr;
-}
 
 TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
 {
@@ -116,7 +91,7 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
     // The frame clock drew the 0.3 s fade-in in many steps, not as a jump.
     int steps = 0;
     for (size_t i = 0; i < 15; ++i)
-        steps += (*widget(states[i], "WebView"))["steps"].get<int>();
+        steps += (*scenario::widget(states[i], "view", "WebView"))["steps"].get<int>();
     EXPECT_GT(steps, 10);
 
     const auto& shown = states[14];
