@@ -6,7 +6,7 @@
 #include "backend/gtk/SoundDecoder.h"
 #include "kit/AudioServices.h"
 #include "kit/RunLoop.h"
-#include "support/Scenario.h"
+#include "support/Desktop.h"
 
 #include <gtest/gtest.h>
 
@@ -236,15 +236,7 @@ protected:
     }
     scenario::Transcript run(const std::string& script, std::vector<std::string> args = {})
     {
-        std::vector<std::string> all{"--scale", "1", "--movie-seconds", "10", "--open-urls", "record", "--server",
-                                     server_->hostPort()};
-        all.insert(all.end(), args.begin(), args.end());
-        scenario::ScenarioOptions options;
-        options.desktop = true;
-        options.timeoutSeconds = 60;
-        auto transcript = scenario::runScenario(script, all, options);
-        EXPECT_EQ(transcript.exitCode, 0) << transcript.stderrText << transcript.dump();
-        return transcript;
+        return scenario::runInWindow(script, server_->hostPort(), "10", args);
     }
     // The movie's own events in order ("prepare", "preloaded", "play", "frame", "end").
     static std::vector<std::string> movieSteps(const scenario::Transcript& t)

@@ -52,15 +52,7 @@ protected:
     // The intro movie is cut to 0.5 s: the first page fades in about 2.9 s after it ends.
     Transcript run(const std::string& script, std::vector<std::string> args = {}, const std::string& server = "")
     {
-        std::vector<std::string> all{"--scale", "1", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
-                                     server.empty() ? server_->hostPort() : server};
-        all.insert(all.end(), args.begin(), args.end());
-        scenario::ScenarioOptions options;
-        options.desktop = true;
-        options.timeoutSeconds = 60;
-        auto transcript = scenario::runScenario(script, all, options);
-        EXPECT_EQ(transcript.exitCode, 0) << transcript.stderrText << transcript.dump();
-        return transcript;
+        return scenario::runInWindow(script, server.empty() ? server_->hostPort() : server, "0.5", args);
     }
 
     std::string url(const std::string& path) const { return server_->baseURL() + path; }

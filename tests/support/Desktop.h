@@ -30,6 +30,22 @@ protected:
     static inline DemoServer* server_ = nullptr;
 };
 
+// Runs `script` in the window at scale 1 against the server at `hostPort`, outside links only
+// recorded and the intro movie cut to `movieSeconds`; the run must end cleanly.
+inline Transcript runInWindow(const std::string& script, const std::string& hostPort, const std::string& movieSeconds,
+                              const std::vector<std::string>& args = {})
+{
+    std::vector<std::string> all{"--scale", "1", "--movie-seconds", movieSeconds, "--open-urls", "record", "--server",
+                                 hostPort};
+    all.insert(all.end(), args.begin(), args.end());
+    ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    auto transcript = runScenario(script, all, options);
+    EXPECT_EQ(transcript.exitCode, 0) << transcript.stderrText << transcript.dump();
+    return transcript;
+}
+
 // The first widget of a `state` line's window whose `field` is `value`, or null.
 inline const nlohmann::json* widget(const nlohmann::json& state, const std::string& field, const std::string& value)
 {
