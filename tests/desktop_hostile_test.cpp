@@ -47,7 +47,9 @@ TEST(DesktopHostilePages, TheTabBarStillLoadsItsPagesAndNoSecondWindowOpens)
     EXPECT_GT(reloads, 5u);  // it did reload itself, and the tab still won
     EXPECT_EQ(popups, "");   // window.open without a click opens nothing
     EXPECT_EQ(t.count("open-url"), 0u);
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory is no measure of ours
     EXPECT_LT(t.peakMemoryKB, 400 * 1024);
+#endif
 }
 
 } // namespace
