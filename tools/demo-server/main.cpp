@@ -9,7 +9,9 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -132,14 +134,20 @@ int main(int argc, char** argv)
     context.setPort(port);
     log.line("listening on 127.0.0.1:" + std::to_string(port));
 
+    std::atomic<bool> ended{false};
     std::thread signalWaiter([&] {
         int signal = 0;
         sigwait(&stopSignals, &signal);
         context.stop();
+        // stop() does nothing until the server runs: a signal that came before listening began
+        // waits for it, or it would be lost and the server would never end.
+        while (!server.is_running() && !ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         server.stop();
     });
 
     bool listened = server.listen_after_bind();
+    ended = true;
     if (!listened)
         context.stop();
     // Wakes the waiter if the server ended on its own; harmless after a real signal.
