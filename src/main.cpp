@@ -7,12 +7,39 @@
 #include "backend/headless/Runner.h"
 #ifdef STREET_DESKTOP
 #include "backend/gtk/Runner.h"
+#include <dlfcn.h>
+#include <filesystem>
+#include <system_error>
 #endif
 #include "kit/Bundle.h"
 #include "kit/Object.h"
 #include "tools/Subcommands.h"
 
 #include <cstdio>
+
+#ifdef STREET_DESKTOP
+// The window lives in a module beside the program (the build) or in the installed library
+// directory, loaded only when a window is opened.
+static int runDesktop(const backend::headless::Options& options, const backend::headless::AppHooks& hooks)
+{
+    std::error_code error;
+    auto directory = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    std::string tried;
+    for (const auto& path : {directory / "street-desktop.so", directory / STREET_MODULE_FROM_BINDIR / "street-desktop.so"}) {
+        if (!std::filesystem::exists(path, error))
+            continue;
+        void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        auto* entry = module ? reinterpret_cast<decltype(&street_desktop_run)>(dlsym(module, "street_desktop_run")) : nullptr;
+        if (entry)
+            return entry(&options, &hooks);
+        tried = dlerror();
+        break;
+    }
+    std::fprintf(stderr, "street-client: the desktop window cannot be loaded (%s); use --headless to run without it\n",
+                 tried.empty() ? "street-desktop.so not found" : tried.c_str());
+    return 1;
+}
+#endif
 
 int main(int argc, char** argv)
 {
@@ -46,7 +73,7 @@ int main(int argc, char** argv)
     };
 #ifdef STREET_DESKTOP
     if (!parsed.options->headless)
-        return backend::gtk::run(*parsed.options, hooks);
+        return runDesktop(*parsed.options, hooks);
 #endif
     return backend::headless::run(*parsed.options, hooks);
 }

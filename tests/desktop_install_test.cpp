@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/wait.h>
 
 namespace {
 
@@ -42,6 +43,14 @@ TEST(DesktopInstall, InstalledFilesValidateAndTheProgramFindsItsResources)
     auto text = scenario::readFile(work.path() + "/t.jsonl");
     EXPECT_NE(text.find("\"imageViewBg\":{\"alpha\""), std::string::npos) << text;
     EXPECT_EQ(text.find("bg_start.jpg"), std::string::npos) << text;
+
+    // The window is a module of its own, found from the prefix: here it loads and then finds no
+    // display, which it says itself.
+    std::string said = work.path() + "/stderr.txt";
+    int status = std::system(("env -u WAYLAND_DISPLAY DISPLAY=:none " + prefix.path() + "/bin/street-client --data-dir "
+                              + work.path() + " >/dev/null 2>" + said).c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(scenario::readFile(said).find("cannot open the display"), std::string::npos) << scenario::readFile(said);
 }
 
 } // namespace

@@ -145,3 +145,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
 }
 
 } // namespace backend::gtk
+
+int street_desktop_run(const backend::headless::Options* options, const backend::headless::AppHooks* hooks)
+{
+    return backend::gtk::run(*options, *hooks);
+}

@@ -10,3 +10,6 @@ namespace backend::gtk {
 int run(const headless::Options& options, const headless::AppHooks& hooks);
 
 } // namespace backend::gtk
+
+// The entry of the desktop module, which the program loads when it opens a window: run() above.
+extern "C" int street_desktop_run(const backend::headless::Options* options, const backend::headless::AppHooks* hooks);
