@@ -32,7 +32,8 @@ static int runDesktop(const backend::headless::Options& options, const backend::
         auto* entry = module ? reinterpret_cast<decltype(&street_desktop_run)>(dlsym(module, "street_desktop_run")) : nullptr;
         if (entry)
             return entry(&options, &hooks);
-        tried = dlerror();
+        const char* why = dlerror();
+        tried = why ? why : "street_desktop_run not found";
         break;
     }
     std::fprintf(stderr, "street-client: the desktop window cannot be loaded (%s); use --headless to run without it\n",
