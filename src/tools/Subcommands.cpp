@@ -152,7 +152,7 @@ int checkPageCommand(const Arguments& args)
     nlohmann::json urls = nlohmann::json::array();
     std::string out;
     for (const auto& link : links) {
-        Explanation explanation = sandbox.explain(link.url, args.phase);
+        Explanation explanation = sandbox.explain(link.url, args.phase, address);
         commands += explanation.commands().size();
         warnings += explanation.warnings().size();
         if (args.json) {
