@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace {
 
@@ -78,6 +79,68 @@ TEST(DesktopHostilePages, MissingPicturesShowNothingAndTheGameGoesOn)
     ASSERT_EQ(t.states().size(), 1u) << t.dump();
     EXPECT_EQ(t.states()[0]["tabBar"]["selected"], 1);
     EXPECT_NE(t.states()[0]["webView"]["url"].get<std::string>().find("/missions.php"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+using nlohmann::json;
+
+// Pages that aim the command bridge from elsewhere (the hostile server reached as "localhost" is
+// another host than the game server, 127.0.0.1): a foreign page with a hidden command iframe to
+// the game server, and a game page whose foreign iframes reach command URLs by their own src, by
+// script and by a redirect. Only the game page's own command iframe gives commands. Then
+// redirects to file:, of the page and of a hidden iframe: the page stays alive and the tab loads.
+TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndFileRedirectsLeaveThePageAlive)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {});
+    ASSERT_TRUE(server.started());
+    std::string game = server.baseURL();
+    std::string foreign = "http://localhost:" + std::to_string(server.port());
+    auto t = scenario::runInWindow("wait 3\nnavigate " + foreign + "/foreign-frame.php\nwait 2\nnavigate " + game
+                                       + "/game-frames.php\nwait 3\nstate\nnavigate " + game + "/tofile.php\nwait 2\nnavigate "
+                                       + game + "/file-frame.php\nwait 2\nstate\ntap Street\nwait 2\nstate\n",
+                                   server.hostPort(), "0.2");
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 3u) << t.dump();
+
+    // Each foreign way in: its two commands are ignored, named with the host that led there.
+    std::multiset<std::string> ignored;
+    for (const auto& line : t.events("ignored-command")) {
+        EXPECT_EQ(line["host"], "127.0.0.1") << line.dump();
+        EXPECT_EQ(line["from"], "localhost") << line.dump();
+        ignored.insert(line["command"].get<std::string>());
+    }
+    EXPECT_EQ(ignored, (std::multiset<std::string>{"setTab1Badge", "setTab2Badge", "setTab4Badge", "setTab0Badge",
+                                                   "invokeVibrate=true", "invokeVibrate=true", "invokeVibrate=true",
+                                                   "invokeVibrate=true"}))
+        << t.dump();
+    EXPECT_EQ(states[0]["tabBar"]["badges"], json({nullptr, nullptr, nullptr, "own", nullptr})) << t.dump();
+    EXPECT_EQ(t.count("vibrate"), 1u);
+
+    // Frames never stand for the page: every load reported is the main frame's.
+    std::vector<json> started, finished;
+    for (const auto& line : t.events("load-start"))
+        started.push_back(line["url"]);
+    for (const auto& line : t.events("load-finish"))
+        finished.push_back(line["url"]);
+    ASSERT_GE(started.size(), 1u);
+    std::vector<json> pages{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php", game + "/tofile.php",
+                            game + "/file-frame.php", game + "/missions.php?showMissionsBg=true"};
+    EXPECT_EQ(started, pages) << t.dump();
+    pages.erase(pages.begin() + 3);
+    EXPECT_EQ(finished, pages) << t.dump();
+
+    // The page's own redirect to file: reaches the bridge, is refused and ends its load as
+    // cancelled; the iframe's is cancelled quietly. No alert, no ended page process.
+    EXPECT_EQ(t.count("scheme-refused"), 1u) << t.dump();
+    ASSERT_EQ(t.count("load-fail"), 1u) << t.dump();
+    EXPECT_EQ((*t.first("load-fail"))["code"], -999);
+    EXPECT_EQ(t.count("alert"), 0u) << t.dump();
+    EXPECT_EQ(states[2]["tabBar"]["selected"], 1);
 }
 
 } // namespace

@@ -8,8 +8,9 @@ is ordinary. Pages that aim the command bridge from elsewhere, for a client whos
 127.0.0.1 (the same server reached as "localhost" is another host): foreign-frame (a page with a
 hidden command iframe to the game server), game-frames (a game page with a command iframe of its
 own and three foreign iframes: ad-src holds a command iframe, ad-script navigates itself to a
-command URL, bounce redirects to one), tofile (redirects to file:///etc/passwd), file-frame (a game
-page with a hidden iframe to tofile). The invite reply follows
+command URL, bounce redirects to one), via (redirects to bounce on 127.0.0.1), tofile (redirects to
+file:///etc/passwd), toscheme?to=URL (redirects there), file-frame (a game page with a hidden
+iframe to tofile). The invite reply follows
 --invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first."""
 
 import argparse
@@ -17,6 +18,7 @@ import http.server
 import itertools
 import socketserver
 import time
+import urllib.parse
 import zlib
 
 FOREIGN = ("fight.php?invokeAlertOneBtnTitle=Win&invokeAlertOneBtnBody=Prize&invokeAlertOneBtnName=OK"
@@ -106,9 +108,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif page in ("loop", "foreign"):
             target = "/loop.php" if page == "loop" else "http://localhost:%d/%s" % (self.server.server_address[1], FOREIGN)
             self.reply(302, 0, [], [("Location", target)])
-        elif page in ("bounce", "tofile"):
+        elif page in ("bounce", "via", "tofile", "toscheme"):
             port = self.server.server_address[1]
-            target = command_url(port, "redirect") if page == "bounce" else "file:///etc/passwd"
+            target = {"bounce": command_url(port, "redirect"), "via": "http://127.0.0.1:%d/bounce.php" % port,
+                      "tofile": "file:///etc/passwd",
+                      "toscheme": urllib.parse.unquote(self.path.partition("?to=")[2])}[page]
             self.reply(302, 0, [], [("Location", target)])
         elif framed_page(page, self.server.server_address[1]) is not None:
             body = (FRAME_PAGE % (page, page, framed_page(page, self.server.server_address[1]))).encode()
