@@ -259,6 +259,7 @@ void WebViewPeer::load(const kit::URLRequest& request)
     }
     loadURL_ = request.url;
     ownLoadLed_ = request.navigation;
+    refusedHop_.clear();
     ownLoadPending_ = true;
     ownLoadDecided_ = false;
     armTimeout();
@@ -379,6 +380,8 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     }
     led.redirect = redirect;
     bool allowed = view_.engineShouldStartLoad(asked, navigationType(navigation));
+    if (mainHop && !allowed)
+        refusedHop_ = url;
     if (!allowed || newWindow) {
         webkit_policy_decision_ignore(decision);
         // A window the page asked for opens in this view.
@@ -471,6 +474,7 @@ void WebViewPeer::reportPendingStart(const std::string& url)
     if (!startPending_)
         return;
     startPending_ = false;
+    refusedHop_.clear();
     auto found = std::find_if(pageNavigations_.rbegin(), pageNavigations_.rend(),
                               [&](const PageNavigation& n) { return n.url == url; });
     main_ = MainLoad{found != pageNavigations_.rend() ? found->led : kit::NavigationContext{}, {url}};
@@ -483,7 +487,7 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
     if (priming_ || !inFlight_)
         return; // already ended: replaced, or failed by the time-out
     reportPendingStart(uri ? uri : currentURL());
-    if (uri && !kit::WebView::loadsURL(uri) && !main_.hops.empty() && main_.hops.back() != uri) {
+    if (uri && !kit::WebView::loadsURL(uri) && !main_.hops.empty() && main_.hops.back() != uri && refusedHop_ != uri) {
         // A hop to a scheme that WebKit cancels before asking: the delegate hears of it as of
         // any hop (the page table and the bridge apply), and the load ends as a refused one.
         kit::URLRequest hop = kit::URLRequest::requestWithURL(uri);
@@ -493,6 +497,16 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
         view_.engineShouldStartLoad(hop, kit::NavigationType::Other);
         if (!inFlight_)
             return; // the delegate has started another load meanwhile
+        inFlight_ = false;
+        provisional_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::Cancelled));
+        return;
+    }
+    if (!refusedHop_.empty() && !main_.hops.empty() && error->domain == WEBKIT_POLICY_ERROR
+        && error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) {
+        // A hop the delegate (or the scheme) refused: the load ends as cancelled, as any
+        // engine's does, not as a failure of its own.
         inFlight_ = false;
         provisional_ = false;
         disarmTimeout();

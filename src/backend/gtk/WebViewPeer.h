@@ -94,6 +94,7 @@ private:
     MainLoad main_;
     bool provisional_ = false;     // the main frame's load has started and not yet committed
     bool startPending_ = false;    // ... but its start is not reported yet
+    std::string refusedHop_;       // a hop of it that the delegate or the scheme refused
     std::vector<PageNavigation> pageNavigations_;
     std::vector<std::string> frameHops_;  // every URL of those, redirect hops included
     bool lostTrack_ = false;              // more than maxTracked of them
