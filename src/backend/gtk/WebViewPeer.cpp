@@ -365,7 +365,7 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     // WebKit does not say which frame a hop belongs to. The main frame's load has already taken
     // the hop's address when WebKit asks; any other hop may come from any frame's load.
     if (redirect && startPending_)
-        reportPendingStart(main_.hops.empty() ? currentURL() : main_.hops.back());
+        reportPendingStart(pageNavigations_.empty() ? currentURL() : pageNavigations_.back().url);
     bool mainHop = redirect && provisional_ && url == currentURL();
     if (mainHop) {
         led = main_.led;
