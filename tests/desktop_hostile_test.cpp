@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -92,8 +93,10 @@ using nlohmann::json;
 // hidden command iframe to the game server; a game page whose foreign iframes reach command URLs
 // by their own src, by script and by a redirect; the main frame redirected to a command URL by
 // the game server, and by the game server after a foreign host. Only the game page's own command
-// iframe and the game server's own redirect give commands. Redirects to file: (of the page, and
-// of a hidden iframe) and to a custom scheme leave the page alive, and the tab loads.
+// iframe and the game server's own redirect give commands; an alert of the game's whose button
+// script runs once a foreign page is shown gives none. Redirects to file: (of the page, and of a
+// hidden iframe) and to a custom scheme, and the page's own navigations to other schemes, leave
+// the page alive, and the tab loads.
 TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeaveThePageAlive)
 {
     if (!scenario::haveDisplay())
@@ -102,11 +105,27 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
     ASSERT_TRUE(server.started());
     std::string game = server.baseURL();
     std::string foreign = "http://localhost:" + std::to_string(server.port());
+    auto encoded = [](const std::string& text) {
+        std::string out;
+        for (unsigned char c : text) {
+            static const char hex[] = "0123456789ABCDEF";
+            if (std::isalnum(c) || c == '.' || c == '-' || c == '_')
+                out += static_cast<char>(c);
+            else
+                out += std::string("%") + hex[c >> 4] + hex[c & 15];
+        }
+        return out;
+    };
+    std::string alert = game + "/commands.php?invokeAlertOneBtnTitle=Prize&invokeAlertOneBtnBody=Claim&invokeAlertOneBtnName=Go"
+        + "&invokeAlertOneBtnJS=" + encoded("location.href='" + game + "/cmd.php?setTab2Badge=btn&invokeVibrate=true&stopLoad=true'")
+        + "&stopLoad=true";
     auto t = scenario::runInWindow("wait 3\nnavigate " + foreign + "/foreign-frame.php\nwait 2\nnavigate " + game
                                        + "/game-frames.php\nwait 3\nstate\nnavigate " + game + "/tofile.php\nwait 2\nnavigate "
                                        + game + "/file-frame.php\nwait 2\nstate\nnavigate " + game + "/bounce.php\nwait 1.5\n"
                                        + "navigate " + foreign + "/via.php\nwait 1.5\nnavigate " + game
-                                       + "/toscheme.php?to=foo:bar\nwait 1.5\ntap Street\nwait 2\nstate\n",
+                                       + "/toscheme.php?to=foo:bar\nwait 1.5\nnavigate " + alert + "\nwait 1\nnavigate " + foreign
+                                       + "/news.php\nwait 1.5\nkey Return\nwait 1.5\nnavigate foo:bar\nwait 1\nnavigate "
+                                       + "view-source:" + game + "/news.php\nwait 1\ntap Street\nwait 2\nstate\n",
                                    server.hostPort(), "0.2");
     auto states = t.states();
     ASSERT_EQ(states.size(), 3u) << t.dump();
@@ -118,8 +137,9 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
         EXPECT_EQ(line["from"], "localhost") << line.dump();
         ignored.insert(line["command"].get<std::string>());
     }
-    std::multiset<std::string> expected{"setTab1Badge", "setTab2Badge", "setTab4Badge", "setTab0Badge", "setTab0Badge"};
-    for (int i = 0; i < 5; ++i)
+    std::multiset<std::string> expected{"setTab1Badge", "setTab2Badge", "setTab4Badge", "setTab0Badge", "setTab0Badge",
+                                        "setTab2Badge"};
+    for (int i = 0; i < 6; ++i)
         expected.insert("invokeVibrate=true");
     EXPECT_EQ(ignored, expected) << t.dump();
     EXPECT_EQ(states[0]["tabBar"]["badges"], json({nullptr, nullptr, nullptr, "own", nullptr})) << t.dump();
@@ -137,21 +157,27 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
     ASSERT_GE(started.size(), 1u);
     EXPECT_EQ(started, (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
                                           game + "/tofile.php", game + "/file-frame.php", game + "/bounce.php",
-                                          foreign + "/via.php", game + "/toscheme.php?to=foo:bar",
+                                          foreign + "/via.php", game + "/toscheme.php?to=foo:bar", foreign + "/news.php",
                                           game + "/missions.php?showMissionsBg=true"}))
         << t.dump();
     EXPECT_EQ(urls("load-finish"), (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
-                                                      game + "/file-frame.php", game + "/missions.php?showMissionsBg=true"}));
+                                                      game + "/file-frame.php", foreign + "/news.php",
+                                                      game + "/missions.php?showMissionsBg=true"}));
 
     // Refused hops end their loads as cancelled, under the last hop let through; the page's own
-    // hops to other schemes reach the bridge first. No alert, no ended page process.
-    EXPECT_EQ(urls("scheme-refused"), (std::vector<json>{"file:///etc/passwd", "foo:bar"})) << t.dump();
+    // hops and navigations to other schemes reach the bridge first. No alert but the game's own, no
+    // ended page process.
+    EXPECT_EQ(urls("scheme-refused"),
+              (std::vector<json>{"file:///etc/passwd", "foo:bar", "foo:bar", "view-source:" + game + "/news.php"}))
+        << t.dump();
     EXPECT_EQ(urls("load-fail"), (std::vector<json>{game + "/tofile.php", game + "/bounce.php", game + "/bounce.php",
                                                     game + "/toscheme.php?to=foo:bar"}))
         << t.dump();
     for (const auto& line : t.events("load-fail"))
         EXPECT_EQ(line["code"], -999) << line.dump();
-    EXPECT_EQ(t.count("alert"), 0u) << t.dump();
+    ASSERT_EQ(t.count("alert"), 1u) << t.dump();
+    EXPECT_EQ((*t.first("alert"))["title"], "Prize");
+    EXPECT_EQ(t.count("alert-press"), 1u) << t.dump();
     EXPECT_EQ(states[2]["tabBar"]["selected"], 1);
 }
 
