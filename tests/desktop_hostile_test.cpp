@@ -120,7 +120,8 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
         + "&invokeAlertOneBtnJS=" + encoded("location.href='" + game + "/cmd.php?setTab2Badge=btn&invokeVibrate=true&stopLoad=true'")
         + "&stopLoad=true";
     auto t = scenario::runInWindow("wait 3\nnavigate " + foreign + "/foreign-frame.php\nwait 2\nnavigate " + game
-                                       + "/game-frames.php\nwait 3\nstate\nnavigate " + game + "/tofile.php\nwait 2\nnavigate "
+                                       + "/game-frames.php\nwait 3\nstate\nnavigate " + game + "/own-frames.php\nwait 2\nstate\nnavigate " + game
+                                       + "/tofile.php\nwait 2\nnavigate "
                                        + game + "/file-frame.php\nwait 2\nstate\nnavigate " + game + "/bounce.php\nwait 1.5\n"
                                        + "navigate " + foreign + "/via.php\nwait 1.5\nnavigate " + game
                                        + "/toscheme.php?to=foo:bar\nwait 1.5\nnavigate " + alert + "\nwait 1\nnavigate " + foreign
@@ -128,7 +129,7 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
                                        + "view-source:" + game + "/news.php\nwait 1\ntap Street\nwait 2\nstate\n",
                                    server.hostPort(), "0.2");
     auto states = t.states();
-    ASSERT_EQ(states.size(), 3u) << t.dump();
+    ASSERT_EQ(states.size(), 4u) << t.dump();
 
     // Each foreign way in: its two commands are ignored, named with the host that led there.
     std::multiset<std::string> ignored;
@@ -143,8 +144,11 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
         expected.insert("invokeVibrate=true");
     EXPECT_EQ(ignored, expected) << t.dump();
     EXPECT_EQ(states[0]["tabBar"]["badges"], json({nullptr, nullptr, nullptr, "own", nullptr})) << t.dump();
-    EXPECT_EQ(states[2]["tabBar"]["badges"], json({"redirect", nullptr, nullptr, "own", nullptr})) << t.dump();
-    EXPECT_EQ(t.count("vibrate"), 2u);
+    // The game page's own blank, srcdoc and data: frames neither load as refused nor spoil the
+    // game's own redirecting frame beside them.
+    EXPECT_EQ(states[1]["tabBar"]["badges"], json({"redirect", nullptr, nullptr, "own", nullptr})) << t.dump();
+    EXPECT_EQ(states[3]["tabBar"]["badges"], json({"redirect", nullptr, nullptr, "own", nullptr})) << t.dump();
+    EXPECT_EQ(t.count("vibrate"), 3u);
 
     // Frames never stand for the page: every load reported is the main frame's.
     auto urls = [&](const char* ev) {
@@ -156,12 +160,12 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
     auto started = urls("load-start");
     ASSERT_GE(started.size(), 1u);
     EXPECT_EQ(started, (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
-                                          game + "/tofile.php", game + "/file-frame.php", game + "/bounce.php",
+                                          game + "/own-frames.php", game + "/tofile.php", game + "/file-frame.php", game + "/bounce.php",
                                           foreign + "/via.php", game + "/toscheme.php?to=foo:bar", foreign + "/news.php",
                                           game + "/missions.php?showMissionsBg=true"}))
         << t.dump();
     EXPECT_EQ(urls("load-finish"), (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
-                                                      game + "/file-frame.php", foreign + "/news.php",
+                                                      game + "/own-frames.php", game + "/file-frame.php", foreign + "/news.php",
                                                       game + "/missions.php?showMissionsBg=true"}));
 
     // Refused hops end their loads as cancelled, under the last hop let through; the page's own
@@ -178,7 +182,7 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
     ASSERT_EQ(t.count("alert"), 1u) << t.dump();
     EXPECT_EQ((*t.first("alert"))["title"], "Prize");
     EXPECT_EQ(t.count("alert-press"), 1u) << t.dump();
-    EXPECT_EQ(states[2]["tabBar"]["selected"], 1);
+    EXPECT_EQ(states[3]["tabBar"]["selected"], 1);
 }
 
 } // namespace

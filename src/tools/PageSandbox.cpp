@@ -87,8 +87,9 @@ Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phas
         bool allowed = page->shouldStartLoadWithRequest(*webView, request, kit::NavigationType::LinkClicked);
         page->setDecisionObserver(nullptr);
         if (allowed && !kit::WebView::loadsURL(url))
-            explanation.decided(false, "only http and https pages load (and the about:blank, data: and blob: documents of a "
-                                       "page's own frames): the page table has applied, then the load is refused");
+            explanation.decided(false, "only http and https pages load (and the about:blank, about:srcdoc, data: and blob: "
+                                       "documents of a page's own frames): the page table has applied, then the load is "
+                                       "refused");
         explanation.finish(*page, *tabBar);
     }
     resetKit();

@@ -10,7 +10,8 @@ hidden command iframe to the game server), game-frames (a game page with a comma
 own and three foreign iframes: ad-src holds a command iframe, ad-script navigates itself to a
 command URL, bounce redirects to one), via (redirects to bounce on 127.0.0.1), tofile (redirects to
 file:///etc/passwd), toscheme?to=URL (redirects there), file-frame (a game page with a hidden
-iframe to tofile). The invite reply follows
+iframe to tofile), own-frames (a game page with blank, srcdoc and data: iframes beside one to
+bounce). The invite reply follows
 --invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first."""
 
 import argparse
@@ -53,6 +54,9 @@ def framed_page(page, port):
         return frame(command_url(port, "src"))
     if page == "ad-script":
         return "<script>location.href = %r;</script>" % command_url(port, "script")
+    if page == "own-frames":
+        return (frame("about:blank") + '<iframe style="display:none" srcdoc="<p>ad</p>"></iframe>'
+                + frame("data:text/html,ad") + frame("/bounce.php"))
     if page == "file-frame":
         return frame("/tofile.php")
     return None

@@ -4,6 +4,7 @@
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
+#include "kit/URL.h"
 
 #include <algorithm>
 #include <memory>
@@ -407,7 +408,11 @@ void WebViewPeer::trackPageNavigation(const std::string& url, const kit::Navigat
     }
     if (!led.redirect)
         pageNavigations_.push_back({url, led});
-    frameHops_.push_back(url);
+    // Only a web page's load can be redirected: the blank, srcdoc and data: documents a page
+    // makes for its frames are no way to a hop.
+    std::string scheme = kit::URL::scheme(url);
+    if (scheme == "http" || scheme == "https")
+        frameHops_.push_back(url);
 }
 
 void WebViewPeer::loadChanged(int event)
