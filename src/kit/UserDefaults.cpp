@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <map>
+#include <set>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -137,6 +138,13 @@ std::string UserDefaults::dataDirectory()
 
 void UserDefaults::load()
 {
+    // The first read of a process: what the settings' directory holds is the player's alone, and
+    // saves that were cut short have left their temporaries behind.
+    static std::set<std::string> tidied;
+    if (tidied.insert(directory_).second) {
+        AtomicFile::makePrivate(directory_, AtomicFile::Depth::WholeTree);
+        AtomicFile::removeLeftovers(path_);
+    }
     // Never block on what sits at the path: a FIFO or a device is no settings file.
     int readError = 0;
     auto text = AtomicFile::read(path_, maxFileSize, readError);
