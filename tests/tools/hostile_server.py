@@ -7,11 +7,13 @@ ends), popups (thousands of window.open), reload (reloads itself without end); a
 is ordinary. The invite reply follows
 --invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first.
 
-Pages that try to leave the game's window (CONTAINED below): files to save (attachment, octet,
-to-attachment by a 302, download-link by <a download>, all named secret.txt), print, choosers
-(file, colour), fullscreen, permissions (each answer is reported by loading
-/answer.php?NAME=ANSWER), and storm (a game page that loads a one-button-alert command URL in
-thousands of iframes, a few at a time)."""
+Pages that try to leave the game's window (CONTAINED below): files to save (attachment, named
+secret.txt; octet, of a type no browser shows; to-attachment by a 302; download-link by
+<a download>), print, choosers (file, colour: the whole page is the chooser's input, for a click)
+and fullscreen (asked for by a click anywhere), permissions (the answers are reported
+by loading /answer.php?NAME=ANSWER), dialogs (16 one-button-alert command iframes, then the
+page's own alert, confirm and prompt, whose answers are reported the same way) and storm (a game
+page that loads a one-button-alert command URL in 3000 iframes, a few at a time)."""
 
 import argparse
 import http.server
@@ -33,18 +35,22 @@ SAVED = b"what the server wants written into the player's files\n"
 PAGE = "<html><head><title>%s</title></head><body>%s</body></html>"
 ANSWER = "function answer(name, value) { location.href = '/answer.php?' + name + '=' + value; }"
 STORM_ALERT = ("/storm-alert.php?invokeAlertOneBtnTitle=Storm&invokeAlertOneBtnBody=Again"
-               "&invokeAlertOneBtnName=OK&stopLoad=true&n=")
+               "&invokeAlertOneBtnName=OK&stopLoad=true&invokeAlertOneBtnJS=n")
 CONTAINED = {
-    "download-link": '<a id="a" download="secret.txt" href="/attachment.php">save</a>'
-                     '<script>document.getElementById("a").click();</script>',
+    "download-link": '<a id="a" download="secret.txt" href="/attachment.php">save</a><script>'
+                     'onload = function () { setTimeout(function () { document.getElementById("a").click(); }, 300); };'
+                     '</script>',
     "print": "<script>window.print(); location.href = '/printed.php';</script>",
-    "file": '<input type="file" id="f"><script>document.getElementById("f").click();'
-            "setTimeout(function () { location.href = '/chosen.php'; }, 500);</script>",
-    "colour": '<input type="color" id="c"><script>document.getElementById("c").click();'
-              "setTimeout(function () { location.href = '/chosen.php'; }, 500);</script>",
-    "fullscreen": "<script>" + ANSWER + "document.documentElement.requestFullscreen()"
-                  ".then(function () { answer('fullscreen', 'granted'); },"
-                  " function () { answer('fullscreen', 'refused'); });</script>",
+    # The choosers and fullscreen need a person's click: the page is one big target for it.
+    "file": '<input type="file" style="position:fixed;left:0;top:0;width:100%;height:100%">'
+            "<script>setTimeout(function () { location.href = '/chosen.php'; }, 3000);</script>",
+    "colour": '<input type="color" style="position:fixed;left:0;top:0;width:100%;height:100%">'
+              "<script>setTimeout(function () { location.href = '/chosen.php'; }, 3000);</script>",
+    "fullscreen": '<div style="position:fixed;left:0;top:0;width:100%;height:100%"></div><script>' + ANSWER +
+                  "onclick = function () { var e = document.documentElement;"
+                  " if (!e.requestFullscreen) answer('fullscreen', 'unavailable');"
+                  " else e.requestFullscreen().then(function () { answer('fullscreen', 'granted'); },"
+                  "  function () { answer('fullscreen', 'refused'); }); };</script>",
     "permissions": "<script>" + ANSWER + "var left = 3, answers = [];"
                    "function got(name, value) { answers.push(name + '=' + value);"
                    " if (--left == 0) location.href = '/answer.php?' + answers.join('&'); }"
@@ -53,6 +59,11 @@ CONTAINED = {
                    "Notification.requestPermission().then(function (p) { got('notification', p); });"
                    "navigator.mediaDevices.getUserMedia({audio: true}).then(function () { got('microphone', 'granted'); },"
                    " function () { got('microphone', 'refused'); });</script>",
+    "dialogs": "<script>for (var i = 0; i < 16; i++) {"
+               " var f = document.createElement('iframe'); f.style.display = 'none';"
+               " f.src = '" + STORM_ALERT + "' + i; document.body.appendChild(f); }"
+               "setTimeout(function () { alert('one more'); var c = confirm('sure?'), p = prompt('name?', 'Jo');"
+               " location.href = '/answer.php?confirm=' + c + '&prompt=' + p; }, 1500);</script>",
     "storm": "<script>var n = 0, timer = setInterval(function () {"
              " for (var i = 0; i < 25 && n < 3000; i++) {"
              "  var f = document.createElement('iframe'); f.style.display = 'none';"
