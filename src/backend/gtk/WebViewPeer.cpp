@@ -410,6 +410,7 @@ void WebViewPeer::loadChanged(int event)
 {
     switch (event) {
     case WEBKIT_LOAD_STARTED:
+        responseRefused_ = false; // a refusal that never failed its load is no news for this one
         // Until WebKit has taken up the load asked for, whatever starts is a navigation that load()
         // replaced (a page reloading itself, say): its end is not reported either.
         if (ownLoadPending_)
