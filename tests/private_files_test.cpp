@@ -1,6 +1,7 @@
-// What the client keeps is the player's alone: its data directory and everything in it lose
-// group and other permissions at start, and temporaries that an interrupted save left behind go,
-// while every other file stays.
+// What the client keeps is the player's alone: its own data directory and everything in it lose
+// group and other permissions at start (a directory the player names is closed, its other files
+// left as they are), and temporaries that an interrupted save left behind go, while every other
+// file stays.
 
 #include "support/Scenario.h"
 
@@ -32,7 +33,8 @@ void age(const std::string& path, long seconds)
 TEST(PrivateFiles, TheDataDirectoryIsMadePrivateAndInterruptedSavesAreCleared)
 {
     scenario::TempDir dir("street-private");
-    const std::string data = dir.path() + "/data", outside = dir.path() + "/outside.txt";
+    // The client's own settings directory, where the desktop keeps programs' settings.
+    const std::string data = dir.path() + "/config/street-client", outside = dir.path() + "/outside.txt";
     fs::create_directories(data + "/sub");
     scenario::writeFile(data + "/defaults.json", R"({"soundEnabled": false})");
     scenario::writeFile(data + "/sub/inner.txt", "x");
@@ -72,7 +74,8 @@ TEST(PrivateFiles, TheDataDirectoryIsMadePrivateAndInterruptedSavesAreCleared)
     age(data + "/defaults.json.d1R2c3", 3600);
 
     scenario::ScenarioOptions options;
-    options.dataDir = data;
+    options.defaultDataDirectories = true;
+    options.environment = {{"XDG_CONFIG_HOME", dir.path() + "/config"}};
     auto t = scenario::runScenario("wait 0.1\nstate\n", {}, options);
     ASSERT_EQ(t.exitCode, 0) << t.dump();
     EXPECT_EQ(t.states().at(0)["settings"]["soundEnabled"], false) << "the settings file itself stays";
@@ -90,6 +93,31 @@ TEST(PrivateFiles, TheDataDirectoryIsMadePrivateAndInterruptedSavesAreCleared)
     EXPECT_EQ(modeOf(data + "/defaults.json"), 0600u);
     EXPECT_EQ(modeOf(data + "/sub/inner.txt"), 0600u);
     EXPECT_EQ(modeOf(outside), 0644u) << "a link's target outside is not ours to change";
+}
+
+// A directory the player names may hold other files of theirs (here, a home): it is closed to
+// others, but what it holds keeps its modes; only the client's own leftovers go.
+TEST(PrivateFiles, ADataDirectoryNamedOnTheCommandLineIsClosedButItsOtherFilesKeepTheirModes)
+{
+    scenario::TempDir dir("street-private");
+    const std::string home = dir.path() + "/home";
+    fs::create_directories(home + "/public_html");
+    scenario::writeFile(home + "/public_html/index.html", "x");
+    scenario::writeFile(home + "/notes.txt", "x");
+    scenario::writeFile(home + "/defaults.json.a1B2c3", "{");
+    age(home + "/defaults.json.a1B2c3", 3600);
+    for (const auto& [path, mode] : {std::pair{home, 0755}, {home + "/public_html", 0755},
+                                     {home + "/public_html/index.html", 0644}, {home + "/notes.txt", 0644}})
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    scenario::ScenarioOptions options;
+    options.dataDir = home;
+    auto t = scenario::runScenario("wait 0.1\nstate\n", {}, options);
+    ASSERT_EQ(t.exitCode, 0) << t.dump();
+    EXPECT_EQ(modeOf(home), 0700u);
+    EXPECT_EQ(modeOf(home + "/public_html"), 0755u);
+    EXPECT_EQ(modeOf(home + "/public_html/index.html"), 0644u);
+    EXPECT_EQ(modeOf(home + "/notes.txt"), 0644u);
+    EXPECT_FALSE(fs::exists(home + "/defaults.json.a1B2c3"));
 }
 
 // A directory shared with others (sticky, as /tmp is) is nobody's own: its modes stay.

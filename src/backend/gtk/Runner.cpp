@@ -94,12 +94,14 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
         });
     // Site data (cookies.sqlite) beside the settings when the command line names a data
     // directory (a test's own), else where the desktop keeps programs' data. Both directories
-    // are the player's alone, as is everything in them (an earlier version left them open).
+    // are the player's alone, and so is everything in the client's own data directory (an
+    // earlier version left it open); a directory named on the command line may hold other files.
     std::string siteData = options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client");
     std::string webCache = std::string(g_get_user_cache_dir()) + "/street-client";
     kit::AtomicFile::makeDirectories(siteData);
     kit::AtomicFile::makeDirectories(webCache);
-    kit::AtomicFile::makePrivate(siteData, kit::AtomicFile::Depth::WholeTree);
+    kit::AtomicFile::makePrivate(siteData, options.dataDir ? kit::AtomicFile::Depth::DirectoryOnly
+                                                           : kit::AtomicFile::Depth::WholeTree);
     kit::AtomicFile::makePrivate(webCache, kit::AtomicFile::Depth::DirectoryOnly);
     WebViewPeer::configure({siteData, webCache, options.loadTimeout, scale});
     kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
