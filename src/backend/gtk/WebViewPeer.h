@@ -14,13 +14,16 @@
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
 typedef struct _WebKitScriptDialog WebKitScriptDialog;
+typedef struct _WebKitResponsePolicyDecision WebKitResponsePolicyDecision;
+typedef struct _WebKitDownload WebKitDownload;
 
 namespace backend::gtk {
 
 // The web view's engine on the desktop: a WebKitWebView with a transparent background. Every
 // navigation and new-window request passes the kit's delegate; load events and errors are
 // reported with the codes the headless engines use; a load that a silent server keeps open is
-// failed after the load timeout. Pages never open a second window, a context menu or a zoom.
+// failed after the load timeout. Pages never open a second window, a context menu, a zoom, a
+// print or chooser dialog or fullscreen, get no permission, and save no file.
 class WebViewPeer : public kit::WebEngine {
 public:
     struct Settings {
@@ -54,6 +57,8 @@ public:
     static constexpr int kWebProcessEnded = -3900;
     static kit::Error errorForFailedLoad(std::string_view domain, int code, std::string_view message,
                                          bool networkAvailable);
+    // A download WebKit has begun (the context's, for any of its views): cancelled.
+    static void downloadStarted(WebKitDownload* download);
 
 private:
     // How the main frame's load was led there, and the URLs it has been through.
@@ -75,6 +80,7 @@ private:
     void mainResourceStarted(const char* uri);
     void reportPendingStart(const std::string& url);
     void primed();
+    bool decideResponse(WebKitResponsePolicyDecision* decision);
     void loadChanged(int event);
     void loadFailed(const char* uri, const GError* error);
     bool scriptDialog(WebKitScriptDialog* dialog);
@@ -100,6 +106,7 @@ private:
     bool lostTrack_ = false;              // more than maxTracked of them
     bool primed_ = false;                 // this web process may hear of file: URLs (see startOwnLoad)
     bool priming_ = false;
+    bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
 };
