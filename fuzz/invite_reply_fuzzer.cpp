@@ -115,6 +115,9 @@ private:
 std::shared_ptr<street::RecruitABContainerController> openRecruit(fuzz::AppHarness& app)
 {
     app.wait(4.0);  // past the intro movie
+    // The server moved after launch: a page of it is shown first, so that its commands run.
+    app.navigate(street::GameServer::baseURL() + "/home.php");
+    app.finish();
     app.navigate(street::GameServer::baseURL() + "/recruit?showABRecruit=true");
     app.press(1);   // "Continue": the contacts are read
     if (app.alertCount() > 0) {

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 namespace {
 
@@ -78,6 +80,109 @@ TEST(DesktopHostilePages, MissingPicturesShowNothingAndTheGameGoesOn)
     ASSERT_EQ(t.states().size(), 1u) << t.dump();
     EXPECT_EQ(t.states()[0]["tabBar"]["selected"], 1);
     EXPECT_NE(t.states()[0]["webView"]["url"].get<std::string>().find("/missions.php"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+using nlohmann::json;
+
+// Pages that aim the command bridge from elsewhere (tests/tools/hostile_server.py; the server
+// reached as "localhost" is another host than the game server, 127.0.0.1): a foreign page with a
+// hidden command iframe to the game server; a game page whose foreign iframes reach command URLs
+// by their own src, by script and by a redirect; the main frame redirected to a command URL by
+// the game server, and by the game server after a foreign host. Only the game page's own command
+// iframe and the game server's own redirect give commands; an alert of the game's whose button
+// script runs once a foreign page is shown gives none. Redirects to file: (of the page, and of a
+// hidden iframe) and to a custom scheme, and the page's own navigations to other schemes, leave
+// the page alive, and the tab loads.
+TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeaveThePageAlive)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {});
+    ASSERT_TRUE(server.started());
+    std::string game = server.baseURL();
+    std::string foreign = "http://localhost:" + std::to_string(server.port());
+    auto encoded = [](const std::string& text) {
+        std::string out;
+        for (unsigned char c : text) {
+            static const char hex[] = "0123456789ABCDEF";
+            if (std::isalnum(c) || c == '.' || c == '-' || c == '_')
+                out += static_cast<char>(c);
+            else
+                out += std::string("%") + hex[c >> 4] + hex[c & 15];
+        }
+        return out;
+    };
+    std::string alert = game + "/commands.php?invokeAlertOneBtnTitle=Prize&invokeAlertOneBtnBody=Claim&invokeAlertOneBtnName=Go"
+        + "&invokeAlertOneBtnJS=" + encoded("location.href='" + game + "/cmd.php?setTab2Badge=btn&invokeVibrate=true&stopLoad=true'")
+        + "&stopLoad=true";
+    auto t = scenario::runInWindow("wait 3\nnavigate " + foreign + "/foreign-frame.php\nwait 2\nnavigate " + game
+                                       + "/game-frames.php\nwait 3\nstate\nnavigate " + game + "/own-frames.php\nwait 2\nstate\nnavigate " + game
+                                       + "/tofile.php\nwait 2\nnavigate "
+                                       + game + "/file-frame.php\nwait 2\nstate\nnavigate " + game + "/bounce.php\nwait 1.5\n"
+                                       + "navigate " + foreign + "/via.php\nwait 1.5\nnavigate " + game
+                                       + "/toscheme.php?to=foo:bar\nwait 1.5\nnavigate " + alert + "\nwait 1\nnavigate " + foreign
+                                       + "/news.php\nwait 1.5\nkey Return\nwait 1.5\nnavigate foo:bar\nwait 1\nnavigate "
+                                       + "view-source:" + game + "/news.php\nwait 1\ntap Street\nwait 2\nstate\n",
+                                   server.hostPort(), "0.2");
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 4u) << t.dump();
+
+    // Each foreign way in: its two commands are ignored, named with the host that led there.
+    std::multiset<std::string> ignored;
+    for (const auto& line : t.events("ignored-command")) {
+        EXPECT_EQ(line["host"], "127.0.0.1") << line.dump();
+        EXPECT_EQ(line["from"], "localhost") << line.dump();
+        ignored.insert(line["command"].get<std::string>());
+    }
+    std::multiset<std::string> expected{"setTab1Badge", "setTab2Badge", "setTab4Badge", "setTab0Badge", "setTab0Badge",
+                                        "setTab2Badge"};
+    for (int i = 0; i < 6; ++i)
+        expected.insert("invokeVibrate=true");
+    EXPECT_EQ(ignored, expected) << t.dump();
+    EXPECT_EQ(states[0]["tabBar"]["badges"], json({nullptr, nullptr, nullptr, "own", nullptr})) << t.dump();
+    // The game page's own blank, srcdoc and data: frames neither load as refused nor spoil the
+    // game's own redirecting frame beside them.
+    EXPECT_EQ(states[1]["tabBar"]["badges"], json({"redirect", nullptr, nullptr, "own", nullptr})) << t.dump();
+    EXPECT_EQ(states[3]["tabBar"]["badges"], json({"redirect", nullptr, nullptr, "own", nullptr})) << t.dump();
+    EXPECT_EQ(t.count("vibrate"), 3u);
+
+    // Frames never stand for the page: every load reported is the main frame's.
+    auto urls = [&](const char* ev) {
+        std::vector<json> out;
+        for (const auto& line : t.events(ev))
+            out.push_back(line["url"]);
+        return out;
+    };
+    auto started = urls("load-start");
+    ASSERT_GE(started.size(), 1u);
+    EXPECT_EQ(started, (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
+                                          game + "/own-frames.php", game + "/tofile.php", game + "/file-frame.php", game + "/bounce.php",
+                                          foreign + "/via.php", game + "/toscheme.php?to=foo:bar", foreign + "/news.php",
+                                          game + "/missions.php?showMissionsBg=true"}))
+        << t.dump();
+    EXPECT_EQ(urls("load-finish"), (std::vector<json>{started[0], foreign + "/foreign-frame.php", game + "/game-frames.php",
+                                                      game + "/own-frames.php", game + "/file-frame.php", foreign + "/news.php",
+                                                      game + "/missions.php?showMissionsBg=true"}));
+
+    // Refused hops end their loads as cancelled, under the last hop let through; the page's own
+    // hops and navigations to other schemes reach the bridge first. No alert but the game's own, no
+    // ended page process.
+    EXPECT_EQ(urls("scheme-refused"),
+              (std::vector<json>{"file:///etc/passwd", "foo:bar", "foo:bar", "view-source:" + game + "/news.php"}))
+        << t.dump();
+    EXPECT_EQ(urls("load-fail"), (std::vector<json>{game + "/tofile.php", game + "/bounce.php", game + "/bounce.php",
+                                                    game + "/toscheme.php?to=foo:bar"}))
+        << t.dump();
+    for (const auto& line : t.events("load-fail"))
+        EXPECT_EQ(line["code"], -999) << line.dump();
+    ASSERT_EQ(t.count("alert"), 1u) << t.dump();
+    EXPECT_EQ((*t.first("alert"))["title"], "Prize");
+    EXPECT_EQ(t.count("alert-press"), 1u) << t.dump();
+    EXPECT_EQ(states[3]["tabBar"]["selected"], 1);
 }
 
 } // namespace

@@ -204,3 +204,64 @@ TEST(Hardening, HostileInviteRepliesAndForgedFormParts)
 }
 
 } // namespace
+
+namespace {
+
+// The HTTP engine follows redirects hop by hop (tests/tools/hostile_server.py: bounce redirects to
+// a command URL of the game server 127.0.0.1; via, to bounce; the same server as "localhost" is
+// another host). A hop gives commands only when its whole way there was the game's.
+TEST(Hardening, RedirectHopsGiveCommandsOnlyWhenTheWayThereWasTheGames)
+{
+    HostileServer server;
+    ASSERT_TRUE(server.started());
+    const std::string foreign = "http://localhost:" + std::to_string(server.port());
+    const std::pair<std::string, json> cases[] = { // first URL, "from" of the ignored lines (null: they run)
+        {server.baseURL() + "/bounce.php", nullptr}, {foreign + "/bounce.php", "localhost"}, {foreign + "/via.php", "localhost"},
+    };
+    for (const auto& [url, from] : cases) {
+        SCOPED_TRACE(url);
+        Transcript t = run("wait 0.3\nnavigate " + url + "\nwait 2\nstate\n",
+                           {"--clock", "real", "--engine", "http", "--server", server.hostPort(), "--movie-seconds", "0.2"});
+        bool runs = from.is_null();
+        EXPECT_EQ(t.states()[0]["tabBar"]["badges"][0], runs ? json("redirect") : json()) << t.dump();
+        EXPECT_EQ(t.count("vibrate"), runs ? 1u : 0u);
+        auto ignored = t.events("ignored-command");
+        EXPECT_EQ(ignored.size(), runs ? 0u : 2u) << t.dump();
+        for (const auto& line : ignored)
+            EXPECT_EQ(line["from"], from) << line.dump();
+        ASSERT_NE(t.last("load-fail"), nullptr) << t.dump();
+        EXPECT_EQ((*t.last("load-fail"))["code"], -999) << "stopLoad=true refuses the hop";
+    }
+}
+
+// A redirect hop to another scheme reaches the bridge, is refused, and ends its load as any
+// refused hop does: quietly, the page stays, and the next tab loads.
+TEST(Hardening, RedirectHopsToOtherSchemesEndTheirLoadAsRefused)
+{
+    HostileServer server;
+    ASSERT_TRUE(server.started());
+    const std::pair<std::string, std::string> cases[] = { // page, the hop
+        {"/tofile.php", "file:///etc/passwd"}, {"/toscheme.php?to=foo:bar", "foo:bar"},
+        {"/toscheme.php?to=view-source:http://127.0.0.1/news.php", "view-source:http://127.0.0.1/news.php"},
+    };
+    for (const auto& [page, hop] : cases) {
+        SCOPED_TRACE(page);
+        Transcript t = run("wait 2.7\nnavigate " + server.baseURL() + page + "\nwait 0.5\ntap Street\nwait 0.5\nstate\n",
+                           {"--clock", "real", "--engine", "http", "--server", server.hostPort(), "--movie-seconds", "0.2"});
+        std::vector<json> decided;
+        for (const auto& line : t.events("decide"))
+            decided.push_back(line["url"]);
+        ASSERT_GE(decided.size(), 3u) << t.dump();
+        EXPECT_EQ(decided[decided.size() - 2], hop) << t.dump();
+        ASSERT_NE(t.first("scheme-refused"), nullptr) << t.dump();
+        EXPECT_EQ((*t.first("scheme-refused"))["url"], hop);
+        ASSERT_EQ(t.count("load-fail"), 1u) << t.dump();
+        EXPECT_EQ((*t.first("load-fail"))["code"], -999);
+        EXPECT_EQ((*t.first("load-fail"))["url"], server.baseURL() + page);
+        EXPECT_EQ(t.count("alert"), 0u) << t.dump();
+        EXPECT_EQ(t.states()[0]["tabBar"]["selected"], 1);
+        EXPECT_EQ((*t.last("load-finish"))["url"], server.baseURL() + "/missions.php?showMissionsBg=true");
+    }
+}
+
+} // namespace

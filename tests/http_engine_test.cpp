@@ -151,7 +151,7 @@ TEST_F(HttpEngineTest, HttpErrorPagesFinishAndNetworkFailuresCarryThePlatformCod
         {"http://127.0.0.1:" + std::to_string(scenario::closedLoopbackPort()) + "/home.php", -1004, "Could not connect to the server."},
         {url("/drop.php"), -1005, "The network connection was lost."},
         // Without a platform code: -(2000 + curl's code) and curl's words.
-        {"http://127.0.0.1:99999/home.php", -2003, "URL"}, {"ftp://127.0.0.1/home.php", -2001, "protocol"},
+        {"http://127.0.0.1:99999/home.php", -2003, "URL"},
     };
     for (const auto& [target, code, words] : failures) {
         delegate.calls.clear();

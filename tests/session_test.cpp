@@ -241,9 +241,10 @@ TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesThe
     scenario::ScenarioOptions options;
     options.dataDir = dir.path() + "/data";
     options.timeoutSeconds = 30;
-    // The page on "localhost" is another host, which never gets the session cookie.
+    // The page on "localhost" is another host, which never gets the session cookie; a tab leads back
+    // to the game's pages, whose commands run again.
     auto first = scenario::runScenario("wait 4\ntap Street\nwait 1\nnavigate http://localhost:"
-            + std::to_string(server.port()) + "/bank.php\nwait 1\nnavigate " + server.baseURL()
+            + std::to_string(server.port()) + "/bank.php\nwait 1\ntap Street\nwait 1\nnavigate " + server.baseURL()
             + "/commands.php?showABRecruit=true\nwait 0.5\npress Continue\ntype Zed\npress Done\nrow 0 0\n"
               "toolbar Send Invites\n",
         args, options);
@@ -260,7 +261,7 @@ TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesThe
 
     std::string player = "Racer " + street::Util::md5("session-udid:BrightPlume27k:45").substr(0, 4);
     const std::vector<std::string> expected = {"entry: new player " + player, "page home.php: " + player,
-        "page missions.php: " + player, "page bank.php: no session", "invite: 1 invitation(s) from udid session-udid",
+        "page missions.php: " + player, "page bank.php: no session", "page missions.php: " + player, "invite: 1 invitation(s) from udid session-udid",
         "entry: returning player " + player, "page home.php: " + player};
     std::vector<std::string> seen;
     for (const auto& line : server.requestLog())

@@ -55,11 +55,12 @@ std::optional<std::string> GameServer::foreignHost(std::string_view url)
     // Only the scheme and authority decide: the rest is the page's own business, and a blank
     // in a query must not make the game's own page foreign.
     auto authority = url.find("://");
-    auto page = authority == std::string_view::npos
-        ? std::nullopt
-        : kit::URL::webOrigin(url.substr(0, url.find_first_of("/?#", authority + 3)));
-    if (!page)
+    if (authority == std::string_view::npos)
         return std::string();
+    auto start = url.substr(0, url.find_first_of("/?#", authority + 3));
+    auto page = kit::URL::webOrigin(start);
+    if (!page)
+        return kit::URL::host(start);  // user information, say: the host it really leads to
     const auto& hosts = trustedHosts();
     if (sameOrigin(*page, currentHost())
         || std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) { return sameOrigin(*page, host); }))

@@ -23,7 +23,7 @@ public:
     static void setTrustedHosts(std::vector<std::string> hosts);
     // None when a page at `url` may give commands: an http or https URL on the game server's
     // host or a trusted one, and on its port (the scheme's default port when none is named).
-    // Otherwise the URL's host ("" when it names none).
+    // Otherwise the host the URL leads to ("" when it names none).
     static std::optional<std::string> foreignHost(std::string_view url);
 };
 

@@ -179,12 +179,13 @@ bool WebViewDelegate::shouldStartLoadWithRequest(kit::WebView&, const kit::URLRe
     if (contains(u, "index.php"))
         return answer(true, "the URL holds \"index.php\": it loads with no command run");
 
-    // Only the game's own pages drive the client; any other page still loads like a page.
+    // Only the game's own pages drive the client, and only when the game led there; any other
+    // page still loads like a page.
     struct CommandSource {
-        std::optional<std::string>& foreignHost;
-        ~CommandSource() { foreignHost.reset(); }
-    } source{foreignHost_};
-    foreignHost_ = GameServer::foreignHost(u);
+        std::optional<Untrusted>& untrusted;
+        ~CommandSource() { untrusted.reset(); }
+    } source{untrusted_};
+    untrusted_ = untrustedSource(request);
 
     auto& application = kit::Application::sharedApplication();
     if (command(u, "requestPushNotification") && application.respondsToRegisterForRemoteNotificationTypes()) {
@@ -423,13 +424,50 @@ bool WebViewDelegate::command(std::string_view url, std::string_view key)
     return contains(url, key) && mayRun(key);
 }
 
+std::optional<WebViewDelegate::Untrusted> WebViewDelegate::untrustedSource(const kit::URLRequest& request)
+{
+    const kit::NavigationContext& led = request.navigation;
+    auto target = GameServer::foreignHost(request.url);
+    Untrusted source{target ? *target : kit::URL::host(request.url), std::nullopt, false};
+    bool trustedLead = true;
+    if (!led.byClient) {
+        // A page that withholds its address counts as a foreign one.
+        source.from = led.startingDocument ? kit::URL::host(*led.startingDocument) : "";
+        trustedLead = led.startingDocument && !GameServer::foreignHost(*led.startingDocument);
+    }
+    if (led.redirect && trustedLead) {
+        if (!led.hopsKnown) {
+            trustedLead = false;
+            source.from = "";
+        }
+        for (const std::string& hop : led.earlierHops) {
+            if (!trustedLead)
+                break;
+            if (auto host = GameServer::foreignHost(hop)) {
+                trustedLead = false;
+                source.from = *host;
+            }
+        }
+    }
+    if (!target && trustedLead)
+        return std::nullopt;
+    source.targetForeign = target.has_value();
+    return source;
+}
+
 bool WebViewDelegate::mayRun(std::string_view key)
 {
-    if (!foreignHost_)
+    if (!untrusted_)
         return true;
-    kit::emit("ignored-command", {{"command", key}, {"host", *foreignHost_}});
+    const Untrusted& u = *untrusted_;
+    kit::emit("ignored-command", {{"command", key}, {"host", u.host}, {"from", u.from ? nlohmann::json(*u.from) : nlohmann::json()}});
     report(key, nullptr, [&] {
-        return "does nothing: the page's host \"" + *foreignHost_ + "\" is not the game server's (see --trusted-host)";
+        if (u.targetForeign)
+            return "does nothing: the page's host \"" + u.host + "\" is not the game server's (see --trusted-host)";
+        if (u.from && u.from->empty())
+            return std::string("does nothing: a page that does not say where it is led here, and only the game server's "
+                               "pages may give commands");
+        return "does nothing: \"" + u.from.value_or("") + "\" led here, and it is not the game server's (see --trusted-host)";
     });
     return false;
 }

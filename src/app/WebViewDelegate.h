@@ -115,7 +115,17 @@ private:
     void runPageTable(const std::string& url, bool& refuse);
     // Whether the key word is in the URL and its command may run (mayRun).
     bool command(std::string_view url, std::string_view key);
-    // False, with an ignored-command event, while a foreign page's URL is decided.
+    // Why the commands of the load being decided may not run: the host it leads to, and the host
+    // of the document or redirect hop that led there (none: the client itself).
+    struct Untrusted {
+        std::string host;
+        std::optional<std::string> from;
+        bool targetForeign = false;
+    };
+    // None when the load's commands may run: its URL is the game's, and so is whatever led there
+    // (the client itself, or a game page, through game pages only).
+    static std::optional<Untrusted> untrustedSource(const kit::URLRequest& request);
+    // False, with an ignored-command event, while an untrusted load is decided.
     bool mayRun(std::string_view key);
     std::string describe(const PageRow& row) const;
     std::string namedSoundEffect(const std::optional<std::string>& name, const char* type) const;
@@ -141,8 +151,8 @@ private:
     MainViewController* parentMainViewController_ = nullptr;
     DecisionObserver* observer_ = nullptr;
     PageState state_;
-    // The host of the URL being decided when it is not the game's own page.
-    std::optional<std::string> foreignHost_;
+    // Set while a load whose commands may not run is decided.
+    std::optional<Untrusted> untrusted_;
 };
 
 } // namespace street

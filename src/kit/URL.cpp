@@ -89,6 +89,21 @@ static std::string lowerCase(std::string text)
     return text;
 }
 
+std::string host(std::string_view url)
+{
+    if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))
+        return {};
+    CURLU* handle = curl_url();
+    std::string found;
+    char* text = nullptr;
+    if (handle && curl_url_set(handle, CURLUPART_URL, std::string(url).c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK
+        && curl_url_get(handle, CURLUPART_HOST, &text, 0) == CURLUE_OK && text)
+        found = lowerCase(text);
+    curl_free(text);
+    curl_url_cleanup(handle);
+    return found;
+}
+
 std::optional<Origin> webOrigin(std::string_view url)
 {
     if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))

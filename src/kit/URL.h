@@ -24,6 +24,9 @@ struct Origin {
     int port = 0;        // as written, else the scheme's default
     bool portGiven = false;
 };
+// The host of a URL with an authority, as libcurl reads it (after any user information),
+// lower-cased; empty when the text names none.
+std::string host(std::string_view url);
 // None unless the text is an http or https URL whose host follows the "//" directly: no
 // user information, no empty host, no blanks or control characters anywhere.
 std::optional<Origin> webOrigin(std::string_view url);

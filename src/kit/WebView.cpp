@@ -1,6 +1,7 @@
 #include "kit/WebView.h"
 
 #include "kit/Events.h"
+#include "kit/URL.h"
 
 #include <algorithm>
 
@@ -39,8 +40,13 @@ WebView::~WebView()
 
 void WebView::loadRequest(const URLRequest& request)
 {
-    if (engineShouldStartLoad(request, NavigationType::Other) && engine_)
-        engine_->load(request);
+    URLRequest own = request;
+    own.navigation = NavigationContext{};
+    own.navigation.byClient = true;
+    if (!documentURL_)
+        documentURL_ = own.url;
+    if (engineShouldStartLoad(own, NavigationType::Other) && engine_)
+        engine_->load(own);
 }
 
 void WebView::stopLoading()
@@ -57,10 +63,26 @@ std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& s
     return engine_ ? engine_->evaluateJavaScript(script) : std::string();
 }
 
+bool WebView::loadsURL(std::string_view url)
+{
+    std::string scheme = URL::scheme(url);
+    if (scheme == "http" || scheme == "https" || scheme == "data" || scheme == "blob")
+        return true;
+    if (scheme != "about")
+        return false;
+    std::string_view page = url.substr(url.find(':') + 1);
+    page = page.substr(0, page.find_first_of("?#"));
+    return page == "blank" || page == "srcdoc";
+}
+
 bool WebView::engineShouldStartLoad(const URLRequest& request, NavigationType type)
 {
     bool allow = delegate_ ? delegate_->shouldStartLoadWithRequest(*this, request, type) : true;
     emit("decide", {{"url", request.url}, {"allow", allow}});
+    if (allow && !loadsURL(request.url)) {
+        emit("scheme-refused", {{"url", request.url}});
+        return false;
+    }
     return allow;
 }
 
@@ -76,6 +98,7 @@ void WebView::engineDidFinishLoad(const std::string& url)
 {
     // After redirects the page shown is the last hop's.
     url_ = url;
+    documentURL_ = url;
     emit("load-finish", {{"url", url}});
     if (delegate_)
         delegate_->webViewDidFinishLoad(*this);

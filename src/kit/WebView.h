@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,13 +15,31 @@ namespace kit {
 
 class WebView;
 
+// Who led the web view to a load, as far as its engine can tell.
+struct NavigationContext {
+    // The client itself asked for it (WebView::loadRequest: the entry request, a tab); otherwise a
+    // page did (a link, a form, a script, a frame).
+    bool byClient = false;
+    // A page's load: the URL of the document that started it; none when that is not known (a page
+    // may withhold it).
+    std::optional<std::string> startingDocument;
+    // A redirect hop: the URLs the load went through before it, its first request first. When the
+    // engine cannot tell which of several loads a hop belongs to, every URL it may have come
+    // through; when it has lost track altogether, `hopsKnown` is false.
+    bool redirect = false;
+    std::vector<std::string> earlierHops;
+    bool hopsKnown = true;
+};
+
 struct URLRequest {
     std::string url;
     std::string method = "GET";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Web-view loads only.
+    NavigationContext navigation = {};
 
-    static URLRequest requestWithURL(std::string url) { return URLRequest{std::move(url), "GET", {}, {}}; }
+    static URLRequest requestWithURL(std::string url) { return URLRequest{std::move(url), "GET", {}, {}, {}}; }
 };
 
 enum class NavigationType { LinkClicked, FormSubmitted, BackForward, Reload, FormResubmitted, Other };
@@ -28,7 +47,8 @@ enum class NavigationType { LinkClicked, FormSubmitted, BackForward, Reload, For
 class WebViewDelegate {
 public:
     virtual ~WebViewDelegate() = default;
-    // Asked before every load, redirects and page navigations included. Default: load.
+    // Asked before every load, redirects and page navigations included; `request.navigation` says
+    // who led the web view there. Default: load.
     virtual bool shouldStartLoadWithRequest(WebView&, const URLRequest&, NavigationType) { return true; }
     virtual void webViewDidStartLoad(WebView&) {}
     virtual void webViewDidFinishLoad(WebView&) {}
@@ -69,9 +89,18 @@ public:
     void setDetectsPhoneNumbers(bool detects) { detectsPhoneNumbers_ = detects; }
     // The URL of the page loading or shown.
     const std::optional<std::string>& url() const { return url_; }
+    // The URL of the document shown: that of the last load that finished; before any has, that of
+    // the first load the client asked for.
+    const std::optional<std::string>& documentURL() const { return documentURL_; }
+    // Whether the web view lets a load of this URL reach its engine, once the delegate has let it
+    // through: http and https pages, and the about:blank, about:srcdoc, data: and blob: documents
+    // that pages make for their own frames. Anything else (file:, view-source:, any other scheme)
+    // is refused.
+    static bool loadsURL(std::string_view url);
     WebEngine* engine() const { return engine_.get(); }
 
-    // For engines.
+    // For engines: the delegate's answer, then loadsURL's (a refusal of the latter is reported as a
+    // `scheme-refused` event).
     bool engineShouldStartLoad(const URLRequest& request, NavigationType type);
     void engineDidStartLoad(const std::string& url);
     void engineDidFinishLoad(const std::string& url);
@@ -84,6 +113,7 @@ private:
     WebViewDelegate* delegate_ = nullptr;
     bool detectsPhoneNumbers_ = true;
     std::optional<std::string> url_;
+    std::optional<std::string> documentURL_;
     std::unique_ptr<WebEngine> engine_;
 };
 

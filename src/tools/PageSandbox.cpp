@@ -1,5 +1,6 @@
 #include "tools/PageSandbox.h"
 
+#include "app/GameServer.h"
 #include "app/WebViewDelegate.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
@@ -56,7 +57,8 @@ PageSandbox::~PageSandbox()
     std::filesystem::remove_all(dataDir_, ignored);
 }
 
-Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phase)
+Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phase,
+                                 const std::optional<std::string>& startingDocument)
 {
     Explanation explanation(url, phase);
     {
@@ -80,8 +82,14 @@ Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phas
             tabBar->setHidden(true);
         }
         page->setDecisionObserver(&explanation);
-        page->shouldStartLoadWithRequest(*webView, kit::URLRequest::requestWithURL(url), kit::NavigationType::LinkClicked);
+        auto request = kit::URLRequest::requestWithURL(url);
+        request.navigation.startingDocument = startingDocument.value_or(GameServer::baseURL() + "/");
+        bool allowed = page->shouldStartLoadWithRequest(*webView, request, kit::NavigationType::LinkClicked);
         page->setDecisionObserver(nullptr);
+        if (allowed && !kit::WebView::loadsURL(url))
+            explanation.decided(false, "only http and https pages load (and the about:blank, about:srcdoc, data: and blob: "
+                                       "documents of a page's own frames): the page table has applied, then the load is "
+                                       "refused");
         explanation.finish(*page, *tabBar);
     }
     resetKit();

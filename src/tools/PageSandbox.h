@@ -2,6 +2,7 @@
 
 #include "app/Explanation.h"
 
+#include <optional>
 #include <string>
 
 namespace street::tools {
@@ -20,7 +21,10 @@ public:
     // False when the throwaway directory could not be made (nothing is explained then).
     bool ready() const { return !dataDir_.empty(); }
 
-    Explanation explain(const std::string& url, Explanation::Phase phase);
+    // The URL as a page at `startingDocument` loads it (a link, a frame, a script); by default a
+    // page of the game server.
+    Explanation explain(const std::string& url, Explanation::Phase phase,
+                        const std::optional<std::string>& startingDocument = std::nullopt);
 
 private:
     std::string dataDir_;

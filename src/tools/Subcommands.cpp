@@ -24,8 +24,9 @@ constexpr const char* kUsage =
     "explain     what the client does with a URL a page loads: allowed or refused, the commands it\n"
     "            runs with their values, the page's background and tab, the alert it shows, and\n"
     "            warnings for near-misses that make a command silently do nothing\n"
-    "check-page  explains every URL an HTML page can load without running scripts; a FILE is read\n"
-    "            as if the game server served it (--server, default: the client's own)\n"
+    "check-page  explains every URL an HTML page can load without running scripts, as that page\n"
+    "            loads it; a FILE is read as if the game server served it (--server names the game\n"
+    "            server, default: the client's own)\n"
     "\n"
     "  --phase first-load|started  before or after the first page has been shown (default: started)\n"
     "  --json                      one JSON object instead of plain words\n"
@@ -119,6 +120,9 @@ bool isWebAddress(std::string_view text)
 
 int checkPageCommand(const Arguments& args)
 {
+    // Links to the game server are the game's own, as they would be in the client.
+    if (args.server)
+        GameServer::setHost(*args.server);
     std::string html;
     std::string address;
     if (isWebAddress(args.subject)) {
@@ -137,8 +141,7 @@ int checkPageCommand(const Arguments& args)
             return 2;
         }
         html = text.str();
-        std::string host = args.server.value_or(GameServer::defaultHost);
-        address = "http://" + host + "/" + std::filesystem::path(args.subject).filename().string();
+        address = GameServer::baseURL() + "/" + std::filesystem::path(args.subject).filename().string();
     }
 
     PageSandbox sandbox;
@@ -152,7 +155,7 @@ int checkPageCommand(const Arguments& args)
     nlohmann::json urls = nlohmann::json::array();
     std::string out;
     for (const auto& link : links) {
-        Explanation explanation = sandbox.explain(link.url, args.phase);
+        Explanation explanation = sandbox.explain(link.url, args.phase, address);
         commands += explanation.commands().size();
         warnings += explanation.warnings().size();
         if (args.json) {

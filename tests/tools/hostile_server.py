@@ -4,7 +4,14 @@
 (gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
 as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
 ends), popups (thousands of window.open), reload (reloads itself without end); any other page
-is ordinary. The invite reply follows
+is ordinary. Pages that aim the command bridge from elsewhere, for a client whose game server is
+127.0.0.1 (the same server reached as "localhost" is another host): foreign-frame (a page with a
+hidden command iframe to the game server), game-frames (a game page with a command iframe of its
+own and three foreign iframes: ad-src holds a command iframe, ad-script navigates itself to a
+command URL, bounce redirects to one), via (redirects to bounce on 127.0.0.1), tofile (redirects to
+file:///etc/passwd), toscheme?to=URL (redirects there), file-frame (a game page with a hidden
+iframe to tofile), own-frames (a game page with blank, srcdoc and data: iframes beside one to
+bounce). The invite reply follows
 --invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first.
 
 Pages that try to leave the game's window (CONTAINED below): files to save (attachment, named
@@ -20,6 +27,7 @@ import http.server
 import itertools
 import socketserver
 import time
+import urllib.parse
 import zlib
 
 FOREIGN = ("fight.php?invokeAlertOneBtnTitle=Win&invokeAlertOneBtnBody=Prize&invokeAlertOneBtnName=OK"
@@ -31,6 +39,36 @@ SCRIPTS = {
               "setInterval(function () { window.open('/again.php'); }, 10);",
     "reload": "location.reload();",
 }
+FRAME_PAGE = "<html><head><title>%s</title></head><body>%s%s</body></html>"
+
+
+def command_url(port, tag):
+    return ("http://127.0.0.1:%d/cmd.php?stopLoad=true&setTab%sBadge=%s&invokeVibrate=true"
+            % (port, {"own": 3, "frame": 1, "src": 2, "script": 4, "redirect": 0}[tag], tag))
+
+
+def frame(url):
+    return '<iframe style="display:none" src="%s"></iframe>' % url
+
+
+def framed_page(page, port):
+    foreign = "http://localhost:%d" % port
+    if page == "foreign-frame":
+        return frame(command_url(port, "frame"))
+    if page == "game-frames":
+        return (frame(command_url(port, "own")) + frame(foreign + "/ad-src.php") + frame(foreign + "/ad-script.php")
+                + frame(foreign + "/bounce.php"))
+    if page == "ad-src":
+        return frame(command_url(port, "src"))
+    if page == "ad-script":
+        return "<script>location.href = %r;</script>" % command_url(port, "script")
+    if page == "own-frames":
+        return (frame("about:blank") + '<iframe style="display:none" srcdoc="<p>ad</p>"></iframe>'
+                + frame("data:text/html,ad") + frame("/bounce.php"))
+    if page == "file-frame":
+        return frame("/tofile.php")
+    return None
+
 SAVED = b"what the server wants written into the player's files\n"
 PAGE = "<html><head><title>%s</title></head><body>%s</body></html>"
 ANSWER = "function answer(name, value) { location.href = '/answer.php?' + name + '=' + value; }"
@@ -124,6 +162,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif page in ("loop", "foreign"):
             target = "/loop.php" if page == "loop" else "http://localhost:%d/%s" % (self.server.server_address[1], FOREIGN)
             self.reply(302, 0, [], [("Location", target)])
+        elif page in ("bounce", "via", "tofile", "toscheme"):
+            port = self.server.server_address[1]
+            target = {"bounce": command_url(port, "redirect"), "via": "http://127.0.0.1:%d/bounce.php" % port,
+                      "tofile": "file:///etc/passwd",
+                      "toscheme": urllib.parse.unquote(self.path.partition("?to=")[2])}[page]
+            self.reply(302, 0, [], [("Location", target)])
+        elif framed_page(page, self.server.server_address[1]) is not None:
+            body = (FRAME_PAGE % (page, page, framed_page(page, self.server.server_address[1]))).encode()
+            self.reply(200, len(body), [body], [("Content-Type", "text/html")])
         elif page in SCRIPTS:
             body = ("<html><head><title>%s</title></head><body>%s<script>%s</script></body></html>"
                     % (page, page, SCRIPTS[page])).encode()

@@ -5,6 +5,7 @@
 #include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
+#include "kit/URL.h"
 
 #include <algorithm>
 #include <libsoup/soup.h>
@@ -223,6 +224,11 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
         static_cast<WebViewPeer*>(self)->loadFailed(uri, error);
         return TRUE; // no error page: the page shown stays, as the delegate expects
     }), this);
+    g_signal_connect(web, "resource-load-started", G_CALLBACK(+[](WebKitWebView* web, WebKitWebResource* resource,
+                                                                    WebKitURIRequest* request, gpointer self) {
+        if (resource == webkit_web_view_get_main_resource(web))
+            static_cast<WebViewPeer*>(self)->mainResourceStarted(webkit_uri_request_get_uri(request));
+    }), this);
     g_signal_connect(web, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
         return static_cast<WebViewPeer*>(self)->scriptDialog(dialog);
     }), this);
@@ -301,18 +307,59 @@ void WebViewPeer::load(const kit::URLRequest& request)
         // The load it replaces ends as cancelled; WebKit's own report of it is not passed on.
         inFlight_ = false;
         ownLoadPending_ = false;
+        provisional_ = false;
+        startPending_ = false;
         disarmTimeout();
         view_.engineDidFailLoad(loadURL_.empty() ? currentURL() : loadURL_, NetworkError::make(NetworkError::Cancelled));
     }
     loadURL_ = request.url;
+    ownLoadLed_ = request.navigation;
+    refusedHop_.clear();
     ownLoadPending_ = true;
+    ownLoadDecided_ = false;
     armTimeout();
-    WebKitURIRequest* uriRequest = webkit_uri_request_new(request.url.c_str());
+    startOwnLoad();
+}
+
+// A web process that names a file: URL to WebKit (a server redirecting there, say) is ended at
+// once, taking the page with it, unless it was once given a document under a file: base. So
+// every new process first gets an empty one based at "/": that grants it nothing (what it may
+// read is the sandbox's business), and the redirect is then cancelled like any other refused one.
+void WebViewPeer::startOwnLoad()
+{
+    if (!primed_) {
+        primed_ = true;
+        priming_ = true;
+        webkit_web_view_load_html(webView_.get(), "", "file:///");
+        return;
+    }
+    if (priming_)
+        return; // the load follows once the empty document is in
+    WebKitURIRequest* uriRequest = webkit_uri_request_new(loadURL_.c_str());
     webkit_web_view_load_request(webView_.get(), uriRequest);
     g_object_unref(uriRequest);
 }
 
-void WebViewPeer::stopLoading() { webkit_web_view_stop_loading(webView_.get()); }
+void WebViewPeer::primed()
+{
+    if (!priming_)
+        return;
+    priming_ = false;
+    if (ownLoadPending_)
+        startOwnLoad();
+}
+
+void WebViewPeer::stopLoading()
+{
+    if (priming_ && ownLoadPending_) {
+        // Stopped before WebKit was even asked for it: it ends quietly, as cancelled.
+        ownLoadPending_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(loadURL_, NetworkError::make(NetworkError::Cancelled));
+        return;
+    }
+    webkit_web_view_stop_loading(webView_.get());
+}
 
 std::string WebViewPeer::evaluateJavaScript(const std::string& script)
 {
@@ -339,11 +386,27 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     std::string url = uri ? uri : "";
     WebKitNavigationType navigation = webkit_navigation_action_get_navigation_type(action);
     bool newWindow = type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION;
+    bool redirect = webkit_navigation_action_is_redirect(action);
+    // WebKit names the document that started a page's navigation only in its Referer, which a
+    // page may withhold (and which a redirect hop keeps from the load's first request).
+    std::optional<std::string> referer;
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request))
+        if (const char* value = soup_message_headers_get_one(headers, "Referer"))
+            referer = value;
 
+    if (priming_) {
+        // Nothing but the empty document until it is in.
+        if (!newWindow && url == "file:///")
+            webkit_policy_decision_use(decision);
+        else
+            webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
     // load() has asked the delegate already.
-    if (ownLoadPending_ && !newWindow && (navigation == WEBKIT_NAVIGATION_TYPE_OTHER || url == loadURL_)
-        && !webkit_navigation_action_is_redirect(action)) {
+    if (ownLoadPending_ && !newWindow && !redirect && (url == loadURL_ || (navigation == WEBKIT_NAVIGATION_TYPE_OTHER && !referer))) {
         ownLoadPending_ = false;
+        ownLoadDecided_ = true;
+        main_ = MainLoad{ownLoadLed_, {loadURL_}};
         webkit_policy_decision_use(decision);
         return TRUE;
     }
@@ -353,18 +416,59 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
         webkit_policy_decision_ignore(decision);
         return TRUE;
     }
-    bool allowed = view_.engineShouldStartLoad(kit::URLRequest::requestWithURL(url), navigationType(navigation));
+
+    kit::URLRequest asked = kit::URLRequest::requestWithURL(url);
+    kit::NavigationContext& led = asked.navigation;
+    // WebKit does not say which frame a hop belongs to. The main frame's load has already taken
+    // the hop's address when WebKit asks; any other hop may come from any frame's load.
+    if (redirect && startPending_)
+        reportPendingStart(pageNavigations_.empty() ? currentURL() : pageNavigations_.back().url);
+    bool mainHop = redirect && provisional_ && url == currentURL();
+    if (mainHop) {
+        led = main_.led;
+        led.earlierHops = main_.hops;
+    } else {
+        led.startingDocument = referer;
+        if (redirect) {
+            led.earlierHops = main_.hops;
+            led.earlierHops.insert(led.earlierHops.end(), frameHops_.begin(), frameHops_.end());
+            led.hopsKnown = !lostTrack_;
+        }
+    }
+    led.redirect = redirect;
+    bool allowed = view_.engineShouldStartLoad(asked, navigationType(navigation));
+    if (mainHop && !allowed)
+        refusedHop_ = url;
     if (!allowed || newWindow) {
         webkit_policy_decision_ignore(decision);
         // A window the page asked for opens in this view.
         if (allowed)
-            load(kit::URLRequest::requestWithURL(url));
+            load(asked);
         return TRUE;
     }
-    // The page's own navigation: its start is reported under the address it asked for.
-    loadURL_ = url;
+    if (mainHop)
+        main_.hops.push_back(url);
+    else
+        trackPageNavigation(url, led);
     webkit_policy_decision_use(decision);
     return TRUE;
+}
+
+void WebViewPeer::trackPageNavigation(const std::string& url, const kit::NavigationContext& led)
+{
+    if (pageNavigations_.size() >= maxTracked || frameHops_.size() >= maxTracked) {
+        // Too many to follow: hops of unknown loads then count as coming from anywhere.
+        lostTrack_ = true;
+        pageNavigations_.erase(pageNavigations_.begin());
+        frameHops_.clear();
+    }
+    if (!led.redirect)
+        pageNavigations_.push_back({url, led});
+    // Only a web page's load can be redirected: the blank, srcdoc and data: documents a page
+    // makes for its frames are no way to a hop.
+    std::string scheme = kit::URL::scheme(url);
+    if (scheme == "http" || scheme == "https")
+        frameHops_.push_back(url);
 }
 
 // A response is shown or refused, never saved: WebKit would save one that asks to be (an
@@ -413,13 +517,40 @@ void WebViewPeer::loadChanged(int event)
         responseRefused_ = false; // a refusal that never failed its load is no news for this one
         // Until WebKit has taken up the load asked for, whatever starts is a navigation that load()
         // replaced (a page reloading itself, say): its end is not reported either.
-        if (ownLoadPending_)
+        if (ownLoadPending_ || priming_)
             break;
         inFlight_ = true;
+        provisional_ = true;
         armTimeout();
-        view_.engineDidStartLoad(loadURL_.empty() ? currentURL() : loadURL_);
+        if (ownLoadDecided_) {
+            ownLoadDecided_ = false;
+            view_.engineDidStartLoad(loadURL_);
+        } else {
+            // The page's own navigation of the main frame, which WebKit names only once its main
+            // resource starts: see mainResourceStarted.
+            startPending_ = true;
+        }
+        break;
+    case WEBKIT_LOAD_REDIRECTED:
+        reportPendingStart(currentURL());
+        break;
+    case WEBKIT_LOAD_COMMITTED:
+        if (priming_)
+            break;
+        reportPendingStart(currentURL());
+        // The frames of the document before are gone, and so are their loads.
+        provisional_ = false;
+        pageNavigations_.clear();
+        frameHops_.clear();
+        lostTrack_ = false;
         break;
     case WEBKIT_LOAD_FINISHED:
+        if (priming_) {
+            primed();
+            break;
+        }
+        reportPendingStart(currentURL());
+        provisional_ = false;
         disarmTimeout();
         if (inFlight_) {
             inFlight_ = false;
@@ -431,11 +562,60 @@ void WebViewPeer::loadChanged(int event)
     }
 }
 
+void WebViewPeer::mainResourceStarted(const char* uri)
+{
+    if (startPending_ && uri)
+        reportPendingStart(uri);
+}
+
+// The page's own navigation of the main frame starts: it is reported under the address it asked
+// for, and it was led there as that navigation was.
+void WebViewPeer::reportPendingStart(const std::string& url)
+{
+    if (!startPending_)
+        return;
+    startPending_ = false;
+    refusedHop_.clear();
+    auto found = std::find_if(pageNavigations_.rbegin(), pageNavigations_.rend(),
+                              [&](const PageNavigation& n) { return n.url == url; });
+    main_ = MainLoad{found != pageNavigations_.rend() ? found->led : kit::NavigationContext{}, {url}};
+    loadURL_ = url;
+    view_.engineDidStartLoad(loadURL_);
+}
+
 void WebViewPeer::loadFailed(const char* uri, const GError* error)
 {
-    if (!inFlight_)
+    if (priming_ || !inFlight_)
         return; // already ended: replaced, or failed by the time-out
+    reportPendingStart(uri ? uri : currentURL());
+    if (uri && !kit::WebView::loadsURL(uri) && !main_.hops.empty() && main_.hops.back() != uri && refusedHop_ != uri) {
+        // A hop to a scheme that WebKit cancels before asking: the delegate hears of it as of
+        // any hop (the page table and the bridge apply), and the load ends as a refused one.
+        kit::URLRequest hop = kit::URLRequest::requestWithURL(uri);
+        hop.navigation = main_.led;
+        hop.navigation.redirect = true;
+        hop.navigation.earlierHops = main_.hops;
+        view_.engineShouldStartLoad(hop, kit::NavigationType::Other);
+        if (!inFlight_)
+            return; // the delegate has started another load meanwhile
+        inFlight_ = false;
+        provisional_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::Cancelled));
+        return;
+    }
+    if (!refusedHop_.empty() && !main_.hops.empty() && error->domain == WEBKIT_POLICY_ERROR
+        && error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) {
+        // A hop the delegate (or the scheme) refused: the load ends as cancelled, as any
+        // engine's does, not as a failure of its own.
+        inFlight_ = false;
+        provisional_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::Cancelled));
+        return;
+    }
     inFlight_ = false;
+    provisional_ = false;
     disarmTimeout();
     bool refused = std::exchange(responseRefused_, false) && error->domain == WEBKIT_POLICY_ERROR
         && error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE;
@@ -449,13 +629,20 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
 
 void WebViewPeer::webProcessEnded()
 {
+    // The next process is a new one, to be primed again; when the last one ended while being
+    // primed, the load goes ahead without.
+    bool endedPriming = priming_;
+    priming_ = false;
+    provisional_ = false;
+    primed_ = endedPriming && ownLoadPending_;
     if (ownLoadPending_) {
         // The load asked for never reached the old process: the new one takes it, within the
         // time-out already running.
-        WebKitURIRequest* request = webkit_uri_request_new(loadURL_.c_str());
-        webkit_web_view_load_request(webView_.get(), request);
-        g_object_unref(request);
+        startOwnLoad();
+        if (endedPriming)
+            primed_ = false;
     } else if (inFlight_) {
+        reportPendingStart(currentURL());
         inFlight_ = false;
         disarmTimeout();
         view_.engineDidFailLoad(currentURL(), NetworkError::make(kWebProcessEnded, "The page stopped responding."));
@@ -513,6 +700,10 @@ void WebViewPeer::timedOut()
     bool started = inFlight_;
     inFlight_ = false;
     ownLoadPending_ = false;
+    provisional_ = false;
+    priming_ = false;
+    if (started)
+        reportPendingStart(currentURL());
     std::string url = started ? currentURL() : loadURL_;
     // The cancellation that follows is ours: nothing more is reported.
     webkit_web_view_stop_loading(webView_.get());

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
@@ -60,7 +61,25 @@ public:
     static void downloadStarted(WebKitDownload* download);
 
 private:
+    // How the main frame's load was led there, and the URLs it has been through.
+    struct MainLoad {
+        kit::NavigationContext led;
+        std::vector<std::string> hops;
+    };
+    // A page's navigation let through since the main frame's document committed: the main
+    // frame's next load, or any frame's.
+    struct PageNavigation {
+        std::string url;
+        kit::NavigationContext led;
+    };
+    static constexpr size_t maxTracked = 64;
+
     bool decidePolicy(WebKitPolicyDecision* decision, int type);
+    void trackPageNavigation(const std::string& url, const kit::NavigationContext& led);
+    void startOwnLoad();
+    void mainResourceStarted(const char* uri);
+    void reportPendingStart(const std::string& url);
+    void primed();
     bool decideResponse(WebKitResponsePolicyDecision* decision);
     void loadChanged(int event);
     void loadFailed(const char* uri, const GError* error);
@@ -75,7 +94,18 @@ private:
     GObjectPtr<WebKitWebView> webView_;
     bool inFlight_ = false;        // between the start and the end of a load we report
     bool ownLoadPending_ = false;  // load() asked WebKit for a page; its policy check is ours
+    bool ownLoadDecided_ = false;  // ... and has passed it: the next start is that load's
+    kit::NavigationContext ownLoadLed_;
     std::string loadURL_;
+    MainLoad main_;
+    bool provisional_ = false;     // the main frame's load has started and not yet committed
+    bool startPending_ = false;    // ... but its start is not reported yet
+    std::string refusedHop_;       // a hop of it that the delegate or the scheme refused
+    std::vector<PageNavigation> pageNavigations_;
+    std::vector<std::string> frameHops_;  // every URL of those, redirect hops included
+    bool lostTrack_ = false;              // more than maxTracked of them
+    bool primed_ = false;                 // this web process may hear of file: URLs (see startOwnLoad)
+    bool priming_ = false;
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;

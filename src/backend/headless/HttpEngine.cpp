@@ -3,6 +3,7 @@
 #include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/CookieJar.h"
+#include "kit/URL.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,6 +32,10 @@ std::string lowerCase(std::string text)
 // `location` resolved against `base`; empty when either does not form a URL.
 std::string resolveLocation(const std::string& base, const std::string& location)
 {
+    // A hop to another scheme (file:, view-source:, a custom one) stands as written: libcurl
+    // would read some of those as relative paths.
+    if (std::string scheme = kit::URL::scheme(location); !scheme.empty() && scheme != "http" && scheme != "https")
+        return location;
     std::string resolved;
     CURLU* url = curl_url();
     if (!url)
@@ -319,6 +324,8 @@ void HttpEngine::transferDone(CURLcode result)
     }
     kit::URLRequest hop = request_;
     hop.url = location;
+    hop.navigation.redirect = true;
+    hop.navigation.earlierHops.push_back(request_.url);
     if (status == 303 || ((status == 301 || status == 302) && hop.method == "POST")) {
         hop.method = "GET";
         hop.body.clear();

@@ -115,7 +115,9 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         kit::WebView* view = applicationWebView();
         if (!view)
             return ignored(command);
+        // The page shown starts it.
         auto request = kit::URLRequest::requestWithURL(command.text);
+        request.navigation.startingDocument = view->documentURL();
         if (view->engineShouldStartLoad(request, kit::NavigationType::LinkClicked) && view->engine())
             view->engine()->load(request);
         return;
