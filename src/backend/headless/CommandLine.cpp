@@ -29,9 +29,11 @@ constexpr const char* kDesktopUsage =
 constexpr const char* kUsage =
     "  --script FILE|-            play a scenario script (- reads standard input)\n"
     "  --transcript FILE|-        write what happens as JSON Lines (- is standard output)\n"
-    "  --server HOST[:PORT]       the game server\n"
-    "  --trusted-host HOST[:PORT] a further host whose pages may give commands (repeatable;\n"
-    "                             without a port, the scheme's default port)\n"
+    "  --server SERVER            the game server: HOST[:PORT] (http), http://HOST[:PORT] or\n"
+    "                             https://HOST[:PORT]\n"
+    "  --trusted-host SERVER      a further server whose pages may give commands (repeatable): a\n"
+    "                             bare HOST[:PORT] for http and https, a scheme for that one alone;\n"
+    "                             without a port, the scheme's default port\n"
     "  --engine scripted|http     how pages load: played by the script, or fetched over HTTP\n"
     "                             (default: scripted with the virtual clock, http with the real one)\n"
     "  --clock virtual|real       virtual time moves only with the script's waits\n"
@@ -78,11 +80,9 @@ std::optional<double> seconds(std::string_view value)
     return number;
 }
 
-// "host" or "host:port", as a URL's authority would hold it: nothing more.
-bool isHostAndPort(const std::string& value)
+std::string badServer(const std::string& flag, const std::string& value)
 {
-    return !value.empty() && value.find_first_of("/?#@") == std::string::npos
-        && kit::URL::webOrigin("http://" + value).has_value();
+    return flag + " takes HOST[:PORT], http://HOST[:PORT] or https://HOST[:PORT], not '" + value + "'";
 }
 
 } // namespace
@@ -143,11 +143,12 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             if (!needsText(options.transcript))
                 return failure("--transcript needs a file name (or - for standard output)");
         } else if (flag == "--server") {
-            if (!needsText(options.server))
-                return failure("--server needs HOST or HOST:PORT");
+            if (!kit::URL::serverAddress(v))
+                return failure(badServer(flag, v));
+            options.server = v;
         } else if (flag == "--trusted-host") {
-            if (!isHostAndPort(v))
-                return failure("--trusted-host needs HOST or HOST:PORT, not '" + v + "'");
+            if (!kit::URL::serverAddress(v))
+                return failure(badServer(flag, v));
             options.trustedHosts.push_back(v);
         } else if (flag == "--engine") {
             if (v == "scripted")
