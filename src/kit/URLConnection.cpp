@@ -1,5 +1,6 @@
 #include "kit/URLConnection.h"
 
+#include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
 
@@ -152,6 +153,7 @@ std::optional<Reply> exchange(const URLRequest& request)
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &IdleWatch::progress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &idle);
     CookieJar::shared().attach(handle);
+    CertificateAuthorities::apply(handle);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendReply);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
     CURLcode result = curl_easy_perform(handle);

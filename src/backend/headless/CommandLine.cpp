@@ -1,5 +1,6 @@
 #include "backend/headless/Runner.h"
 
+#include "kit/CertificateAuthorities.h"
 #include "kit/URL.h"
 
 #include <algorithm>
@@ -34,6 +35,7 @@ constexpr const char* kUsage =
     "  --trusted-host SERVER      a further server whose pages may give commands (repeatable): a\n"
     "                             bare HOST[:PORT] for http and https, a scheme for that one alone;\n"
     "                             without a port, the scheme's default port\n"
+    "  --ca-file FILE.pem         certificate authorities to trust for https besides the system's\n"
     "  --engine scripted|http     how pages load: played by the script, or fetched over HTTP\n"
     "                             (default: scripted with the virtual clock, http with the real one)\n"
     "  --clock virtual|real       virtual time moves only with the script's waits\n"
@@ -120,7 +122,7 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",
                                              "--movie-seconds", "--trusted-host", "--scale", "--load-timeout",
-                                             "--open-urls"};
+                                             "--open-urls", "--ca-file"};
         if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
             return failure("unknown option '" + flag + "'");
         if (!value) {
@@ -150,6 +152,11 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             if (!kit::URL::serverAddress(v))
                 return failure(badServer(flag, v));
             options.trustedHosts.push_back(v);
+        } else if (flag == "--ca-file") {
+            std::string error;
+            if (!kit::CertificateAuthorities::check(v, &error))
+                return failure("--ca-file: " + error);
+            options.caFile = v;
         } else if (flag == "--engine") {
             if (v == "scripted")
                 options.engine = Engine::Scripted;

@@ -20,6 +20,7 @@ struct Options {
     std::optional<std::string> transcript;  // "-" = standard output
     std::optional<std::string> server;      // [http://|https://]HOST[:PORT]
     std::vector<std::string> trustedHosts;  // [http://|https://]HOST[:PORT], each --trusted-host
+    std::optional<std::string> caFile;      // further certificate authorities (PEM)
     std::optional<Engine> engine;           // default: scripted with the virtual clock, http with the real one
     std::optional<ClockKind> clock;         // default: virtual with a script, real without
     std::optional<std::string> dataDir;
