@@ -1,6 +1,7 @@
 // A game server over https, headless: every request of the game travels over TLS with its
-// certificate checked (against the system's authorities and those of --ca-file only), and each
-// kind of certificate problem fails the load with its own code and one alert.
+// certificate checked (against the system's authorities and those of --ca-file only), each kind
+// of certificate problem fails the load with its own code and one alert, and the invite post
+// follows redirects only within the game server's origin.
 
 #include "support/Certificates.h"
 #include "support/Scenario.h"
@@ -15,6 +16,7 @@ using nlohmann::json;
 using scenario::Transcript;
 
 const std::string kContacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL:555\r\nEND:VCARD\r\n";
+const std::string kUnknownError = "Unknown error occurred.  Please try again later.";
 
 std::vector<std::string> logged(const scenario::DemoServer& server, const std::string& prefix)
 {
@@ -140,6 +142,49 @@ TEST_F(SecureServer, EachCertificateProblemFailsTheFirstLoadWithItsCode)
         ASSERT_EQ(t.count("alert"), 1u) << t.dump();
         EXPECT_EQ((*t.first("alert"))["message"], "Unknown error occurred (" + description + ").  Please close the application and try again.");
     }
+}
+
+// A redirect of the post is followed only to the game server's own origin: anywhere else gets
+// nothing, and the reply counts as unreadable.
+TEST_F(SecureServer, TheInvitePostNeverFollowsARedirectToAnotherOrigin)
+{
+    scenario::TlsDemoServer elsewhere(authority_);
+    ASSERT_TRUE(elsewhere.server.started());
+    const std::string invite = "/postback/invite_postback.php";
+    struct Case {
+        std::string target;  // "SELF" stands for the game server's own host and port
+        std::string message; // of the alert that follows
+    } cases[] = {
+        {"https://localhost:" + std::to_string(elsewhere.server.port()) + invite, kUnknownError},
+        {elsewhere.baseURL() + invite, kUnknownError},
+        {"http://SELF" + invite + "?repeated=1", kUnknownError},  // down to http on the same host and port
+        {"https://SELF" + invite + "?repeated=1", "Your session has expired. Please restart the game and try again."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        // A server that redirects to itself must know its port before it listens.
+        std::string port = std::to_string(scenario::closedLoopbackPort());
+        std::string target = c.target;
+        if (auto self = target.find("SELF"); self != std::string::npos)
+            target.replace(self, 4, "127.0.0.1:" + port);
+        scenario::TlsDemoServer game(authority_, {"--port", port, "--invite-redirect", "307", target});
+        ASSERT_TRUE(game.server.started());
+        // Pages are played by the script: the post is the only request.
+        scenario::ScenarioOptions options;
+        auto t = scenario::runScenario(inviteScript(game.baseURL()),
+                                       {"--server", game.serverArgument(), "--ca-file", authority_.certificateFile(),
+                                        "--contacts", dir_.path() + "/contacts.vcf"},
+                                       options);
+        ASSERT_EQ(t.exitCode, 0) << t.dump();
+        ASSERT_NE(t.last("alert"), nullptr) << t.dump();
+        EXPECT_EQ((*t.last("alert"))["title"], "Fail");
+        EXPECT_EQ((*t.last("alert"))["message"], c.message);
+        std::vector<std::string> posts{"POST " + invite + " 307"};
+        if (c.message != kUnknownError)
+            posts.push_back("POST " + invite + "?repeated=1 200");
+        EXPECT_EQ(logged(game.server, "POST " + invite), posts);
+    }
+    EXPECT_TRUE(elsewhere.server.requestLog().empty()) << elsewhere.server.requestLog().front();
 }
 
 } // namespace
