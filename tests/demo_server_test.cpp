@@ -145,7 +145,7 @@ TEST_F(DemoServerTest, PagesAndFaults)
 {
     for (const char* page : {"/register.php", "/home.php?showHomeBg=true", "/missions.php?showMissionsBg=true", "/fight.php?showAttackBg=true",
                              "/cars.php?showCarsBg=true", "/group.php?showGroupBg=true", "/bank.php", "/hospital.php", "/favor.php",
-                             "/investment.php", "/commands.php", "/slow.php?ms=10"}) {
+                             "/investment.php", "/commands.php", "/slow.php?ms=10", "/live.php"}) {
         Reply reply = request(page);
         EXPECT_EQ(reply.code, CURLE_OK) << page;
         EXPECT_EQ(reply.status, 200) << page;

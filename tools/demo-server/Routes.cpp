@@ -85,6 +85,8 @@ void serveGet(const httplib::Request& req, httplib::Response& res, ServerContext
         return serveSlow(req, res, context);
     if (path == "/commands.php")
         return res.set_content(commandsPage(), kHtml);
+    if (path == "/live.php")
+        return res.set_content(livePage(), kHtml);
     if (path == "/near-miss.php")
         return res.set_content(nearMissPage(), kHtml);
     if (path.size() > 1 && path.find('/', 1) == std::string::npos) {
