@@ -257,6 +257,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
                                 {"XDG_CACHE_HOME", work.path() + "/xdg-cache"}});
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
+    if (options.started)
+        options.started(pid);
     result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -50,6 +51,8 @@ struct ScenarioOptions {
     bool desktop = false;
     // A run that takes longer is killed and reported with exitCode -1 and timedOut set.
     double timeoutSeconds = 90;
+    // Told the client's process id as soon as it runs (on the calling thread).
+    std::function<void(pid_t)> started;
 };
 
 struct Transcript {

@@ -6,6 +6,8 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,6 +55,11 @@ public:
     static constexpr int kWebProcessEnded = -3900;
     static kit::Error errorForFailedLoad(std::string_view domain, int code, std::string_view message,
                                          bool networkAvailable);
+    // What a load makes of a certificate that WebKit (which knows the system's authorities alone)
+    // refused with `errors`: none when one of `authorities` (those of --ca-file) vouches for it
+    // and for `host`; otherwise the error the load fails with.
+    static std::optional<kit::Error> tlsFailure(GTlsCertificate* certificate, GTlsCertificateFlags errors,
+                                                const std::string& host, GList* authorities);
 
 private:
     bool decidePolicy(WebKitPolicyDecision* decision, int type);
@@ -60,6 +67,11 @@ private:
     void loadFailed(const char* uri, const GError* error);
     bool scriptDialog(WebKitScriptDialog* dialog);
     void webProcessEnded();
+    bool tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors);
+    bool repeatAfterTls(int event);
+    // While the kit's run loop is held (a synchronous exchange), what WebKit reports waits for the
+    // hold to end: false when there is no hold and the report is to be handled now.
+    bool later(std::function<void()> report);
     void armTimeout();
     void disarmTimeout();
     void timedOut();
@@ -72,6 +84,11 @@ private:
     std::string loadURL_;
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
+    // A certificate that the authority file vouches for: the load is repeated once.
+    enum class TlsRepeat { None, Pending, Asked, Started };
+    TlsRepeat tlsRepeat_ = TlsRepeat::None;
+    std::string tlsRepeatURL_;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace backend::gtk
