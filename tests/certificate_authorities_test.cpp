@@ -11,14 +11,13 @@ namespace {
 
 using kit::CertificateAuthorities;
 
-// One GET of `url` with a handle whose own store is `systemStore` (standing in for the system's
-// authorities) and the kit's authorities applied; libcurl's result.
-CURLcode fetch(const std::string& url, const std::string& systemStore, const std::string& emptyDirectory)
+// One GET of `url` with a handle whose own store is the hashed directory `systemStore`
+// (standing in for the system's authorities) and the kit's authorities applied; libcurl's result.
+CURLcode fetch(const std::string& url, const std::string& systemStore)
 {
     CURL* curl = curl_easy_init();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_CAINFO, systemStore.c_str());
-    curl_easy_setopt(curl, CURLOPT_CAPATH, emptyDirectory.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, systemStore.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
     CertificateAuthorities::apply(curl);
     CURLcode result = curl_easy_perform(curl);
@@ -32,24 +31,35 @@ protected:
     scenario::TempDir empty_{"street-no-certificates"};
 };
 
+bool haveSystemDirectory()
+{
+    CURL* probe = curl_easy_init();
+    char* path = nullptr;
+    bool there = curl_easy_getinfo(probe, CURLINFO_CAPATH, &path) == CURLE_OK && path;
+    curl_easy_cleanup(probe);
+    return there;
+}
+
 TEST_F(Authorities, TheFilesAuthoritiesAreTrustedBesideTheSystemsOwn)
 {
     scenario::TestAuthority system("The System's Authority"), file("The File's Authority");
     scenario::TlsDemoServer bySystem(system), byFile(file);
     ASSERT_TRUE(bySystem.server.started() && byFile.server.started());
     std::string a = bySystem.baseURL() + "/commands.php", b = byFile.baseURL() + "/commands.php";
+    ASSERT_TRUE(haveSystemDirectory()) << "this libcurl knows no directory of system authorities";
+    std::string store = system.hashedDirectory();
 
-    EXPECT_EQ(fetch(a, system.certificateFile(), empty_.path()), CURLE_OK);
-    EXPECT_EQ(fetch(b, system.certificateFile(), empty_.path()), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(fetch(a, store), CURLE_OK);
+    EXPECT_EQ(fetch(b, store), CURLE_PEER_FAILED_VERIFICATION);
     std::string error;
     ASSERT_TRUE(CertificateAuthorities::setFile(file.certificateFile(), &error)) << error;
     // Twice each: a second handle finds the authorities again (libcurl may keep its store).
     for (int round = 0; round < 2; ++round) {
-        EXPECT_EQ(fetch(a, system.certificateFile(), empty_.path()), CURLE_OK) << round;
-        EXPECT_EQ(fetch(b, system.certificateFile(), empty_.path()), CURLE_OK) << round;
+        EXPECT_EQ(fetch(a, store), CURLE_OK) << round;
+        EXPECT_EQ(fetch(b, store), CURLE_OK) << round;
     }
     CertificateAuthorities::reset();
-    EXPECT_EQ(fetch(b, system.certificateFile(), empty_.path()), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(fetch(b, store), CURLE_PEER_FAILED_VERIFICATION);
 }
 
 TEST_F(Authorities, AFileWithoutACertificateIsABadCommandLine)

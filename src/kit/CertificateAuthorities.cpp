@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -82,8 +83,26 @@ void CertificateAuthorities::reset()
 
 const std::string& CertificateAuthorities::file() { return trusted().path; }
 
+// Whether libcurl knows the system's hashed directory of authorities, and it is there.
+static bool systemDirectory()
+{
+    static const bool found = [] {
+        CURL* probe = curl_easy_init();
+        char* path = nullptr;
+        bool there = probe && curl_easy_getinfo(probe, CURLINFO_CAPATH, &path) == CURLE_OK && path
+            && std::filesystem::is_directory(path);
+        curl_easy_cleanup(probe);
+        return there;
+    }();
+    return found;
+}
+
 void CertificateAuthorities::apply(CURL* handle)
 {
+    // The system's authorities are then looked up one at a time in that directory: reading the
+    // whole bundle file costs tens of milliseconds on every new connection.
+    if (systemDirectory())
+        curl_easy_setopt(handle, CURLOPT_CAINFO, nullptr);
     if (trusted().certificates.empty())
         return;
     if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &addToStore) != CURLE_OK) {

@@ -21,8 +21,9 @@ public:
     // The file in use; empty with none.
     static const std::string& file();
 
-    // Makes a libcurl handle trust the file's authorities as well as the store it verifies with
-    // (the system's): they are added to that store, which keeps everything it already trusts.
+    // Sets a libcurl handle's trust: the system's authorities (from their hashed directory when
+    // libcurl knows it, else as libcurl loads them) and the file's, which are added to the store
+    // the handle verifies with, so that it keeps everything it already trusts.
     static void apply(CURL* handle);
 };
 

@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace scenario {
@@ -102,6 +103,16 @@ TestAuthority::TestAuthority(const std::string& name)
 }
 
 TestAuthority::~TestAuthority() = default;
+
+std::string TestAuthority::hashedDirectory()
+{
+    std::string directory = dir_.path() + "/hashed";
+    char name[32];
+    std::snprintf(name, sizeof name, "/%08lx.0", X509_subject_name_hash(keys_->certificate));
+    std::filesystem::create_directories(directory);
+    writePem(directory + name, keys_->certificate, nullptr);
+    return directory;
+}
 
 TestAuthority::Issued TestAuthority::issue(const std::vector<std::string>& names, long validFrom, long validUntil)
 {

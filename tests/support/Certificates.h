@@ -21,6 +21,9 @@ public:
 
     // The authority's certificate, as --ca-file takes it.
     const std::string& certificateFile() const { return certificateFile_; }
+    // A directory that holds the certificate under its subject's hash, as the system keeps its
+    // authorities (/etc/ssl/certs) for lookups one at a time.
+    std::string hashedDirectory();
 
     struct Issued {
         std::string certificateFile;

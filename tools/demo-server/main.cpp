@@ -159,6 +159,9 @@ int main(int argc, char** argv)
     httplib::Server& server = *served;
     // Short keep-alive so that stopping does not wait on idle client connections.
     server.set_keep_alive_timeout(1);
+    // A reply written in pieces (headers, body; TLS records) goes out at once, not after the
+    // client's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(1 << 20);
     server.set_logger([&log](const httplib::Request& req, const httplib::Response& res) {
         log.line(req.method + " " + req.target + " " + std::to_string(res.status));
