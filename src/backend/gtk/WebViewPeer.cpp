@@ -500,14 +500,19 @@ void WebViewPeer::timedOut()
     view_.engineDidFailLoad(url, NetworkError::make(NetworkError::TimedOut));
 }
 
+// Once the hold has ended, what WebKit reports still waits while earlier reports do, so that
+// the delegate sees everything in the order WebKit said it.
 bool WebViewPeer::later(std::function<void()> report)
 {
     auto& loop = kit::RunLoop::main();
-    if (!loop.isHeld())
+    if (!loop.isHeld() && waiting_ == 0)
         return false;
-    loop.post([alive = std::weak_ptr<int>(alive_), report = std::move(report)] {
-        if (!alive.expired())
-            report();
+    ++waiting_;
+    loop.post([this, alive = std::weak_ptr<int>(alive_), report = std::move(report)] {
+        if (alive.expired())
+            return;
+        --waiting_;
+        report();
     });
     return true;
 }

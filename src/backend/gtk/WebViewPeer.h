@@ -70,7 +70,7 @@ private:
     bool tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors);
     bool repeatAfterTls(int event);
     // While the kit's run loop is held (a synchronous exchange), what WebKit reports waits for the
-    // hold to end: false when there is no hold and the report is to be handled now.
+    // hold to end: false when nothing waits and the report is to be handled now.
     bool later(std::function<void()> report);
     void armTimeout();
     void disarmTimeout();
@@ -88,6 +88,7 @@ private:
     enum class TlsRepeat { None, Pending, Asked, Started };
     TlsRepeat tlsRepeat_ = TlsRepeat::None;
     std::string tlsRepeatURL_;
+    int waiting_ = 0; // reports put off by later() that have not run yet
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
