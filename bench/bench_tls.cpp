@@ -39,10 +39,11 @@ struct Servers {
     scenario::TlsDemoServer secure{authority};
 };
 
+// Made once, and stopped when the run ends.
 Servers& servers()
 {
-    static auto* made = new Servers();
-    return *made;
+    static Servers made;
+    return made;
 }
 
 double httpMeanMs = 0;
