@@ -342,7 +342,7 @@ TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
         closed = closeWindowOf(client);
     });
     scenario::ScenarioOptions options;
-    options.started = [&](pid_t pid) { client = pid; };
+    options.whileRunning = [&](pid_t pid) { client = pid; };
     options.timeoutSeconds = 25;
     auto t = run("wait 4\n" + openRecruit(tls.baseURL()) + "toolbar Send Invites\nwait 30\n", tls.serverArgument(),
                  {"--ca-file", authority_.certificateFile()}, options);

@@ -151,6 +151,8 @@ TEST(Hardening, HostilePagesEndInTheirAlerts)
     HostileServer server;
     ASSERT_TRUE(server.started());
     const std::string tooLarge = "Unknown error occurred (resource exceeds maximum size).";
+    // A file to save, reached directly or by a redirect: refused as in the window.
+    const std::string saved = "Unknown error occurred (The server sent a file to download; the game never saves files.).";
     struct Case {
         const char* page;
         int code;  // of the load's failure; 0: it never fails
@@ -158,6 +160,7 @@ TEST(Hardening, HostilePagesEndInTheirAlerts)
     } cases[] = {
         {"never", 0, ""}, {"drip", 0, ""}, {"foreign", 0, ""}, {"cut", -1005, "Unable to Reach Internet"},
         {"endless", -1103, tooLarge}, {"bomb", -1103, tooLarge}, {"loop", -1007, "too many HTTP redirects"},
+        {"attachment", -3102, saved}, {"to-attachment", -3102, saved},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.page);

@@ -103,6 +103,49 @@ TEST(PageAlertsScenario, ButtonScriptsAreKeptUntilReplacedAndRunOnPress)
     EXPECT_EQ(fieldOf(t, "ignored", "command"), std::vector<json>{"press Go"});
 }
 
+// However many alerts are asked for, at most 16 are on screen; every request still changes the
+// page delegate's state, only the showing of the 17th and later is dropped (and recorded).
+TEST(PageAlertsScenario, AtMostSixteenAlertsAreOnScreenAndEveryRequestStillCounts)
+{
+    auto numbered = [](int n) {
+        return command("invokeAlertOneBtnTitle=A" + std::to_string(n) + "&invokeAlertOneBtnBody=B&invokeAlertOneBtnName=Go"
+                       "&invokeAlertOneBtnJS=n(" + std::to_string(n) + ")");
+    };
+    std::string script;
+    for (int n = 1; n <= 20; ++n)
+        script += numbered(n);
+    // A failure alert counts as any other: it is dropped too, and the flag it sets is set.
+    script += "state\npress Go\n" + numbered(21) + numbered(22) + "wait 0.5\nfinish\nnavigate " + timeline::kBase +
+              "missions.php\nfail -1009\nstate\n";
+    auto t = run(script, Intro::Off);
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 2u) << t.dump();
+
+    std::vector<json> shown, dropped;
+    for (int n = 1; n <= 16; ++n)
+        shown.push_back("A" + std::to_string(n));
+    shown.push_back("A21");
+    for (int n = 17; n <= 20; ++n)
+        dropped.push_back("A" + std::to_string(n));
+    dropped.push_back("A22");
+    dropped.push_back(timeline::kNoConnectionTitle);
+    EXPECT_EQ(fieldOf(t, "alert", "title"), shown) << t.dump();
+    EXPECT_EQ(fieldOf(t, "alert-dropped", "title"), dropped);
+    for (const auto& line : t.events("alert-dropped"))
+        EXPECT_EQ(line.size(), 3u) << line.dump(); // t, ev, title
+
+    EXPECT_EQ(states[0]["alerts"].size(), 16u);
+    EXPECT_EQ(states[0]["alerts"].back()["title"], "A16");
+    EXPECT_EQ(states[0]["page"]["btn0JS"], "n(20)") << "a dropped alert's request still sets the scripts";
+    // The frontmost shown alert runs the script of the last request, dropped or not.
+    EXPECT_EQ(fieldOf(t, "alert-press", "title"), std::vector<json>{"A16"});
+    EXPECT_EQ(fieldOf(t, "js", "script"), std::vector<json>{"n(20)"});
+    EXPECT_EQ(states[1]["alerts"].size(), 16u);
+    EXPECT_EQ(states[1]["alerts"].back()["title"], "A21");
+    timeline::expectState(states[1], {{"/page/btn0JS", "n(22)"}, {"/page/isUnableToReachInternet", true},
+                                      {"/page/unableToReachInternetDeferred", false}});
+}
+
 TEST(PageAlertsScenario, VibrationAndTheTapSoundAreNeverHeldBack)
 {
     auto t = run(command("invokeVibrate=true") + command("invokeVibrate=true&again=invokeVibrate=true") +

@@ -69,6 +69,11 @@ void AlertView::show()
 {
     if (visible_)
         return;
+    // Pages can ask for alerts without end; the player could never close them all.
+    if (onScreen().size() >= maxVisibleAlerts) {
+        emit("alert-dropped", {{"title", textOrNull(title_)}});
+        return;
+    }
     visible_ = true;
     onScreen().push_back(sharedAs<AlertView>());
     nlohmann::json fields = {{"title", textOrNull(title_)}, {"message", textOrNull(message_)},

@@ -38,6 +38,9 @@ public:
     // A longer title or message (pages and servers choose them) is cut to this many characters
     // and ends with an ellipsis.
     static constexpr size_t maxTextCharacters = 4000;
+    // Alerts on screen at once. show() beyond that draws nothing and records the drop: its alert
+    // never becomes visible, and no button of it can be pressed.
+    static constexpr size_t maxVisibleAlerts = 16;
     static std::optional<std::string> shortened(std::optional<std::string> text);
 
     AlertView(std::optional<std::string> title, std::optional<std::string> message,

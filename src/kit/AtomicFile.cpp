@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <ctime>
+#include <string_view>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +102,93 @@ int write(const std::string& path, const std::string& text)
         ::close(dirFd);
     }
     return 0;
+}
+
+namespace {
+
+// mkstemp's random part mixes letters with digits, or lower with upper case, almost always.
+bool looksGenerated(std::string_view suffix)
+{
+    if (suffix.size() != 6)
+        return false;
+    bool lower = false, upper = false, digit = false, upperAfterFirst = false;
+    for (size_t i = 0; i < suffix.size(); ++i) {
+        char c = suffix[i];
+        if (c >= 'a' && c <= 'z') {
+            lower = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            upper = true;
+            upperAfterFirst = upperAfterFirst || i > 0;
+        } else if (c >= '0' && c <= '9') {
+            digit = true;
+        } else {
+            return false;
+        }
+    }
+    return (digit && (lower || upper)) || (lower && upperAfterFirst);
+}
+
+void tighten(const std::string& path, const struct stat& st)
+{
+    if (st.st_uid == ::geteuid() && (st.st_mode & 077) && !(st.st_mode & S_ISVTX))
+        ::chmod(path.c_str(), st.st_mode & 07700);
+}
+
+void tightenTree(const std::string& dir, int depth)
+{
+    DIR* listing = ::opendir(dir.c_str());
+    if (!listing)
+        return;
+    while (dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = dir + "/" + name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
+            continue;
+        tighten(path, st);
+        if (S_ISDIR(st.st_mode) && depth < 16)
+            tightenTree(path, depth + 1);
+    }
+    ::closedir(listing);
+}
+
+} // namespace
+
+void makePrivate(const std::string& dir, Depth depth)
+{
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
+    tighten(dir, st);
+    if (depth == Depth::WholeTree && st.st_uid == ::geteuid() && !(st.st_mode & S_ISVTX))
+        tightenTree(dir, 0);
+}
+
+void removeLeftovers(const std::string& path)
+{
+    std::size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (file.empty())
+        return;
+    std::string prefix = file + ".";
+    DIR* listing = ::opendir(directory.c_str());
+    if (!listing)
+        return;
+    std::time_t now = std::time(nullptr);
+    while (dirent* entry = ::readdir(listing)) {
+        std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix) || !looksGenerated(name.substr(prefix.size())))
+            continue;
+        std::string leftover = directory + "/" + std::string(name);
+        struct stat st;
+        if (::lstat(leftover.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+            && now - st.st_mtime >= 60)
+            ::unlink(leftover.c_str());
+    }
+    ::closedir(listing);
 }
 
 std::string asideName(const std::string& path)

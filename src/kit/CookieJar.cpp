@@ -145,6 +145,7 @@ void CookieJar::setFile(std::string path)
     path_ = std::move(path);
     onDisk_.clear();
     unusableFileOnDisk_ = false;
+    AtomicFile::removeLeftovers(path_);
     int error = 0;
     auto text = AtomicFile::read(path_, kMaxFileBytes, error);
     if (!text && error == ENOENT)

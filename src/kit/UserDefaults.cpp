@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <map>
+#include <set>
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -137,6 +138,16 @@ std::string UserDefaults::dataDirectory()
 
 void UserDefaults::load()
 {
+    // The first read of a process: what the settings' directory holds is the player's alone, and
+    // saves that were cut short have left their temporaries behind. A directory named on the
+    // command line may hold the player's other files (a home, say): it is closed, but what it
+    // holds keeps its modes.
+    static std::set<std::string> tidied;
+    if (tidied.insert(directory_).second) {
+        AtomicFile::makePrivate(directory_, directoryOverride().empty() ? AtomicFile::Depth::WholeTree
+                                                                        : AtomicFile::Depth::DirectoryOnly);
+        AtomicFile::removeLeftovers(path_);
+    }
     // Never block on what sits at the path: a FIFO or a device is no settings file.
     int readError = 0;
     auto text = AtomicFile::read(path_, maxFileSize, readError);

@@ -89,11 +89,17 @@ int statusToExitCode(int status)
 
 // Waits for the child; kills it after `timeoutSeconds`. Answers the exit code (-1 on time-out).
 // *peakKB gets the child's peak resident memory (its VmHWM, as the kernel reports it at exit).
-int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nullptr)
+int waitFor(pid_t pid, double timeoutSeconds, bool& timedOut, long* peakKB = nullptr,
+            const std::function<void(pid_t)>& whileRunning = {})
 {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    auto nextCall = std::chrono::steady_clock::now();
     timedOut = false;
     for (;;) {
+        if (whileRunning && std::chrono::steady_clock::now() >= nextCall) {
+            whileRunning(pid);
+            nextCall = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+        }
         int status = 0;
         struct rusage usage {};
         pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
@@ -237,7 +243,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
     std::filesystem::create_directories(work.path() + "/xdg-config");
     std::filesystem::create_directories(work.path() + "/xdg-data");
 
-    std::vector<std::string> argv{STREET_CLIENT_BIN};
+    std::vector<std::string> argv = options.launcher;
+    argv.push_back(STREET_CLIENT_BIN);
     if (!options.rawCommandLine) {
         if (!options.desktop)
             argv.push_back("--headless");
@@ -247,19 +254,22 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
             argv.insert(argv.end(), {"--transcript", transcriptPath});
         if (!hasFlag(args, "--resources"))
             argv.insert(argv.end(), {"--resources", STREET_RESOURCES_DIR});
-        if (!hasFlag(args, "--data-dir"))
+        if (!hasFlag(args, "--data-dir") && !options.defaultDataDirectories)
             argv.insert(argv.end(), {"--data-dir", dataDir});
     }
     argv.insert(argv.end(), args.begin(), args.end());
 
-    auto env = environmentWith({{"XDG_CONFIG_HOME", work.path() + "/xdg-config"},
-                                {"XDG_DATA_HOME", work.path() + "/xdg-data"},
-                                {"XDG_CACHE_HOME", work.path() + "/xdg-cache"}});
+    std::vector<std::pair<std::string, std::string>> variables{{"XDG_CONFIG_HOME", work.path() + "/xdg-config"},
+                                                               {"XDG_DATA_HOME", work.path() + "/xdg-data"},
+                                                               {"XDG_CACHE_HOME", work.path() + "/xdg-cache"}};
+    for (const auto& [name, value] : options.environment) {
+        std::erase_if(variables, [&](const auto& v) { return v.first == name; });
+        variables.emplace_back(name, value);
+    }
+    auto env = environmentWith(variables);
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
-    if (options.started)
-        options.started(pid);
-    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB);
+    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB, options.whileRunning);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");
     result.dataDir = dataDir;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -51,8 +52,14 @@ struct ScenarioOptions {
     bool desktop = false;
     // A run that takes longer is killed and reported with exitCode -1 and timedOut set.
     double timeoutSeconds = 90;
-    // Told the client's process id as soon as it runs (on the calling thread).
-    std::function<void(pid_t)> started;
+    // No --data-dir: the client keeps its files where the XDG directories say (see environment).
+    bool defaultDataDirectories = false;
+    // Further environment variables, set last (HOME, say, or one of the XDG directories).
+    std::vector<std::pair<std::string, std::string>> environment;
+    // A command the client is started under (its arguments follow these).
+    std::vector<std::string> launcher;
+    // Called about every 50 ms while the client runs, with its process id.
+    std::function<void(pid_t)> whileRunning;
 };
 
 struct Transcript {

@@ -5,7 +5,15 @@
 as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
 ends), popups (thousands of window.open), reload (reloads itself without end); any other page
 is ordinary. The invite reply follows
---invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first."""
+--invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first.
+
+Pages that try to leave the game's window (CONTAINED below): files to save (attachment, named
+secret.txt; octet, of a type no browser shows; to-attachment by a 302; download-link by
+<a download>), print, choosers (file, colour: the whole page is the chooser's input, for a click)
+and fullscreen (asked for by a click anywhere), permissions (the answers are reported
+by loading /answer.php?NAME=ANSWER), dialogs (16 one-button-alert command iframes, then the
+page's own alert, confirm and prompt, whose answers are reported the same way) and storm (a game
+page that loads a one-button-alert command URL in 3000 iframes, a few at a time)."""
 
 import argparse
 import http.server
@@ -23,6 +31,47 @@ SCRIPTS = {
               "setInterval(function () { window.open('/again.php'); }, 10);",
     "reload": "location.reload();",
 }
+SAVED = b"what the server wants written into the player's files\n"
+PAGE = "<html><head><title>%s</title></head><body>%s</body></html>"
+ANSWER = "function answer(name, value) { location.href = '/answer.php?' + name + '=' + value; }"
+STORM_ALERT = ("/storm-alert.php?invokeAlertOneBtnTitle=Storm&invokeAlertOneBtnBody=Again"
+               "&invokeAlertOneBtnName=OK&stopLoad=true&invokeAlertOneBtnJS=n")
+CONTAINED = {
+    "download-link": '<a id="a" download="secret.txt" href="/attachment.php">save</a><script>'
+                     'onload = function () { setTimeout(function () { document.getElementById("a").click(); }, 300); };'
+                     '</script>',
+    "print": "<script>window.print(); location.href = '/printed.php';</script>",
+    # The choosers and fullscreen need a person's click: the page is one big target for it.
+    "file": '<input type="file" style="position:fixed;left:0;top:0;width:100%;height:100%">'
+            "<script>setTimeout(function () { location.href = '/chosen.php'; }, 3000);</script>",
+    "colour": '<input type="color" style="position:fixed;left:0;top:0;width:100%;height:100%">'
+              "<script>setTimeout(function () { location.href = '/chosen.php'; }, 3000);</script>",
+    "fullscreen": '<div style="position:fixed;left:0;top:0;width:100%;height:100%"></div><script>' + ANSWER +
+                  "onclick = function () { var e = document.documentElement;"
+                  " if (!e.requestFullscreen) answer('fullscreen', 'unavailable');"
+                  " else e.requestFullscreen().then(function () { answer('fullscreen', 'granted'); },"
+                  "  function () { answer('fullscreen', 'refused'); }); };</script>",
+    "permissions": "<script>" + ANSWER + "var left = 3, answers = [];"
+                   "function got(name, value) { answers.push(name + '=' + value);"
+                   " if (--left == 0) location.href = '/answer.php?' + answers.join('&'); }"
+                   "navigator.geolocation.getCurrentPosition(function () { got('geolocation', 'granted'); },"
+                   " function () { got('geolocation', 'refused'); });"
+                   "Notification.requestPermission().then(function (p) { got('notification', p); });"
+                   "navigator.mediaDevices.getUserMedia({audio: true}).then(function () { got('microphone', 'granted'); },"
+                   " function () { got('microphone', 'refused'); });</script>",
+    "dialogs": "<script>for (var i = 0; i < 16; i++) {"
+               " var f = document.createElement('iframe'); f.style.display = 'none';"
+               " f.src = '" + STORM_ALERT + "' + i; document.body.appendChild(f); }"
+               "setTimeout(function () { alert('one more'); var c = confirm('sure?'), p = prompt('name?', 'Jo');"
+               " location.href = '/answer.php?confirm=' + c + '&prompt=' + p; }, 1500);</script>",
+    "storm": "<script>var n = 0, timer = setInterval(function () {"
+             " for (var i = 0; i < 25 && n < 3000; i++) {"
+             "  var f = document.createElement('iframe'); f.style.display = 'none';"
+             "  f.src = '" + STORM_ALERT + "' + (n++); document.body.appendChild(f);"
+             "  if (document.body.children.length > 50) document.body.removeChild(document.body.firstChild); }"
+             " if (n >= 3000) { clearInterval(timer); document.title = 'calm'; } }, 10);</script>",
+}
+
 REPLIES = {"badutf8": b"Sent\xff%Thanks\xfe", "nul": b"Se\x00nt%Than\x00ks",
            "long": ("T" * 6000 + "%" + "\u00e9" * 6000).encode(), "huge": None}
 
@@ -58,6 +107,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         page = self.path.split("?")[0][1:-4]
+        if self.contained(page):
+            return
         if page == "never":
             time.sleep(3600)
         elif page == "drip":
@@ -79,6 +130,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(200, len(body), [body], [("Content-Type", "text/html")])
         else:
             self.reply(200, 4, [b"page"])
+
+    def contained(self, page):
+        if page == "attachment":
+            self.reply(200, len(SAVED), [SAVED], [("Content-Type", "text/plain"),
+                                                  ("Content-Disposition", 'attachment; filename="secret.txt"')])
+        elif page == "octet":
+            self.reply(200, len(SAVED), [SAVED], [("Content-Type", "application/octet-stream")])
+        elif page == "to-attachment":
+            self.reply(302, 0, [], [("Location", "/attachment.php")])
+        elif page in CONTAINED:
+            body = (PAGE % (page, CONTAINED[page])).encode()
+            self.reply(200, len(body), [body], [("Content-Type", "text/html")])
+        else:
+            return False
+        return True
 
     def do_POST(self):
         self.rfile.read(int(self.headers.get("Content-Length", "0")))

@@ -8,12 +8,14 @@
 #include "backend/gtk/ExchangeWaiter.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
+#include "backend/gtk/WebSandbox.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "backend/headless/TranscriptWriter.h"
 #include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
+#include "kit/AtomicFile.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
 #include "kit/MoviePlayerController.h"
@@ -26,6 +28,7 @@
 #include <cstdlib>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
 
 namespace backend::gtk {
 
@@ -34,6 +37,20 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     std::optional<headless::Script::Parsed> script;
     if (!headless::loadScript(options, script))
         return 2;
+
+    // Nothing the window, GTK or WebKit's processes write may be readable by other users.
+    ::umask(077);
+
+    // Pages run only in WebKit's sandbox, unless the player has turned it off.
+    if (WebSandbox::optedOut()) {
+        std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
+                     WebSandbox::optOutVariable);
+    } else if (auto failure = WebSandbox::trialFailure()) {
+        std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
+                             "%s=1 shows pages without it, where they can reach your files\n",
+                     failure->c_str(), WebSandbox::optOutVariable);
+        return 1;
+    }
 
     // The window's class and the dock's launcher entry name the application by its desktop id.
     g_set_prgname(ApplicationPeer::applicationId);
@@ -78,9 +95,17 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
             return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
         });
     // Site data (cookies.sqlite) beside the settings when the command line names a data
-    // directory (a test's own), else where the desktop keeps programs' data.
-    WebViewPeer::configure({options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client"),
-                            std::string(g_get_user_cache_dir()) + "/street-client", options.loadTimeout, scale});
+    // directory (a test's own), else where the desktop keeps programs' data. Both directories
+    // are the player's alone, and so is everything in the client's own data directory (an
+    // earlier version left it open); a directory named on the command line may hold other files.
+    std::string siteData = options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client");
+    std::string webCache = std::string(g_get_user_cache_dir()) + "/street-client";
+    kit::AtomicFile::makeDirectories(siteData);
+    kit::AtomicFile::makeDirectories(webCache);
+    kit::AtomicFile::makePrivate(siteData, options.dataDir ? kit::AtomicFile::Depth::DirectoryOnly
+                                                           : kit::AtomicFile::Depth::WholeTree);
+    kit::AtomicFile::makePrivate(webCache, kit::AtomicFile::Depth::DirectoryOnly);
+    WebViewPeer::configure({siteData, webCache, options.loadTimeout, scale});
     kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
     auto alerts = std::make_unique<AlertViewPeer>();
     kit::AlertView::setPresenter(alerts.get());

@@ -5,7 +5,8 @@
 namespace backend::gtk {
 
 // Runs the application in a desktop window (GTK + WebKitGTK) on the real clock; returns the exit
-// status: 0 when the window was closed or the script ran to its end, 1 without a display, 2 for
+// status: 0 when the window was closed or the script ran to its end, 1 without a display or the
+// web sandbox, 2 for
 // a script or transcript that cannot be used.
 int run(const headless::Options& options, const headless::AppHooks& hooks);
 

@@ -2,11 +2,13 @@
 
 #include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/WindowPeer.h"
+#include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
 #include "kit/CertificateAuthorities.h"
 
 #include <algorithm>
+#include <libsoup/soup.h>
 #include <memory>
 #include <utility>
 #include <gio/gio.h>
@@ -16,11 +18,14 @@
 
 namespace backend::gtk {
 
+using backend::headless::DownloadPolicy;
 using backend::headless::NetworkError;
 
 namespace {
 
 WebViewPeer::Settings settings;
+// The peer of a WebKitWebView, for WebKit's signals that name only the view.
+constexpr const char* peerKey = "street-web-view-peer";
 WebKitWebContext* context = nullptr;
 std::unique_ptr<CookieJarPeer> cookies;
 
@@ -68,6 +73,13 @@ WebKitWebContext* sharedContext()
         "base-cache-directory", settings.cacheDirectory.empty() ? nullptr : settings.cacheDirectory.c_str(), nullptr);
     context = webkit_web_context_new_with_website_data_manager(manager);
     G_GNUC_END_IGNORE_DEPRECATIONS
+    // Before any web process starts. WebKit leaves it off when the player has turned it off.
+    webkit_web_context_set_sandbox_enabled(context, TRUE);
+    // Responses to be saved are refused before this; anything that still turns into a download
+    // (a link with a download attribute) is cancelled before it has a file.
+    g_signal_connect(context, "download-started", G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
+        WebViewPeer::downloadStarted(download);
+    }), nullptr);
     // One jar for every page, kept across launches.
     if (!settings.dataDirectory.empty()) {
         std::string jar = settings.dataDirectory + "/cookies.sqlite";
@@ -103,6 +115,19 @@ class ScriptDialogDelegate : public kit::Object, public kit::AlertViewDelegate {
 public:
     explicit ScriptDialogDelegate(WebKitScriptDialog* dialog) : dialog_(webkit_script_dialog_ref(dialog)) {}
     ~ScriptDialogDelegate() override { finish(false, nullptr); }
+
+    // Answers at once, while WebKit still asks: a confirm is declined, a prompt gives null. The
+    // dialog is then WebKit's to close when the signal returns.
+    void declineNow()
+    {
+        if (!dialog_)
+            return;
+        auto type = webkit_script_dialog_get_dialog_type(dialog_);
+        if (type == WEBKIT_SCRIPT_DIALOG_CONFIRM || type == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
+            webkit_script_dialog_confirm_set_confirmed(dialog_, FALSE);
+        webkit_script_dialog_unref(dialog_);
+        dialog_ = nullptr;
+    }
 
     void clickedButtonAtIndex(kit::AlertView& alert, int index) override
     {
@@ -234,6 +259,7 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
     , loadTimeout_(settings.loadTimeout)
 {
     WebKitWebView* web = webView_.get();
+    g_object_set_data(G_OBJECT(web), peerKey, this);
     GdkRGBA clear{0, 0, 0, 0};
     webkit_web_view_set_background_color(web, &clear);
     webkit_web_view_set_zoom_level(web, settings.scale);
@@ -283,6 +309,32 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
     g_signal_connect(web, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
         return nullptr; // never a second window
     }), nullptr);
+    // Nor a window of WebKit's own: no printing, no choosers, no fullscreen, and no permission
+    // that a page may ask for (location, camera, notifications...).
+    webkit_settings_set_enable_fullscreen(webSettings, FALSE);
+    g_signal_connect(web, "print", G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation*, gpointer) -> gboolean {
+        return TRUE;
+    }), nullptr);
+    g_signal_connect(web, "run-file-chooser", G_CALLBACK(+[](WebKitWebView*, WebKitFileChooserRequest* request,
+                                                               gpointer) -> gboolean {
+        webkit_file_chooser_request_cancel(request);
+        return TRUE;
+    }), nullptr);
+    g_signal_connect(web, "run-color-chooser", G_CALLBACK(+[](WebKitWebView*, WebKitColorChooserRequest* request,
+                                                                gpointer) -> gboolean {
+        webkit_color_chooser_request_cancel(request);
+        return TRUE;
+    }), nullptr);
+    g_signal_connect(web, "enter-fullscreen", G_CALLBACK(+[](WebKitWebView*, gpointer) -> gboolean { return TRUE; }),
+                     nullptr);
+    g_signal_connect(web, "permission-request", G_CALLBACK(+[](WebKitWebView*, WebKitPermissionRequest* request,
+                                                                 gpointer) -> gboolean {
+        webkit_permission_request_deny(request);
+        return TRUE;
+    }), nullptr);
+    g_signal_connect(web, "show-notification", G_CALLBACK(+[](WebKitWebView*, WebKitNotification*, gpointer) -> gboolean {
+        return TRUE;
+    }), nullptr);
     g_signal_connect(web, "context-menu", G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, GdkEvent*,
                                                            WebKitHitTestResult*, gpointer) -> gboolean { return TRUE; }),
                      nullptr);
@@ -312,6 +364,7 @@ WebViewPeer::~WebViewPeer()
 {
     disarmTimeout();
     g_signal_handlers_disconnect_by_data(webView_.get(), this);
+    g_object_set_data(G_OBJECT(webView_.get()), peerKey, nullptr);
     // Nothing may call back into a view that is going away.
     webkit_web_view_stop_loading(webView_.get());
 }
@@ -358,8 +411,10 @@ void WebViewPeer::navigateFromPage(const std::string& url)
 
 bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
 {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+        return decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
     if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION && type != WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION)
-        return FALSE; // responses: WebKit's own choice
+        return FALSE;
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     WebKitURIRequest* request = webkit_navigation_action_get_request(action);
@@ -395,12 +450,52 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     return TRUE;
 }
 
+// A response is shown or refused, never saved: WebKit would save one that asks to be (an
+// attachment), and WebKit cannot show one of a type it does not know.
+bool WebViewPeer::decideResponse(WebKitResponsePolicyDecision* decision)
+{
+    SoupMessageHeaders* headers =
+        webkit_uri_response_get_http_headers(webkit_response_policy_decision_get_response(decision));
+    const char* disposition = headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+    if (webkit_response_policy_decision_is_mime_type_supported(decision)
+        && !(disposition && DownloadPolicy::asksToSave(disposition))) {
+        webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
+        return TRUE;
+    }
+    // WebKit then fails the page's load as interrupted; the delegate hears why.
+    if (webkit_response_policy_decision_is_main_frame_main_resource(decision))
+        responseRefused_ = true;
+    webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+    return TRUE;
+}
+
+void WebViewPeer::downloadStarted(WebKitDownload* download)
+{
+    // Cancelled before it is given a file, so nothing is written, replaced or deleted.
+    g_signal_connect(download, "decide-destination", G_CALLBACK(+[](WebKitDownload* d, gchar*, gpointer) -> gboolean {
+        webkit_download_cancel(d);
+        return TRUE;
+    }), nullptr);
+    webkit_download_cancel(download);
+    WebKitWebView* web = webkit_download_get_web_view(download);
+    auto* peer = web ? static_cast<WebViewPeer*>(g_object_get_data(G_OBJECT(web), peerKey)) : nullptr;
+    // A page's download link: the delegate let its load through, and nothing else will end it.
+    // While a page is loading, that load's end does.
+    if (!peer || peer->inFlight_ || peer->ownLoadPending_)
+        return;
+    const char* uri = webkit_uri_request_get_uri(webkit_download_get_request(download));
+    std::string url = uri ? uri : "";
+    peer->view_.engineDidStartLoad(url);
+    peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+}
+
 void WebViewPeer::loadChanged(int event)
 {
     if (repeatAfterTls(event))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
+        responseRefused_ = false; // a refusal that never failed its load is no news for this one
         // Until WebKit has taken up the load asked for, whatever starts is a navigation that load()
         // replaced (a page reloading itself, say): its end is not reported either.
         if (ownLoadPending_)
@@ -427,10 +522,14 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
         return; // already ended: replaced, or failed by the time-out
     inFlight_ = false;
     disarmTimeout();
+    bool refused = std::exchange(responseRefused_, false) && error->domain == WEBKIT_POLICY_ERROR
+        && error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE;
     GNetworkMonitor* monitor = g_network_monitor_get_default();
     bool available = !monitor || g_network_monitor_get_network_available(monitor);
     view_.engineDidFailLoad(uri ? uri : currentURL(),
-                            errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message, available));
+                            refused ? DownloadPolicy::refused()
+                                    : errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message,
+                                                         available));
 }
 
 void WebViewPeer::webProcessEnded()
@@ -465,6 +564,13 @@ bool WebViewPeer::scriptDialog(WebKitScriptDialog* dialog)
         alert->addTextFieldWithValue(text ? text : "", "");
     }
     alert->show();
+    if (!alert->isVisible()) {
+        // More alerts than the screen holds: this one is answered at once, so the page never
+        // waits for it.
+        delegate->declineNow();
+        auto& live = ScriptDialogDelegate::all();
+        live.erase(std::remove(live.begin(), live.end(), delegate), live.end());
+    }
     return true;
 }
 

@@ -15,13 +15,16 @@
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
 typedef struct _WebKitScriptDialog WebKitScriptDialog;
+typedef struct _WebKitResponsePolicyDecision WebKitResponsePolicyDecision;
+typedef struct _WebKitDownload WebKitDownload;
 
 namespace backend::gtk {
 
 // The web view's engine on the desktop: a WebKitWebView with a transparent background. Every
 // navigation and new-window request passes the kit's delegate; load events and errors are
 // reported with the codes the headless engines use; a load that a silent server keeps open is
-// failed after the load timeout. Pages never open a second window, a context menu or a zoom.
+// failed after the load timeout. Pages never open a second window, a context menu, a zoom, a
+// print or chooser dialog or fullscreen, get no permission, and save no file.
 class WebViewPeer : public kit::WebEngine {
 public:
     struct Settings {
@@ -61,8 +64,12 @@ public:
     static std::optional<kit::Error> tlsFailure(GTlsCertificate* certificate, GTlsCertificateFlags errors,
                                                 const std::string& host, GList* authorities);
 
+    // A download WebKit has begun (the context's, for any of its views): cancelled.
+    static void downloadStarted(WebKitDownload* download);
+
 private:
     bool decidePolicy(WebKitPolicyDecision* decision, int type);
+    bool decideResponse(WebKitResponsePolicyDecision* decision);
     void loadChanged(int event);
     void loadFailed(const char* uri, const GError* error);
     bool scriptDialog(WebKitScriptDialog* dialog);
@@ -82,6 +89,7 @@ private:
     bool inFlight_ = false;        // between the start and the end of a load we report
     bool ownLoadPending_ = false;  // load() asked WebKit for a page; its policy check is ours
     std::string loadURL_;
+    bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
     // A certificate that the authority file vouches for: the load is repeated once.

@@ -25,7 +25,9 @@ constexpr const char* kDesktopUsage =
     "  --headless                 run without a display (default: the game in a window)\n"
     "  --scale N                  window: N times 320 x 480 (default: the largest that fits)\n"
     "  --load-timeout S           window: fail a page load after S seconds (default: 60)\n"
-    "  --open-urls open|record    window: open outside links in the browser, or only record them\n";
+    "  --open-urls open|record    window: open outside links in the browser, or only record them\n"
+    "                             (pages run in WebKit's sandbox, or not at all; the variable\n"
+    "                             WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1 runs them without it)\n";
 
 constexpr const char* kUsage =
     "  --script FILE|-            play a scenario script (- reads standard input)\n"

@@ -1,5 +1,6 @@
 #include "backend/headless/HttpEngine.h"
 
+#include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
@@ -332,6 +333,12 @@ void HttpEngine::transferDone(CURLcode result)
     if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK)
         location = resolveLocation(request_.url, header->value);
 
+    if (location.empty() && curl_easy_header(easy_, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
+        && DownloadPolicy::asksToSave(header->value)) {
+        received_.clear();
+        failLoad(DownloadPolicy::refused());
+        return;
+    }
     if (location.empty()) {
         // A page, whatever its status: error pages show like any other.
         body_ = std::move(received_);

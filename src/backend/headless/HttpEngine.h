@@ -12,7 +12,8 @@ namespace backend::headless {
 // A web engine that fetches pages with libcurl's multi interface, driven by the real-clock run
 // loop (fd watches and one timer; no threads). It follows redirects itself so that every hop
 // passes the web view's delegate; every hop sends and keeps cookies through the shared
-// kit::CookieJar. It keeps the page body but neither parses nor runs it.
+// kit::CookieJar. It keeps the page body but neither parses nor runs it; a reply that asks to be
+// saved fails its load (DownloadPolicy), as in the window.
 class HttpEngine : public kit::WebEngine {
 public:
     explicit HttpEngine(kit::WebView& view);

@@ -1,0 +1,31 @@
+#include "backend/headless/DownloadPolicy.h"
+
+#include "backend/headless/NetworkError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace backend::headless {
+
+kit::Error DownloadPolicy::refused()
+{
+    return NetworkError::make(refusedCode, "The server sent a file to download; the game never saves files.");
+}
+
+bool DownloadPolicy::asksToSave(std::string_view value)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::string_view type = value.substr(0, value.find(';'));
+    while (!type.empty() && blank(type.front()))
+        type.remove_prefix(1);
+    while (!type.empty() && blank(type.back()))
+        type.remove_suffix(1);
+    if (type.empty())
+        return false; // no type, or only parameters: nothing is asked
+    std::string lower(type);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    return lower != "inline";
+}
+
+} // namespace backend::headless

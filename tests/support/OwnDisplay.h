@@ -1,0 +1,134 @@
+#pragma once
+
+// An X server of a test's own (Xvfb), so that what it counts and clicks is the client's alone
+// and never another test's window on the shared display. For window tests only: it needs Xlib
+// and the XTest extension.
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace scenario {
+
+class OwnDisplay {
+public:
+    struct TopLevel {
+        Window id;
+        pid_t pid;  // _NET_WM_PID, 0 when unset
+        int x, y, width, height;
+    };
+
+    OwnDisplay()
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<std::string> args{"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        // Xvfb writes the display's number once it listens.
+        std::string number;
+        pollfd wait{fds[0], POLLIN, 0};
+        while (pid_ > 0 && ::poll(&wait, 1, 10000) > 0) {
+            char c;
+            if (::read(fds[0], &c, 1) != 1 || c == '\n')
+                break;
+            number += c;
+        }
+        ::close(fds[0]);
+        if (number.empty())
+            return;
+        name_ = ":" + number;
+        display_ = XOpenDisplay(name_.c_str());
+        // Windows come and go between a query and the next: such errors mean nothing here.
+        XSetErrorHandler(+[](Display*, XErrorEvent*) { return 0; });
+    }
+    ~OwnDisplay()
+    {
+        if (display_)
+            XCloseDisplay(display_);
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    OwnDisplay(const OwnDisplay&) = delete;
+    OwnDisplay& operator=(const OwnDisplay&) = delete;
+
+    bool started() const { return display_ != nullptr; }
+    // For DISPLAY.
+    const std::string& name() const { return name_; }
+
+    // The windows a window manager would manage: mapped children of the root that are not
+    // popups (menus, tooltips and the like, which draw over their window).
+    std::vector<TopLevel> topLevels()
+    {
+        std::vector<TopLevel> found;
+        XSync(display_, False);
+        Window root = DefaultRootWindow(display_), parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, root, &root, &parent, &children, &count))
+            return found;
+        Atom pidAtom = XInternAtom(display_, "_NET_WM_PID", False);
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(display_, children[i], &attributes) || attributes.map_state != IsViewable
+                || attributes.override_redirect)
+                continue;
+            TopLevel window{children[i], 0, attributes.x, attributes.y, attributes.width, attributes.height};
+            Atom type;
+            int format;
+            unsigned long items, left;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display_, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
+                                   &left, &data) == Success && data && items == 1)
+                window.pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+            if (data)
+                XFree(data);
+            found.push_back(window);
+        }
+        if (children)
+            XFree(children);
+        return found;
+    }
+
+    // A person's click at that point of the screen.
+    void click(int x, int y)
+    {
+        XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+        XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+        XFlush(display_);
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::string name_;
+    Display* display_ = nullptr;
+};
+
+} // namespace scenario
