@@ -324,6 +324,38 @@ TEST_F(DesktopSecure, ThePostIsNotRedirectedToAnotherOrigin)
     EXPECT_TRUE(elsewhere.server.requestLog().empty()) << elsewhere.server.requestLog().front();
 }
 
+// A page that asks for a load (here a file to save) while the post waits: the game hears of it,
+// and refuses it, only once the post has ended.
+TEST_F(DesktopSecure, WhatThePageDoesDuringThePostReachesTheGameAfterIt)
+{
+    scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {"--invite", "slow"});
+    ASSERT_TRUE(server.started());
+    std::string base = server.baseURL();
+    auto t = run("wait 4\nnavigate " + base + "/download-in-post.php\nwait 1\n" + openRecruit(base)
+                     + "toolbar Send Invites\nwait 1.5\nstate\n",
+                 server.hostPort());
+    ASSERT_EQ(t.exitCode, 0) << t.dump();
+    const json* post = t.first("post");
+    const json* failed = t.last("load-fail");
+    ASSERT_TRUE(post && failed) << t.dump();
+    EXPECT_EQ((*failed)["url"], base + "/attachment.php");
+    EXPECT_EQ((*failed)["code"], -3102);
+    size_t seen = 0;
+    for (const char* ev : {"decide", "load-start"}) {
+        for (const auto& line : t.events(ev)) {
+            if (line["url"] == base + "/attachment.php") {
+                ++seen;
+                EXPECT_GE(line["t"].get<double>(), (*post)["t"].get<double>()) << ev << ": the page reached the game during the post";
+            }
+        }
+    }
+    EXPECT_GE(seen, 1u) << t.dump();
+    auto alerts = t.events("alert");
+    ASSERT_GE(alerts.size(), 2u) << t.dump();
+    EXPECT_EQ(alerts[alerts.size() - 2]["title"], "Sent");
+    EXPECT_EQ(alerts.back()["title"], "Unknown Error");
+}
+
 // While the server takes 30 s, the window answers the desktop's ping (no "not responding"
 // dialog), and closing it ends the run at once, and cleanly.
 TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)

@@ -484,9 +484,12 @@ void WebViewPeer::downloadStarted(WebKitDownload* download)
     if (!peer || peer->inFlight_ || peer->ownLoadPending_)
         return;
     const char* uri = webkit_uri_request_get_uri(webkit_download_get_request(download));
-    std::string url = uri ? uri : "";
-    peer->view_.engineDidStartLoad(url);
-    peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+    auto report = [peer, url = std::string(uri ? uri : "")] {
+        peer->view_.engineDidStartLoad(url);
+        peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+    };
+    if (!peer->later(report))
+        report();
 }
 
 void WebViewPeer::loadChanged(int event)
