@@ -13,6 +13,7 @@
 #endif
 #include "kit/Bundle.h"
 #include "kit/Object.h"
+#include "kit/URL.h"
 #include "tools/Subcommands.h"
 
 #include <cstdio>
@@ -65,7 +66,10 @@ int main(int argc, char** argv)
         kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
         street::registerRecruitClasses();
     };
-    hooks.setServer = [](const std::string& host) { street::GameServer::setHost(host); };
+    hooks.setServer = [](const std::string& server) {
+        if (auto address = kit::URL::serverAddress(server))
+            street::GameServer::setServer(address->scheme, address->authority);
+    };
     hooks.setTrustedHosts = [](const std::vector<std::string>& hosts) { street::GameServer::setTrustedHosts(hosts); };
     hooks.snapshot = [] {
         auto state = street::ScreenState::snapshot();

@@ -145,7 +145,7 @@ TEST_F(DemoServerTest, PagesAndFaults)
 {
     for (const char* page : {"/register.php", "/home.php?showHomeBg=true", "/missions.php?showMissionsBg=true", "/fight.php?showAttackBg=true",
                              "/cars.php?showCarsBg=true", "/group.php?showGroupBg=true", "/bank.php", "/hospital.php", "/favor.php",
-                             "/investment.php", "/commands.php", "/slow.php?ms=10"}) {
+                             "/investment.php", "/commands.php", "/slow.php?ms=10", "/live.php"}) {
         Reply reply = request(page);
         EXPECT_EQ(reply.code, CURLE_OK) << page;
         EXPECT_EQ(reply.status, 200) << page;
@@ -191,8 +191,14 @@ int exitStatus(std::vector<std::string> args, bool terminate, std::string* log =
 
 TEST(DemoServerCommandLine, BadArgumentsExitWithStatusTwoAndATerminatedServerExitsCleanly)
 {
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--port", "http"}, {"--port", "70000"}, {"--port"}, {"--verbose"}, {"--host-name", ""}})
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--port", "http"}, {"--port", "70000"}, {"--port"}, {"--verbose"},
+                                                                  {"--host-name", ""}, {"--tls", "cert.pem"}, {"--tls", "", "key.pem"},
+                                                                  {"--invite-delay", "-1"}, {"--invite-delay", "61"},
+                                                                  {"--invite-delay", "soon"}, {"--invite-redirect", "307"},
+                                                                  {"--invite-redirect", "200", "/x"}, {"--invite-redirect", "307", ""}})
         EXPECT_EQ(exitStatus(args, false), 2) << testing::PrintToString(args);
+    // Files that are no certificate and key: it cannot serve, and says so.
+    EXPECT_EQ(exitStatus({"--port", "0", "--tls", "/nonexistent/cert.pem", "/nonexistent/key.pem"}, false), 1);
     std::string log;
     EXPECT_EQ(exitStatus({"--port", "0"}, true, &log), 0);
     EXPECT_NE(log.find("GET /nope.php?x=1 404\n"), std::string::npos) << log; // each request is logged

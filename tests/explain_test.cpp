@@ -4,6 +4,7 @@
 #include "app/ConfigSettings.h"
 #include "app/WebViewDelegate.h"
 #include "kit/UserDefaults.h"
+#include "support/Certificates.h"
 #include "support/Scenario.h"
 #include "tools/PageLinks.h"
 #include "tools/PageSandbox.h"
@@ -264,6 +265,10 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
         {{"explain", "--colour", "http://127.0.0.1:8642/"}, 2},
         {{"check-page", "/no/such/page.html"}, 2},
         {{"check-page", "--server"}, 2},
+        {{"check-page", "page.html", "--server", "ftp://game.example"}, 2},
+        {{"check-page", "page.html", "--server", "game.example/pages"}, 2},
+        {{"check-page", "page.html", "--ca-file", "/no/such/authority.pem"}, 2},
+        {{"explain", "--ca-file", "/etc/hostname", "http://127.0.0.1:8642/"}, 2},
     };
     for (const auto& c : cases) {
         auto run = client(c.args);
@@ -274,6 +279,7 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
     EXPECT_EQ(json["warnings"][0]["kind"], "boolean");
 }
 
+// --server takes the client's forms: a bare host is served over http.
 TEST(CheckPageCommand, AFileIsReadAsIfTheServerServedIt)
 {
     scenario::TempDir dir;
@@ -310,6 +316,34 @@ TEST(CheckPageCommand, SharesTheRulesOfSchemesAndOfWhoLedThere)
         ASSERT_GE(json["urls"].size(), 1u) << run.stdoutText;
         EXPECT_EQ(json["urls"][0]["commands"][0]["effect"], effect) << run.stdoutText;
     }
+    const std::pair<std::string, std::string> cases[] = {
+        {"10.0.0.1:9", "http://10.0.0.1:9"},
+        {"http://game.example:8080", "http://game.example:8080"},
+        {"https://game.example", "https://game.example"},
+    };
+    for (const auto& [server, base] : cases) {
+        auto run = client({"check-page", dir.path() + "/page.html", "--server", server, "--json"});
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        auto json = nlohmann::json::parse(run.stdoutText);
+        EXPECT_EQ(json["page"], base + "/page.html");
+        EXPECT_EQ(json["urls"][0]["url"], base + "/bank.php?setTab4Badge=1");
+        EXPECT_EQ(json["summary"], (nlohmann::json{{"urls", 1}, {"commands", 1}, {"warnings", 0}}));
+    }
+}
+
+// A page fetched over https has its certificate checked, with the authorities of --ca-file.
+TEST(CheckPageCommand, APageOverHttpsIsFetchedOnlyWithACertificateThatChecksOut)
+{
+    scenario::TestAuthority authority;
+    scenario::TlsDemoServer server(authority);
+    ASSERT_TRUE(server.server.started());
+    std::string page = server.baseURL() + "/commands.php";
+    auto trusted = client({"check-page", page, "--ca-file", authority.certificateFile()});
+    EXPECT_EQ(trusted.exitCode, 0) << trusted.stderrText;
+    EXPECT_NE(trusted.stdoutText.find("URL: " + server.baseURL() + "/"), std::string::npos) << trusted.stdoutText;
+    auto refused = client({"check-page", page});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.stderrText, "street-client: cannot fetch " + page + "\n");
 }
 
 TEST(CheckPageCommand, DemoPagesAreCleanAndTheNearMissPageHasEachKindOnce)

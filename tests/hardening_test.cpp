@@ -93,8 +93,9 @@ TEST(Hardening, UnusableSettingsAndAddressBooksAreSetAsideWithOneMessage)
     }
 }
 
-// Only the game server's own pages (and --trusted-host ones) give commands; the load itself is
-// decided as for any page. Outside links need a host right after "//" and no user info.
+// Only the game server's own pages (its scheme, host and port) and --trusted-host ones give
+// commands; the load itself is decided as for any page. Outside links need a host right after
+// "//" and no user info.
 TEST(Hardening, CommandsRunOnlyForTheGameServersPages)
 {
     const std::string commands = "/x.php?invokeVibrate=true&setTab1Badge=9&showABRecruit=true&goToAppId=1"
@@ -104,13 +105,24 @@ TEST(Hardening, CommandsRunOnlyForTheGameServersPages)
         std::string origin;
         const char* foreignHost;  // null: trusted
     } cases[] = {
-        {{}, "https://127.0.0.1:8642", nullptr},
+        {{}, "http://127.0.0.1:8642", nullptr},
+        {{}, "https://127.0.0.1:8642", "127.0.0.1"},
         {{}, "http://evil.example", "evil.example"},
         {{}, "http://127.0.0.1:8643", "127.0.0.1"},
         {{}, "file://", ""},
+        {{"--server", "https://game.example"}, "https://game.example:443", nullptr},
+        {{"--server", "https://game.example"}, "http://game.example", "game.example"},
+        {{"--server", "HTTPS://Game.Example:4443"}, "https://game.example:4443", nullptr},
+        {{"--server", "http://game.example"}, "https://game.example", "game.example"},
         {{"--trusted-host", "Evil.Example"}, "http://evil.example", nullptr},
+        {{"--trusted-host", "evil.example"}, "https://evil.example", nullptr},
         {{"--trusted-host", "evil.example"}, "http://evil.example:81", "evil.example"},
         {{"--trusted-host", "evil.example:81"}, "http://evil.example:81", nullptr},
+        {{"--trusted-host", "evil.example:81"}, "https://evil.example:81", nullptr},
+        {{"--trusted-host", "https://evil.example"}, "https://evil.example", nullptr},
+        {{"--trusted-host", "https://evil.example"}, "http://evil.example", "evil.example"},
+        {{"--trusted-host", "https://evil.example"}, "https://evil.example:80", "evil.example"},
+        {{"--trusted-host", "http://evil.example:81"}, "https://evil.example:81", "evil.example"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.origin);

@@ -85,6 +85,37 @@ TEST(RunnerCommandLine, FlagsTheirDefaultsAndHelp)
     EXPECT_EQ(version.message, "street-client 1.53\n");
 }
 
+// A game server or trusted host is a host, an optional port and at most an http or https scheme.
+TEST(RunnerCommandLine, ServersAreAHostAPortAndAtMostAWebScheme)
+{
+    const std::vector<std::string> good{"game.example", "game.example:8080", "127.0.0.1:1", "127.0.0.1:65535", "[::1]:4443",
+                                        "[::1]", "http://game.example", "https://game.example:4443", "HTTPS://Game.Example",
+                                        "https://127.0.0.1:00443"};
+    const std::vector<std::string> bad{"", "https://", "http://:80", ":80", "ftp://game.example", "file:///etc/passwd",
+                                       "https://game.example/", "game.example/", "https://game.example/points.php",
+                                       "game.example?x=1", "game.example#top", "user@game.example", "https://user:pw@game.example",
+                                       "game.example:0", "game.example:65536", "game.example:", "game.example:8o", "game.example:+80",
+                                       "https://https://game.example", "https:game.example", "game example", "::1", "[::1",
+                                       "game.example:443:443", "https:\\game.example"};
+    for (const std::string flag : {"--server", "--trusted-host"}) {
+        for (const auto& value : good) {
+            auto parsed = parseArgs({"--headless", flag, value});
+            ASSERT_TRUE(parsed.options) << flag << " " << value << ": " << parsed.message;
+            EXPECT_EQ(flag == "--server" ? *parsed.options->server : parsed.options->trustedHosts.at(0), value);
+        }
+        for (const auto& value : bad) {
+            auto parsed = parseArgs({"--headless", flag, value});
+            EXPECT_FALSE(parsed.options) << flag << " " << value;
+            EXPECT_EQ(parsed.exitCode, 2) << flag << " " << value;
+            // One message, naming the flag, the forms it takes and the value given.
+            EXPECT_TRUE(parsed.message.starts_with("street-client: " + flag + " takes HOST[:PORT], http://HOST[:PORT] or "
+                                                   "https://HOST[:PORT], not '" + value + "'\n"))
+                << parsed.message;
+            EXPECT_EQ(parsed.message.find("street-client:", 1), std::string::npos) << parsed.message;
+        }
+    }
+}
+
 TEST(RunnerCommandLine, BadFlagsAndValuesExitWithStatusTwoAndSayWhatIsWrong)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{ // arguments after --headless, what the message names

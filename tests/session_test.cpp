@@ -1,8 +1,11 @@
 // One cookie jar for the pages and the invite post, kept across launches; the invite post
-// follows redirects as the platform does and waits for a slow server as long as it is alive.
+// follows redirects within its origin as the platform does, and no further, and waits for a
+// slow server as long as it is alive.
 
 #include "app/Util.h"
 #include "kit/CookieJar.h"
+#include "kit/Events.h"
+#include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
 #include "support/Scenario.h"
 
@@ -139,7 +142,34 @@ TEST_F(Sessions, InvitePostFollowsRedirectsAsThePlatformDoes)
     }
 }
 
-TEST_F(Sessions, InvitePostGivesUpAfterTwentyRedirectsOrOnATargetThatIsNotHttp)
+// Whatever the status, nothing is sent to another host, port or scheme: the reply is the empty
+// text, which the Recruit screen cannot read as an answer.
+TEST_F(Sessions, InvitePostFollowsNoRedirectToAnotherOrigin)
+{
+    TestServer elsewhere([](int fd, const std::string&) { send(fd, reply(200, "", "Stolen%thanks")); });
+    std::string other = elsewhere.url("").substr(std::string("http://127.0.0.1:").size());
+    // PORT: the game server's own port.
+    const std::pair<int, std::string> cases[] = { // status, Location
+        {307, elsewhere.url("/post")}, {308, elsewhere.url("/post")}, {302, elsewhere.url("/post")},
+        {303, elsewhere.url("/post")}, {307, "//127.0.0.1:" + other + "/post"}, {307, "http://localhost:PORT/post"},
+        {307, "https://127.0.0.1:PORT/post"}, {307, "file:///etc/hostname"},
+    };
+    for (const auto& [status, location] : cases) {
+        SCOPED_TRACE(std::to_string(status) + " " + location);
+        TestServer game([status, location](int fd, const std::string& request) {
+            auto host = request.substr(request.find("Host: ") + 6);
+            std::string where = location;
+            if (auto at = where.find("PORT"); at != npos)
+                where.replace(at, 4, host.substr(host.find(':') + 1, host.find("\r\n") - host.find(':') - 1));
+            send(fd, reply(status, "Location: " + where + "\r\n", ""));
+        });
+        EXPECT_EQ(URLConnection::sendSynchronousRequest(post(game.url("/post"))), "");
+        EXPECT_EQ(game.requests().size(), 1u);
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}
+
+TEST_F(Sessions, InvitePostGivesUpAfterTwentyRedirects)
 {
     // /r/N redirects to /r/N-1; /r/0 answers.
     TestServer server([](int fd, const std::string& request) {
@@ -149,9 +179,6 @@ TEST_F(Sessions, InvitePostGivesUpAfterTwentyRedirectsOrOnATargetThatIsNotHttp)
     EXPECT_EQ(URLConnection::sendSynchronousRequest(post(server.url("/r/20"))), "T%M");
     EXPECT_EQ(URLConnection::sendSynchronousRequest(post(server.url("/r/21"))), std::nullopt);
     EXPECT_EQ(server.requests().size(), 21u + 21u);
-
-    TestServer elsewhere([](int fd, const std::string&) { send(fd, reply(307, "Location: file:///etc/hostname\r\n", "")); });
-    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(elsewhere.url("/post"))), std::nullopt);
 }
 
 TEST_F(Sessions, InvitePostTimesOutOnSilenceNotOnTheWholeExchange)
@@ -172,6 +199,66 @@ TEST_F(Sessions, InvitePostTimesOutOnSilenceNotOnTheWholeExchange)
         (void)::recv(fd, &c, 1, 0);
     });
     EXPECT_EQ(URLConnection::sendSynchronousRequest(post(silent.url("/post"))), std::nullopt);
+}
+
+// A backend's waiter may iterate whatever it likes while the exchange waits: nothing of the
+// kit's run loop runs until the exchange has ended, and a waiter that gives up ends it at once.
+TEST_F(Sessions, AWaitingExchangeHoldsTheRunLoopAndEndsWhenItsWaiterGivesUp)
+{
+    struct Recorder : kit::EventSink {
+        std::vector<std::pair<std::string, nlohmann::json>> events;
+        void event(const std::string& name, nlohmann::json fields) override { events.emplace_back(name, std::move(fields)); }
+    } recorder;
+    struct Spinner : URLConnection::Waiter {
+        int begun = 0, ended = 0, waits = 0;
+        bool giveUp = false;
+        void begin() override { ++begun; }
+        std::optional<long> end() override { return ++ended, 42; }
+        bool wait(std::vector<pollfd>& fds, std::chrono::milliseconds timeout) override
+        {
+            ++waits;
+            kit::RunLoop::main().runOnce(0); // as a window's nested main loop would
+            ::poll(fds.data(), fds.size(), static_cast<int>(std::min<long>(timeout.count(), 50)));
+            return !giveUp;
+        }
+    } spinner;
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
+    kit::setEventSink(&recorder);
+    URLConnection::setWaiter(&spinner);
+    std::vector<std::string> ran;
+    kit::RunLoop::main().post([&] { ran.push_back("task"); });
+
+    TestServer slow([](int fd, const std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        send(fd, reply(200, "", "Done%ok"));
+    });
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(slow.url("/post"))), "Done%ok");
+    EXPECT_TRUE(ran.empty()) << "a task ran during the exchange";
+    EXPECT_GT(spinner.waits, 1);
+    EXPECT_EQ(spinner.begun, 1);
+    EXPECT_EQ(spinner.ended, 1);
+    // The post is reported when it has ended, with the waiter's frames.
+    ASSERT_EQ(recorder.events.size(), 1u);
+    EXPECT_EQ(recorder.events[0].first, "post");
+    EXPECT_EQ(recorder.events[0].second["framesDrawn"], 42);
+    EXPECT_EQ(recorder.events[0].second["url"], slow.url("/post"));
+    kit::RunLoop::main().runOnce(0);
+    EXPECT_EQ(ran, std::vector<std::string>{"task"});
+
+    // Given up (the window closed): no reply, at once, whatever the server does.
+    spinner.giveUp = true;
+    TestServer silent([](int fd, const std::string&) {
+        char c;
+        (void)::recv(fd, &c, 1, 0);
+    });
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(URLConnection::sendSynchronousRequest(post(silent.url("/post"))), std::nullopt);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(recorder.events.size(), 2u);
+
+    URLConnection::setWaiter(nullptr);
+    kit::setEventSink(nullptr);
+    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
 }
 
 TEST_F(Sessions, OnlyLastingCookiesAreKeptAcrossLaunches)

@@ -14,18 +14,28 @@ std::string& currentHost()
     return host;
 }
 
+std::string& currentScheme()
+{
+    static std::string scheme = "http";
+    return scheme;
+}
+
 std::vector<std::string>& trustedHosts()
 {
     static std::vector<std::string> hosts;
     return hosts;
 }
 
-bool sameOrigin(const kit::URL::Origin& page, const std::string& host)
+// `trusted` as --trusted-host takes it: a named scheme is that scheme's alone, and its default
+// port when none is given; without one, either scheme on the port given or its own default.
+bool sameOrigin(const kit::URL::Origin& page, const std::string& trusted)
 {
-    auto trusted = kit::URL::webOrigin("http://" + host + "/");
-    if (!trusted || trusted->host != page.host)
+    auto entry = kit::URL::serverAddress(trusted);
+    if (!entry || entry->origin.host != page.host)
         return false;
-    int port = trusted->portGiven ? trusted->port : (page.scheme == "https" ? 443 : 80);
+    if (entry->schemeGiven)
+        return entry->origin.scheme == page.scheme && entry->origin.port == page.port;
+    int port = entry->origin.portGiven ? entry->origin.port : (page.scheme == "https" ? 443 : 80);
     return page.port == port;
 }
 }
@@ -35,14 +45,25 @@ std::string GameServer::host()
     return currentHost();
 }
 
+std::string GameServer::scheme()
+{
+    return currentScheme();
+}
+
 void GameServer::setHost(std::string host)
 {
+    setServer("http", std::move(host));
+}
+
+void GameServer::setServer(std::string scheme, std::string host)
+{
+    currentScheme() = std::move(scheme);
     currentHost() = std::move(host);
 }
 
 std::string GameServer::baseURL()
 {
-    return "http://" + currentHost();
+    return currentScheme() + "://" + currentHost();
 }
 
 void GameServer::setTrustedHosts(std::vector<std::string> hosts)
@@ -62,7 +83,7 @@ std::optional<std::string> GameServer::foreignHost(std::string_view url)
     if (!page)
         return kit::URL::host(start);  // user information, say: the host it really leads to
     const auto& hosts = trustedHosts();
-    if (sameOrigin(*page, currentHost())
+    if (sameOrigin(*page, baseURL())
         || std::any_of(hosts.begin(), hosts.end(), [&](const std::string& host) { return sameOrigin(*page, host); }))
         return std::nullopt;
     return page->host;

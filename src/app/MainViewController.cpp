@@ -8,13 +8,13 @@
 
 namespace street {
 
-std::string MainViewController::entryURL(const std::string& host, const std::string& udid, const std::string& model,
+std::string MainViewController::entryURL(const std::string& scheme, const std::string& host, const std::string& udid, const std::string& model,
                                          const std::string& systemVersion)
 {
     std::string signature = Util::md5(udid + ":" + signatureSalt + ":" + std::to_string(fpts));
     std::string path = std::string("/points.php?version=") + clientVersion + versionSuffix + "&udid=" + udid
         + "&pf=" + signature + "&fpts=" + std::to_string(fpts) + "&model=" + model + "&sv=" + systemVersion;
-    return kit::URL::URLWithSchemeHostPath("http", host, path);
+    return kit::URL::URLWithSchemeHostPath(scheme, host, path);
 }
 
 const char* MainViewController::pageForTitle(const std::optional<std::string>& title)
@@ -40,7 +40,7 @@ void MainViewController::viewDidLoad()
     secondImageViewBg->setAlpha(0.0);
 
     const auto& device = kit::Device::currentDevice();
-    std::string url = entryURL(GameServer::host(), device.uniqueIdentifier(), device.model(), device.systemVersion());
+    std::string url = entryURL(GameServer::scheme(), GameServer::host(), device.uniqueIdentifier(), device.model(), device.systemVersion());
 
     if (mainTabBar_)
         mainTabBar_->setHidden(true);

@@ -42,8 +42,8 @@ public:
     void didSelectItem(kit::TabBar&, kit::TabBarItem& item) override;
 
     // The entry request's URL text for a device.
-    static std::string entryURL(const std::string& host, const std::string& udid, const std::string& model,
-                                const std::string& systemVersion);
+    static std::string entryURL(const std::string& scheme, const std::string& host, const std::string& udid,
+                                const std::string& model, const std::string& systemVersion);
     // The page text for a tab item's title.
     static const char* pageForTitle(const std::optional<std::string>& title);
 

@@ -90,7 +90,7 @@ std::optional<RunLoop::Micros> RunLoop::nextDue() const
 
 bool RunLoop::runOneDue(Micros limit)
 {
-    if (tasks_.empty() || tasks_.begin()->first.due > limit)
+    if (holds_ > 0 || tasks_.empty() || tasks_.begin()->first.due > limit)
         return false;
     auto node = tasks_.extract(tasks_.begin());
     index_.erase(node.mapped().first);
@@ -149,6 +149,8 @@ void RunLoop::pollFds(Micros wait)
 
 void RunLoop::dispatchWatch(WatchId id, short revents)
 {
+    if (holds_ > 0)
+        return;
     auto it = watches_.find(id);
     if (it == watches_.end())
         return;
@@ -191,7 +193,7 @@ bool RunLoop::runUntil(const std::function<bool()>& done, Micros timeout)
     Micros deadline = later(now(), timeout);
     if (clock_ == Clock::Virtual) {
         advance(0);
-        while (!done()) {
+        while (!done() && holds_ == 0) {
             auto due = nextDue();
             if (!due || *due > deadline) {
                 virtualNow_ = std::max(virtualNow_, deadline);

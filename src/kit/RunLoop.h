@@ -67,6 +67,22 @@ public:
     bool runUntil(const std::function<bool()>& done, Micros timeout);
     void runFor(Micros duration);
 
+    // While held, nothing of the loop runs: no task, timer or watch, whatever iterates it, and
+    // runOnce() only waits. Tasks scheduled meanwhile run, in time order, once the last hold
+    // ends. A synchronous exchange holds the loop, so that nothing of the program runs while a
+    // window goes on drawing.
+    class Hold {
+    public:
+        explicit Hold(RunLoop& loop) : loop_(loop) { ++loop_.holds_; }
+        ~Hold() { --loop_.holds_; }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        RunLoop& loop_;
+    };
+    bool isHeld() const { return holds_ > 0; }
+
     // Real clock only. The driver is owned by the loop and goes with it.
     void setDriver(std::unique_ptr<RunLoopDriver> driver);
     RunLoopDriver* driver() const { return driver_.get(); }
@@ -98,6 +114,7 @@ private:
     std::uint64_t nextWatch_ = 1;
     std::map<WatchId, Watch> watches_;
     std::unique_ptr<RunLoopDriver> driver_;
+    int holds_ = 0;
 };
 
 } // namespace kit

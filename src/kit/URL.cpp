@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <memory>
 
 namespace kit::URL {
@@ -148,6 +149,49 @@ std::optional<Origin> webOrigin(std::string_view url)
         || (written.size() > prefix.size() && std::string_view(":/?#").find(written.back()) == std::string_view::npos))
         return std::nullopt;
     return origin;
+}
+
+std::optional<ServerAddress> serverAddress(std::string_view text)
+{
+    ServerAddress address;
+    address.scheme = "http";
+    if (auto separator = text.find("://"); separator != std::string_view::npos) {
+        address.scheme = lowerCase(std::string(text.substr(0, separator)));
+        if (address.scheme != "http" && address.scheme != "https")
+            return std::nullopt;
+        address.schemeGiven = true;
+        text.remove_prefix(separator + 3);
+    }
+    if (text.empty() || text.find_first_of("/?#@\\") != std::string_view::npos)
+        return std::nullopt;
+    // The port, when one is named, is digits only and in range: libcurl would take "host:" and
+    // forgive what a browser reads otherwise.
+    size_t hostEnd = text.size();
+    if (text.front() == '[') {
+        auto close = text.find(']');
+        if (close == std::string_view::npos)
+            return std::nullopt;
+        hostEnd = close + 1;
+    } else if (auto colon = text.find(':'); colon != std::string_view::npos) {
+        hostEnd = colon;
+    }
+    if (hostEnd < text.size()) {
+        std::string_view port = text.substr(hostEnd);
+        if (port.front() != ':' || port.size() < 2 || port.size() > 6)
+            return std::nullopt;
+        port.remove_prefix(1);
+        if (!std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); }))
+            return std::nullopt;
+        int number = std::atoi(std::string(port).c_str());
+        if (number < 1 || number > 65535)
+            return std::nullopt;
+    }
+    address.authority = std::string(text);
+    auto origin = webOrigin(address.scheme + "://" + address.authority);
+    if (!origin)
+        return std::nullopt;
+    address.origin = std::move(*origin);
+    return address;
 }
 
 } // namespace kit::URL

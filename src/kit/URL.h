@@ -30,6 +30,17 @@ std::string host(std::string_view url);
 // None unless the text is an http or https URL whose host follows the "//" directly: no
 // user information, no empty host, no blanks or control characters anywhere.
 std::optional<Origin> webOrigin(std::string_view url);
+
+// A server as a command line names one: "HOST[:PORT]", "http://HOST[:PORT]" or
+// "https://HOST[:PORT]". None for anything else: another scheme, a path (even a lone "/"), a
+// query, a fragment, user information, an empty host, a port outside 1-65535.
+struct ServerAddress {
+    std::string scheme;         // "http" when the text names none
+    bool schemeGiven = false;
+    std::string authority;      // "host" or "host:port", as written
+    Origin origin;
+};
+std::optional<ServerAddress> serverAddress(std::string_view text);
 } // namespace URL
 
 } // namespace kit

@@ -1,11 +1,15 @@
 #include "kit/URLConnection.h"
 
+#include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
+#include "kit/RunLoop.h"
+#include "kit/URL.h"
 
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -91,6 +95,8 @@ struct IdleWatch {
     curl_off_t moved = -1;
     std::chrono::steady_clock::time_point lastMove = std::chrono::steady_clock::now();
 
+    bool expired() const { return std::chrono::steady_clock::now() - lastMove > limit; }
+
     static int progress(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
     {
         auto* watch = static_cast<IdleWatch*>(self);
@@ -98,14 +104,109 @@ struct IdleWatch {
         long headerBytes = 0;
         curl_easy_getinfo(watch->handle, CURLINFO_HEADER_SIZE, &headerBytes);
         curl_off_t moved = downloaded + uploaded + headerBytes;
-        auto now = std::chrono::steady_clock::now();
         if (moved != watch->moved) {
             watch->moved = moved;
-            watch->lastMove = now;
+            watch->lastMove = std::chrono::steady_clock::now();
         }
-        return now - watch->lastMove > watch->limit ? 1 : 0;
+        return watch->expired() ? 1 : 0;
     }
 };
+
+// Waits on the sockets alone: nothing else of the process happens meanwhile.
+class PollWaiter : public URLConnection::Waiter {
+public:
+    bool wait(std::vector<pollfd>& fds, std::chrono::milliseconds timeout) override
+    {
+        int ready = ::poll(fds.data(), fds.size(), static_cast<int>(timeout.count()));
+        if (ready < 0)
+            for (auto& fd : fds)
+                fd.revents = 0;
+        return true;
+    }
+};
+
+// One transfer on a multi handle of its own, its sockets and time-outs waited for by `waiter`.
+// None when the waiter gave up.
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+std::optional<CURLcode> perform(CURL* handle, IdleWatch& idle, URLConnection::Waiter& waiter)
+{
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    struct Sockets {
+        std::map<curl_socket_t, short> events;
+        std::optional<std::chrono::steady_clock::time_point> due;
+    } sockets;
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETFUNCTION,
+                      +[](CURL*, curl_socket_t fd, int what, void* data, void*) -> int {
+                          auto& events = static_cast<Sockets*>(data)->events;
+                          if (what == CURL_POLL_REMOVE)
+                              events.erase(fd);
+                          else
+                              events[fd] = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) | ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+                          return 0;
+                      });
+    curl_multi_setopt(multi.get(), CURLMOPT_SOCKETDATA, &sockets);
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERFUNCTION, +[](CURLM*, long ms, void* data) -> int {
+        auto& due = static_cast<Sockets*>(data)->due;
+        if (ms < 0)
+            due.reset();
+        else
+            due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        return 0;
+    });
+    curl_multi_setopt(multi.get(), CURLMOPT_TIMERDATA, &sockets);
+    if (curl_multi_add_handle(multi.get(), handle) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+
+    std::optional<CURLcode> result;
+    int running = 0;
+    auto finished = [&] {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi.get(), &left))
+            if (message->msg == CURLMSG_DONE)
+                result = message->data.result;
+        return result.has_value();
+    };
+    bool abandoned = false;
+    while (!finished()) {
+        if (idle.expired()) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            break;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (sockets.due && *sockets.due <= now) {
+            sockets.due.reset();
+            curl_multi_socket_action(multi.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+            continue;
+        }
+        // At least once a second, so that the idle time-out is noticed on a silent line.
+        auto timeout = std::chrono::milliseconds(1000);
+        if (sockets.due)
+            timeout = std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(*sockets.due - now));
+        std::vector<pollfd> fds;
+        for (const auto& [fd, events] : sockets.events)
+            fds.push_back(pollfd{fd, events, 0});
+        if (!waiter.wait(fds, timeout)) {
+            abandoned = true;
+            break;
+        }
+        for (const auto& fd : fds) {
+            if (!fd.revents)
+                continue;
+            int flags = ((fd.revents & (POLLIN | POLLHUP)) ? CURL_CSELECT_IN : 0) | ((fd.revents & POLLOUT) ? CURL_CSELECT_OUT : 0)
+                | ((fd.revents & (POLLERR | POLLNVAL)) ? CURL_CSELECT_ERR : 0);
+            curl_multi_socket_action(multi.get(), fd.fd, flags, &running);
+        }
+    }
+    curl_multi_remove_handle(multi.get(), handle);
+    if (abandoned)
+        return std::nullopt;
+    return result;
+}
 
 struct Reply {
     long status = 0;
@@ -114,7 +215,7 @@ struct Reply {
 };
 
 // One hop: the request as given, nothing followed.
-std::optional<Reply> exchange(const URLRequest& request)
+std::optional<Reply> exchange(const URLRequest& request, URLConnection::Waiter& waiter)
 {
     std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
     if (!curl)
@@ -152,10 +253,14 @@ std::optional<Reply> exchange(const URLRequest& request)
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &IdleWatch::progress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &idle);
     CookieJar::shared().attach(handle);
+    CertificateAuthorities::apply(handle);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendReply);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
-    CURLcode result = curl_easy_perform(handle);
+    auto performed = perform(handle, idle, waiter);
     CookieJar::shared().synchronize();
+    if (!performed)
+        return std::nullopt;
+    CURLcode result = *performed;
     if (result == CURLE_WRITE_ERROR && reply.body.size() > URLConnection::maxReplyBytes)
         return reply;
     if (result != CURLE_OK)
@@ -172,26 +277,23 @@ bool isRedirect(long status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-} // namespace
-
-std::optional<std::string> URLConnection::sendSynchronousRequest(const URLRequest& request)
+bool sameOrigin(const std::string& from, const std::string& to)
 {
-    if (request.method == "POST") {
-        std::string contentType;
-        for (const auto& [name, value] : request.headers)
-            if (equalsIgnoringCase(name, "Content-Type"))
-                contentType = value;
-        emit("post", {{"url", request.url}, {"content_type", printable(contentType)}, {"body", printable(request.body)}});
-    }
+    auto a = URL::webOrigin(from), b = URL::webOrigin(to);
+    return a && b && a->scheme == b->scheme && a->host == b->host && a->port == b->port;
+}
 
-    URLRequest hop = request;
+std::optional<std::string> follow(URLRequest hop, URLConnection::Waiter& waiter)
+{
     for (int redirects = 0;; ++redirects) {
-        auto reply = exchange(hop);
+        auto reply = exchange(hop, waiter);
         if (!reply)
             return std::nullopt;
         if (!isRedirect(reply->status) || reply->redirectURL.empty())
             return std::move(reply->body);
-        if (redirects == maxRedirects)
+        if (!sameOrigin(hop.url, reply->redirectURL))
+            return std::string();
+        if (redirects == URLConnection::maxRedirects)
             return std::nullopt;
         hop.url = reply->redirectURL;
         if (reply->status != 307 && reply->status != 308 && hop.method != "GET" && hop.method != "HEAD") {
@@ -202,6 +304,35 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
             });
         }
     }
+}
+
+} // namespace
+
+std::optional<std::string> URLConnection::sendSynchronousRequest(const URLRequest& request)
+{
+    nlohmann::json post;
+    if (request.method == "POST") {
+        std::string contentType;
+        for (const auto& [name, value] : request.headers)
+            if (equalsIgnoringCase(name, "Content-Type"))
+                contentType = value;
+        post = {{"url", request.url}, {"content_type", printable(contentType)}, {"body", printable(request.body)}};
+        if (!waiter_)
+            emit("post", post);
+    }
+
+    RunLoop::Hold hold(RunLoop::main());
+    PollWaiter poller;
+    Waiter& waiter = waiter_ ? *waiter_ : poller;
+    waiter.begin();
+    auto reply = follow(request, waiter);
+    auto frames = waiter.end();
+    if (waiter_ && !post.is_null()) {
+        if (frames)
+            post["framesDrawn"] = *frames;
+        emit("post", post);
+    }
+    return reply;
 }
 
 } // namespace kit

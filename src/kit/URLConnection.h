@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <optional>
+#include <poll.h>
 #include <string>
+#include <vector>
 
 namespace kit {
 
@@ -19,14 +21,35 @@ public:
     static constexpr size_t maxReplyBytes = size_t{1} << 20;
 
     // Sends the request's method, headers and body as given and waits for the reply. Gives the
-    // reply body whatever the HTTP status; none when the exchange failed (no connection, no
-    // byte moving for the idle time-out, the connection lost before the reply was complete,
-    // a redirect to a URL that is not http or https, more than maxRedirects redirects).
-    // A redirect is followed as the platform does: after 301, 302 or 303 a POST becomes a GET
-    // without body or Content-Type; after 307 or 308 the request is repeated as it was.
+    // reply body whatever the HTTP status; none when the exchange failed (no connection, a
+    // certificate that does not check out, no byte moving for the idle time-out, the
+    // connection lost before the reply was complete, more than maxRedirects redirects, the
+    // waiter giving up).
+    // A redirect is followed only within the request's origin (scheme, host and port): after
+    // 301, 302 or 303 a POST becomes a GET without body or Content-Type; after 307 or 308 the
+    // request is repeated as it was. A redirect anywhere else (another host or port, https down
+    // to http, another scheme) is not followed, so nothing goes there: the reply is then the
+    // empty text, which no caller can read as an answer.
     // Every hop sends and keeps cookies through the shared CookieJar.
-    // A POST is reported as a "post" event before it goes out.
+    // The main run loop is held throughout: nothing of the program runs until the exchange ends.
+    // A POST is reported as a "post" event before it goes out; with a waiter installed, when it
+    // has ended, with "framesDrawn".
     static std::optional<std::string> sendSynchronousRequest(const URLRequest& request);
+
+    // How an exchange waits for its sockets. Without one it waits in poll() and nothing else
+    // happens; a window's waiter goes on drawing meanwhile (and takes no input).
+    class Waiter {
+    public:
+        virtual ~Waiter() = default;
+        virtual void begin() {}
+        // The frames drawn since begin(), if the waiter draws any.
+        virtual std::optional<long> end() { return std::nullopt; }
+        // Waits at most `timeout` for an event on `fds` (poll()'s events in, revents out). False:
+        // the exchange is to be given up at once (the program is ending).
+        virtual bool wait(std::vector<pollfd>& fds, std::chrono::milliseconds timeout) = 0;
+    };
+    // The waiter is the caller's; null puts the default back.
+    static void setWaiter(Waiter* waiter) { waiter_ = waiter; }
 
     // How long an exchange may go without a byte sent or received. A slow but live server is
     // never cut off, however long the whole exchange takes.
@@ -35,6 +58,7 @@ public:
 
 private:
     static inline std::chrono::milliseconds idleTimeout_ = defaultIdleTimeout;
+    static inline Waiter* waiter_ = nullptr;
 };
 
 } // namespace kit

@@ -1,6 +1,8 @@
 #include "tools/Subcommands.h"
 
 #include "app/GameServer.h"
+#include "kit/CertificateAuthorities.h"
+#include "kit/URL.h"
 #include "kit/URLConnection.h"
 #include "tools/PageLinks.h"
 #include "tools/PageSandbox.h"
@@ -19,14 +21,16 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: street-client explain URL [--phase first-load|started] [--json]\n"
-    "       street-client check-page FILE|URL [--server HOST[:PORT]] [--phase first-load|started] [--json]\n"
+    "       street-client check-page FILE|URL [--server SERVER] [--ca-file FILE.pem] [--phase first-load|started]\n"
+    "                                [--json]\n"
     "\n"
     "explain     what the client does with a URL a page loads: allowed or refused, the commands it\n"
     "            runs with their values, the page's background and tab, the alert it shows, and\n"
     "            warnings for near-misses that make a command silently do nothing\n"
     "check-page  explains every URL an HTML page can load without running scripts, as that page\n"
-    "            loads it; a FILE is read as if the game server served it (--server names the game\n"
-    "            server, default: the client's own)\n"
+    "            loads it; a FILE is read as if the game server served it (--server: HOST[:PORT],\n"
+    "            http://HOST[:PORT] or https://HOST[:PORT]; default: the client's own); a URL over\n"
+    "            https is checked against the system's certificate authorities and those of --ca-file\n"
     "\n"
     "  --phase first-load|started  before or after the first page has been shown (default: started)\n"
     "  --json                      one JSON object instead of plain words\n"
@@ -37,7 +41,7 @@ struct Arguments {
     std::string subject;  // the URL, or the page's file or URL
     Explanation::Phase phase = Explanation::Phase::Started;
     bool json = false;
-    std::optional<std::string> server;
+    std::optional<kit::URL::ServerAddress> server;
 };
 
 // Parses the arguments after the subcommand; a message, or none when they are good.
@@ -61,7 +65,7 @@ std::optional<std::string> parse(int argc, char** argv, bool allowServer, Argume
                 value = flag.substr(equals + 1);
                 flag.resize(equals);
             }
-            if (flag != "--phase" && !(allowServer && flag == "--server"))
+            if (flag != "--phase" && !(allowServer && (flag == "--server" || flag == "--ca-file")))
                 return "unknown option '" + flag + "'";
             if (!value) {
                 if (i + 1 >= argc)
@@ -75,10 +79,14 @@ std::optional<std::string> parse(int argc, char** argv, bool allowServer, Argume
                     out.phase = Explanation::Phase::Started;
                 else
                     return "--phase must be first-load or started, not '" + *value + "'";
+            } else if (flag == "--server") {
+                out.server = kit::URL::serverAddress(*value);
+                if (!out.server)
+                    return "--server takes HOST[:PORT], http://HOST[:PORT] or https://HOST[:PORT], not '" + *value + "'";
             } else {
-                if (value->empty() || value->find_first_of("/?# ") != std::string::npos)
-                    return "--server needs HOST or HOST:PORT, not '" + *value + "'";
-                out.server = *value;
+                std::string error;
+                if (!kit::CertificateAuthorities::setFile(*value, &error))
+                    return "--ca-file: " + error;
             }
             continue;
         }
@@ -122,7 +130,7 @@ int checkPageCommand(const Arguments& args)
 {
     // Links to the game server are the game's own, as they would be in the client.
     if (args.server)
-        GameServer::setHost(*args.server);
+        GameServer::setServer(args.server->scheme, args.server->authority);
     std::string html;
     std::string address;
     if (isWebAddress(args.subject)) {

@@ -12,12 +12,13 @@ command URL, bounce redirects to one), via (redirects to bounce on 127.0.0.1), t
 file:///etc/passwd), toscheme?to=URL (redirects there), file-frame (a game page with a hidden
 iframe to tofile), own-frames (a game page with blank, srcdoc and data: iframes beside one to
 bounce). The invite reply follows
---invite: huge (200 MB), badutf8, nul, long. Prints "listening on 127.0.0.1:PORT" first.
+--invite: huge (200 MB), badutf8, nul, long, slow (Sent%Thanks after 4 s; /posting.php says
+"yes" from the post's arrival on). Prints "listening on 127.0.0.1:PORT" first.
 
 Pages that try to leave the game's window (CONTAINED below): files to save (attachment, named
 secret.txt; octet, of a type no browser shows; to-attachment by a 302; download-link by
-<a download>), print, choosers (file, colour: the whole page is the chooser's input, for a click)
-and fullscreen (asked for by a click anywhere), permissions (the answers are reported
+<a download>; download-in-post, the same link clicked once /posting.php says "yes"), print,
+choosers (file, colour: the whole page is the chooser's input, for a click) and fullscreen (asked for by a click anywhere), permissions (the answers are reported
 by loading /answer.php?NAME=ANSWER), dialogs (16 one-button-alert command iframes, then the
 page's own alert, confirm and prompt, whose answers are reported the same way) and storm (a game
 page that loads a one-button-alert command URL in 3000 iframes, a few at a time)."""
@@ -78,6 +79,10 @@ CONTAINED = {
     "download-link": '<a id="a" download="secret.txt" href="/attachment.php">save</a><script>'
                      'onload = function () { setTimeout(function () { document.getElementById("a").click(); }, 300); };'
                      '</script>',
+    "download-in-post": '<a id="a" download="secret.txt" href="/attachment.php">save</a><script>'
+                        'var poll = setInterval(function () { fetch("/posting.php").then(function (r) { return r.text(); })'
+                        '.then(function (said) { if (said == "yes") { clearInterval(poll);'
+                        ' document.getElementById("a").click(); } }); }, 100);</script>',
     "print": "<script>window.print(); location.href = '/printed.php';</script>",
     # The choosers and fullscreen need a person's click: the page is one big target for it.
     "file": '<input type="file" style="position:fixed;left:0;top:0;width:100%;height:100%">'
@@ -149,6 +154,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         if page == "never":
             time.sleep(3600)
+        elif page == "posting":
+            said = b"yes" if self.server.posting else b"no"
+            self.reply(200, len(said), [said], [("Content-Type", "text/plain")])
         elif page == "drip":
             self.reply(200, 1000, drip())
         elif page == "cut":
@@ -195,6 +203,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        if self.server.invite == "slow":
+            self.server.posting = True
+            time.sleep(4)
         body = REPLIES.get(self.server.invite, b"Sent%Thanks")
         if body is None:
             self.reply(200, 200 << 20, itertools.repeat(b"a" * 65536, 3200))
@@ -213,5 +224,6 @@ if __name__ == "__main__":
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
     server.invite = args.invite
+    server.posting = False
     print("listening on 127.0.0.1:%d" % server.server_address[1], flush=True)
     server.serve_forever()

@@ -216,4 +216,18 @@ std::string slowPage(int waitedMs)
         "<p>Served after " + std::to_string(waitedMs) + " ms.</p>\n" + linkList(navigation()));
 }
 
+std::string livePage()
+{
+    return document("Live race", "live.php", R"(<style>
+.track { position: relative; height: 60px; border-bottom: 2px dashed #ffe08a; margin: 14px 0; }
+.car { position: absolute; top: 18px; width: 40px; height: 20px; border-radius: 6px; animation: drive 1.2s linear infinite; }
+.car.one { background: #e53; }
+.car.two { background: #3ae; top: 34px; animation-duration: 1.7s; }
+@keyframes drive { from { left: 0; } to { left: 250px; } }
+</style>
+<p>Two rivals, neck and neck.</p>
+<div class="track"><div class="car one"></div><div class="car two"></div></div>
+)" + linkList(navigation()));
+}
+
 } // namespace demo

@@ -17,4 +17,7 @@ std::string commandsPage();
 
 std::string slowPage(int waitedMs);
 
+// A live race: two cars that never stop moving, so that the page draws every frame.
+std::string livePage();
+
 } // namespace demo

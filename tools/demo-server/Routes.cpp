@@ -85,6 +85,8 @@ void serveGet(const httplib::Request& req, httplib::Response& res, ServerContext
         return serveSlow(req, res, context);
     if (path == "/commands.php")
         return res.set_content(commandsPage(), kHtml);
+    if (path == "/live.php")
+        return res.set_content(livePage(), kHtml);
     if (path == "/near-miss.php")
         return res.set_content(nearMissPage(), kHtml);
     if (path.size() > 1 && path.find('/', 1) == std::string::npos) {
@@ -110,6 +112,16 @@ std::string senderName(const std::string& fromName)
 
 void serveInvite(const httplib::Request& req, httplib::Response& res, ServerContext& context)
 {
+    const InviteBehaviour& behaviour = context.invite();
+    if (behaviour.redirectStatus && req.target.find('?') == std::string::npos) {
+        context.log("invite redirected to " + behaviour.redirectTo);
+        res.set_redirect(behaviour.redirectTo, behaviour.redirectStatus);
+        return;
+    }
+    if (behaviour.delay.count() > 0) {
+        context.log("invite: replying in " + std::to_string(behaviour.delay.count()) + " ms");
+        context.sleepUnlessStopped(behaviour.delay);
+    }
     if (!context.sessions().player(requestCookie(req, Sessions::sessionCookie))) {
         context.log("invite refused: no session");
         res.set_content("Fail%Your session has expired. Please restart the game and try again.", kText);
@@ -135,19 +147,23 @@ void serveInvite(const httplib::Request& req, httplib::Response& res, ServerCont
 
 } // namespace
 
-ServerContext::ServerContext(std::string hostName, std::function<void(const std::string&)> log)
+ServerContext::ServerContext(std::string hostName, bool secure, InviteBehaviour invite,
+                             std::function<void(const std::string&)> log)
     : hostName_(std::move(hostName))
+    , secure_(secure)
+    , invite_(std::move(invite))
     , log_(std::move(log))
 {
 }
 
 std::string ServerContext::baseUrl(const std::string& hostHeader) const
 {
+    std::string scheme = secure_ ? "https://" : "http://";
     if (!hostName_.empty())
-        return "http://" + hostName_;
+        return scheme + hostName_;
     if (!hostHeader.empty())
-        return "http://" + hostHeader;
-    return "http://127.0.0.1:" + std::to_string(port_);
+        return scheme + hostHeader;
+    return scheme + "127.0.0.1:" + std::to_string(port_);
 }
 
 void ServerContext::sleepUnlessStopped(std::chrono::milliseconds duration)

@@ -14,15 +14,24 @@ class Server;
 
 namespace demo {
 
+// How the invite postback answers, for trying clients out: after a delay, or with a redirect.
+struct InviteBehaviour {
+    std::chrono::milliseconds delay{0};
+    int redirectStatus = 0;  // 0: no redirect
+    std::string redirectTo;
+};
+
 // What the request handlers share; they run on httplib's worker threads.
 class ServerContext {
 public:
-    ServerContext(std::string hostName, std::function<void(const std::string&)> log);
+    ServerContext(std::string hostName, bool secure, InviteBehaviour invite, std::function<void(const std::string&)> log);
 
     void setPort(int port) { port_ = port; }
 
-    // "http://host[:port]" for absolute links: the --host-name, else the request's Host header.
+    // "http://host[:port]" (https when serving TLS) for absolute links: the --host-name, else
+    // the request's Host header.
     std::string baseUrl(const std::string& hostHeader) const;
+    const InviteBehaviour& invite() const { return invite_; }
 
     void log(const std::string& line) const { log_(line); }
 
@@ -34,6 +43,8 @@ public:
 
 private:
     std::string hostName_;
+    bool secure_;
+    InviteBehaviour invite_;
     int port_ = 0;
     std::function<void(const std::string&)> log_;
     Sessions sessions_;

@@ -1,6 +1,7 @@
 // demo-server: a small game server for trying the client out and for its end-to-end tests.
 //
-//   demo-server [--port N] [--host-name NAME]
+//   demo-server [--port N] [--host-name NAME] [--tls CERT KEY] [--invite-delay S]
+//               [--invite-redirect STATUS URL]
 //
 // Listens on 127.0.0.1 only. The first line on stdout is "listening on 127.0.0.1:<port>",
 // then one line per request. SIGINT and SIGTERM stop it.
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <pthread.h>
@@ -24,14 +26,24 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: demo-server [--port N] [--host-name NAME]\n"
-                               "  --port N          port on 127.0.0.1 (0, the default, picks a free one)\n"
-                               "  --host-name NAME  host[:port] written into absolute links (default: the\n"
-                               "                    request's Host header)\n";
+constexpr const char* kUsage =
+    "usage: demo-server [--port N] [--host-name NAME] [--tls CERT KEY] [--invite-delay S]\n"
+    "                   [--invite-redirect STATUS URL]\n"
+    "  --port N          port on 127.0.0.1 (0, the default, picks a free one)\n"
+    "  --host-name NAME  host[:port] written into absolute links (default: the\n"
+    "                    request's Host header)\n"
+    "  --tls CERT KEY    serve https with this certificate (chain) and key, PEM files\n"
+    "  --invite-delay S  hold each invite reply back for S seconds (at most 60)\n"
+    "  --invite-redirect STATUS URL\n"
+    "                    answer an invite post with this redirect (301, 302, 303, 307 or 308);\n"
+    "                    a post whose address carries a query is answered as usual\n";
 
 struct Options {
     int port = 0;
     std::string hostName;
+    std::string certificate;
+    std::string key;
+    demo::InviteBehaviour invite;
 };
 
 std::optional<int> parsePort(std::string_view text)
@@ -57,20 +69,42 @@ Options parseCommandLine(int argc, char** argv)
             std::cout << kUsage;
             std::exit(0);
         }
-        if (arg != "--port" && arg != "--host-name")
+        int values = arg == "--tls" || arg == "--invite-redirect" ? 2 : 1;
+        if (arg != "--port" && arg != "--host-name" && arg != "--tls" && arg != "--invite-delay"
+            && arg != "--invite-redirect")
             fail("unknown argument '" + std::string(arg) + "'");
-        if (i + 1 >= argc)
-            fail(std::string(arg) + " needs a value");
+        if (i + values >= argc)
+            fail(std::string(arg) + (values == 1 ? " needs a value" : " needs two values"));
         std::string_view value = argv[++i];
         if (arg == "--port") {
             auto port = parsePort(value);
             if (!port)
                 fail("bad port '" + std::string(value) + "'");
             options.port = *port;
-        } else {
+        } else if (arg == "--host-name") {
             if (value.empty() || value.find_first_of("/ \t\r\n") != std::string_view::npos)
                 fail("bad host name '" + std::string(value) + "'");
             options.hostName = value;
+        } else if (arg == "--tls") {
+            options.certificate = value;
+            options.key = argv[++i];
+            if (options.certificate.empty() || options.key.empty())
+                fail("--tls needs a certificate file and a key file");
+        } else if (arg == "--invite-delay") {
+            double seconds = -1;
+            auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (error != std::errc() || end != value.data() + value.size() || !(seconds >= 0 && seconds <= 60))
+                fail("bad invite delay '" + std::string(value) + "' (0 to 60 seconds)");
+            options.invite.delay = std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+        } else {
+            auto status = parsePort(value);
+            std::string_view url = argv[++i];
+            if (!status || (*status != 301 && *status != 302 && *status != 303 && *status != 307 && *status != 308))
+                fail("bad redirect status '" + std::string(value) + "' (301, 302, 303, 307 or 308)");
+            if (url.empty() || url.find_first_of(" \t\r\n") != std::string_view::npos)
+                fail("bad redirect address '" + std::string(url) + "'");
+            options.invite.redirectStatus = *status;
+            options.invite.redirectTo = url;
         }
     }
     return options;
@@ -109,10 +143,25 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     Log log;
-    demo::ServerContext context(options.hostName, [&log](const std::string& text) { log.line(text); });
-    httplib::Server server;
+    bool secure = !options.certificate.empty();
+    demo::ServerContext context(options.hostName, secure, options.invite, [&log](const std::string& text) { log.line(text); });
+    std::unique_ptr<httplib::Server> served;
+    if (secure) {
+        auto tls = std::make_unique<httplib::SSLServer>(options.certificate.c_str(), options.key.c_str());
+        if (!tls->is_valid()) {
+            std::cerr << "demo-server: cannot serve https with " << options.certificate << " and " << options.key << "\n";
+            return 1;
+        }
+        served = std::move(tls);
+    } else {
+        served = std::make_unique<httplib::Server>();
+    }
+    httplib::Server& server = *served;
     // Short keep-alive so that stopping does not wait on idle client connections.
     server.set_keep_alive_timeout(1);
+    // A reply written in pieces (headers, body; TLS records) goes out at once, not after the
+    // client's delayed acknowledgement.
+    server.set_tcp_nodelay(true);
     server.set_payload_max_length(1 << 20);
     server.set_logger([&log](const httplib::Request& req, const httplib::Response& res) {
         log.line(req.method + " " + req.target + " " + std::to_string(res.status));

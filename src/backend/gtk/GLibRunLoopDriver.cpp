@@ -65,8 +65,11 @@ void GLibRunLoopDriver::install()
 
 void GLibRunLoopDriver::syncWatches()
 {
+    // A held loop watches nothing: a ready fd that nobody may read would wake the context at once,
+    // again and again.
     std::map<kit::RunLoop::WatchId, std::pair<int, short>> wanted;
-    loop_.forEachWatch([&](kit::RunLoop::WatchId id, int fd, short events) { wanted[id] = {fd, events}; });
+    if (!loop_.isHeld())
+        loop_.forEachWatch([&](kit::RunLoop::WatchId id, int fd, short events) { wanted[id] = {fd, events}; });
     for (auto it = tags_.begin(); it != tags_.end();) {
         auto found = wanted.find(it->first);
         if (found == wanted.end() || found->second.first != it->second.fd) {
@@ -93,7 +96,7 @@ gboolean GLibRunLoopDriver::prepare(GSource* source, gint* timeout)
     auto* self = reinterpret_cast<Source*>(source)->driver;
     self->syncWatches();
     auto due = self->loop_.nextDue();
-    if (!due) {
+    if (!due || self->loop_.isHeld()) {
         *timeout = -1;
         return FALSE;
     }
@@ -110,6 +113,8 @@ gboolean GLibRunLoopDriver::prepare(GSource* source, gint* timeout)
 gboolean GLibRunLoopDriver::check(GSource* source)
 {
     auto* self = reinterpret_cast<Source*>(source)->driver;
+    if (self->loop_.isHeld())
+        return FALSE;
     for (const auto& [id, tag] : self->tags_)
         if (g_source_query_unix_fd(source, tag.tag))
             return TRUE;

@@ -9,7 +9,8 @@ namespace backend::gtk {
 
 // Carries the kit's real-clock run loop on the GLib main context: one GSource whose timeout is
 // the next due task and whose fds are the loop's watches. Whatever iterates the context (GTK's
-// main loop, a nested loop, RunLoop::runOnce) then runs the kit's tasks in time order.
+// main loop, a nested loop, RunLoop::runOnce) then runs the kit's tasks in time order. While the
+// kit's loop is held, the source neither wakes the context nor runs anything.
 class GLibRunLoopDriver : public kit::RunLoopDriver {
 public:
     explicit GLibRunLoopDriver(kit::RunLoop& loop);

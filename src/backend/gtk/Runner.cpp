@@ -5,6 +5,7 @@
 #include "backend/gtk/ApplicationPeer.h"
 #include "backend/gtk/AudioOutput.h"
 #include "backend/gtk/DesktopMoviePlayer.h"
+#include "backend/gtk/ExchangeWaiter.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
 #include "backend/gtk/WebSandbox.h"
@@ -19,6 +20,7 @@
 #include "kit/Events.h"
 #include "kit/MoviePlayerController.h"
 #include "kit/RunLoop.h"
+#include "kit/URLConnection.h"
 #include "kit/Window.h"
 
 #include <csignal>
@@ -137,6 +139,9 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     guint terminate = g_unix_signal_add(SIGTERM, stop, &closed);
 
     if (window) {
+        // The invite post waits here with the window drawing, the kit's run loop held.
+        ExchangeWaiter waiter(window->gtkWindow(), closed);
+        kit::URLConnection::setWaiter(&waiter);
         ScriptPlayer player(hooks, *window, *alerts, closed);
         while (!closed && !gtk_widget_get_mapped(GTK_WIDGET(window->gtkWindow())))
             kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(0.1));
@@ -149,6 +154,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
             while (!closed)
                 kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(1.0));
         }
+        kit::URLConnection::setWaiter(nullptr);
     }
 
     g_source_remove(interrupt);

@@ -6,6 +6,7 @@
 #include "backend/headless/NetworkError.h"
 #include "kit/AlertView.h"
 #include "kit/URL.h"
+#include "kit/CertificateAuthorities.h"
 
 #include <algorithm>
 #include <libsoup/soup.h>
@@ -28,6 +29,40 @@ WebViewPeer::Settings settings;
 constexpr const char* peerKey = "street-web-view-peer";
 WebKitWebContext* context = nullptr;
 std::unique_ptr<CookieJarPeer> cookies;
+
+// The certificates of --ca-file, as GIO reads them.
+GList* fileAuthorities()
+{
+    static GList* authorities = nullptr;
+    static std::string read;
+    const std::string& path = kit::CertificateAuthorities::file();
+    if (path != read) {
+        g_list_free_full(authorities, g_object_unref);
+        authorities = path.empty() ? nullptr : g_tls_certificate_list_new_from_file(path.c_str(), nullptr);
+        read = path;
+    }
+    return authorities;
+}
+
+backend::headless::NetworkError::CertificateProblem problemOf(GTlsCertificateFlags flags)
+{
+    using Problem = backend::headless::NetworkError::CertificateProblem;
+    if (flags & (G_TLS_CERTIFICATE_UNKNOWN_CA | G_TLS_CERTIFICATE_BAD_IDENTITY))
+        return Problem::Untrusted;
+    if (flags & G_TLS_CERTIFICATE_EXPIRED)
+        return Problem::Expired;
+    if (flags & G_TLS_CERTIFICATE_NOT_ACTIVATED)
+        return Problem::NotYetValid;
+    return Problem::Other;
+}
+
+// A GObject reference that a deferred report keeps.
+template<typename T>
+std::shared_ptr<T> keep(T* object)
+{
+    g_object_ref(object);
+    return std::shared_ptr<T>(object, [](T* o) { g_object_unref(o); });
+}
 
 WebKitWebContext* sharedContext()
 {
@@ -168,6 +203,8 @@ kit::Error WebViewPeer::errorForFailedLoad(std::string_view domain, int code, st
     int mapped = 0;
     if ((is(WEBKIT_NETWORK_ERROR) && code == WEBKIT_NETWORK_ERROR_CANCELLED) || (is(G_IO_ERROR) && code == G_IO_ERROR_CANCELLED)) {
         mapped = NetworkError::Cancelled;
+    } else if (is(G_TLS_ERROR)) {
+        mapped = NetworkError::SecureConnectionFailed;
     } else if (is(G_RESOLVER_ERROR) || (is(G_IO_ERROR) && code == G_IO_ERROR_HOST_NOT_FOUND)) {
         mapped = networkAvailable ? NetworkError::CannotFindHost : NetworkError::NotConnectedToInternet;
     } else if (is(G_IO_ERROR)) {
@@ -197,6 +234,26 @@ kit::Error WebViewPeer::errorForFailedLoad(std::string_view domain, int code, st
     return NetworkError::make(-(3000 + std::abs(code)), std::string(message));
 }
 
+std::optional<kit::Error> WebViewPeer::tlsFailure(GTlsCertificate* certificate, GTlsCertificateFlags errors,
+                                                   const std::string& host, GList* authorities)
+{
+    GTlsCertificateFlags flags = errors;
+    if (certificate && (errors & G_TLS_CERTIFICATE_UNKNOWN_CA)) {
+        GSocketConnectable* identity = g_network_address_new(host.c_str(), 0);
+        for (GList* item = authorities; item; item = item->next) {
+            GTlsCertificateFlags checked = g_tls_certificate_verify(certificate, identity, G_TLS_CERTIFICATE(item->data));
+            if (!(checked & G_TLS_CERTIFICATE_UNKNOWN_CA)) {
+                flags = checked;
+                break;
+            }
+        }
+        g_object_unref(identity);
+    }
+    if (!flags)
+        return std::nullopt;
+    return NetworkError::certificateError(problemOf(flags), host);
+}
+
 WebViewPeer::WebViewPeer(kit::WebView& view)
     : view_(view)
     , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(), nullptr)))
@@ -214,23 +271,50 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
                                                             WebKitPolicyDecisionType type, gpointer self) -> gboolean {
-        return static_cast<WebViewPeer*>(self)->decidePolicy(decision, type);
+        auto* peer = static_cast<WebViewPeer*>(self);
+        if (type != WEBKIT_POLICY_DECISION_TYPE_RESPONSE
+            && peer->later([peer, decision = keep(decision), type] { peer->decidePolicy(decision.get(), type); }))
+            return TRUE;
+        return peer->decidePolicy(decision, type);
     }), this);
     g_signal_connect(web, "load-changed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-        static_cast<WebViewPeer*>(self)->loadChanged(event);
+        auto* peer = static_cast<WebViewPeer*>(self);
+        if (!peer->later([peer, event] { peer->loadChanged(event); }))
+            peer->loadChanged(event);
     }), this);
     g_signal_connect(web, "load-failed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
                                                           gpointer self) -> gboolean {
-        static_cast<WebViewPeer*>(self)->loadFailed(uri, error);
+        auto* peer = static_cast<WebViewPeer*>(self);
+        std::shared_ptr<GError> copy(g_error_copy(error), g_error_free);
+        if (!peer->later([peer, url = std::string(uri ? uri : ""), copy] { peer->loadFailed(url.c_str(), copy.get()); }))
+            peer->loadFailed(uri, error);
         return TRUE; // no error page: the page shown stays, as the delegate expects
     }), this);
     g_signal_connect(web, "resource-load-started", G_CALLBACK(+[](WebKitWebView* web, WebKitWebResource* resource,
                                                                     WebKitURIRequest* request, gpointer self) {
-        if (resource == webkit_web_view_get_main_resource(web))
-            static_cast<WebViewPeer*>(self)->mainResourceStarted(webkit_uri_request_get_uri(request));
+        if (resource != webkit_web_view_get_main_resource(web))
+            return;
+        auto* peer = static_cast<WebViewPeer*>(self);
+        const char* uri = webkit_uri_request_get_uri(request);
+        if (!peer->later([peer, url = std::string(uri ? uri : "")] { peer->mainResourceStarted(url.c_str()); }))
+            peer->mainResourceStarted(uri);
+    }), this);
+    g_signal_connect(web, "load-failed-with-tls-errors", G_CALLBACK(+[](WebKitWebView*, const char* uri,
+                                                                          GTlsCertificate* certificate,
+                                                                          GTlsCertificateFlags errors, gpointer self) -> gboolean {
+        auto* peer = static_cast<WebViewPeer*>(self);
+        if (peer->later([peer, url = std::string(uri ? uri : ""), certificate = keep(certificate), errors] {
+                peer->tlsErrors(url.c_str(), certificate.get(), errors);
+            }))
+            return TRUE;
+        return peer->tlsErrors(uri, certificate, errors);
     }), this);
     g_signal_connect(web, "script-dialog", G_CALLBACK(+[](WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) -> gboolean {
-        return static_cast<WebViewPeer*>(self)->scriptDialog(dialog);
+        auto* peer = static_cast<WebViewPeer*>(self);
+        std::shared_ptr<WebKitScriptDialog> held(webkit_script_dialog_ref(dialog), webkit_script_dialog_unref);
+        if (peer->later([peer, held] { peer->scriptDialog(held.get()); }))
+            return TRUE;
+        return peer->scriptDialog(dialog);
     }), this);
     g_signal_connect(web, "create", G_CALLBACK(+[](WebKitWebView*, WebKitNavigationAction*, gpointer) -> GtkWidget* {
         return nullptr; // never a second window
@@ -276,7 +360,9 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
     }), nullptr);
     g_signal_connect(web, "web-process-terminated", G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason,
                                                                      gpointer self) {
-        static_cast<WebViewPeer*>(self)->webProcessEnded();
+        auto* peer = static_cast<WebViewPeer*>(self);
+        if (!peer->later([peer] { peer->webProcessEnded(); }))
+            peer->webProcessEnded();
     }), this);
     g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
         if (auto* window = WindowPeer::current())
@@ -317,6 +403,7 @@ void WebViewPeer::load(const kit::URLRequest& request)
     refusedHop_.clear();
     ownLoadPending_ = true;
     ownLoadDecided_ = false;
+    tlsRepeat_ = TlsRepeat::None;
     armTimeout();
     startOwnLoad();
 }
@@ -406,7 +493,8 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     if (ownLoadPending_ && !newWindow && !redirect && (url == loadURL_ || (navigation == WEBKIT_NAVIGATION_TYPE_OTHER && !referer))) {
         ownLoadPending_ = false;
         ownLoadDecided_ = true;
-        main_ = MainLoad{ownLoadLed_, {loadURL_}};
+        if (tlsRepeat_ != TlsRepeat::Asked)
+            main_ = MainLoad{ownLoadLed_, {loadURL_}};
         webkit_policy_decision_use(decision);
         return TRUE;
     }
@@ -505,13 +593,18 @@ void WebViewPeer::downloadStarted(WebKitDownload* download)
     if (!peer || peer->inFlight_ || peer->ownLoadPending_)
         return;
     const char* uri = webkit_uri_request_get_uri(webkit_download_get_request(download));
-    std::string url = uri ? uri : "";
-    peer->view_.engineDidStartLoad(url);
-    peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+    auto report = [peer, url = std::string(uri ? uri : "")] {
+        peer->view_.engineDidStartLoad(url);
+        peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+    };
+    if (!peer->later(report))
+        report();
 }
 
 void WebViewPeer::loadChanged(int event)
 {
+    if (repeatAfterTls(event))
+        return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
         responseRefused_ = false; // a refusal that never failed its load is no news for this one
@@ -564,7 +657,7 @@ void WebViewPeer::loadChanged(int event)
 
 void WebViewPeer::mainResourceStarted(const char* uri)
 {
-    if (startPending_ && uri)
+    if (startPending_ && uri && *uri)
         reportPendingStart(uri);
 }
 
@@ -710,6 +803,87 @@ void WebViewPeer::timedOut()
     if (!started)
         view_.engineDidStartLoad(url);
     view_.engineDidFailLoad(url, NetworkError::make(NetworkError::TimedOut));
+}
+
+// Once the hold has ended, what WebKit reports still waits while earlier reports do, so that
+// the delegate sees everything in the order WebKit said it.
+bool WebViewPeer::later(std::function<void()> report)
+{
+    auto& loop = kit::RunLoop::main();
+    if (!loop.isHeld() && waiting_ == 0)
+        return false;
+    ++waiting_;
+    loop.post([this, alive = std::weak_ptr<int>(alive_), report = std::move(report)] {
+        if (alive.expired())
+            return;
+        --waiting_;
+        report();
+    });
+    return true;
+}
+
+// WebKit trusts the system's authorities alone. A certificate that an authority of --ca-file
+// vouches for is allowed for its host, and the load is repeated as the same load: the delegate
+// and the transcript never see the first attempt. Anything else fails the load with the code of
+// its problem; WebKit is never left to report the failure itself.
+bool WebViewPeer::tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors)
+{
+    if (!inFlight_)
+        return TRUE; // replaced, or failed by the time-out
+    std::string url = uri && *uri ? uri : currentURL();
+    std::string host = hostOf(url.c_str());
+    auto failure = tlsFailure(certificate, errors, host, fileAuthorities());
+    if (!failure && tlsRepeat_ == TlsRepeat::None) {
+        webkit_web_context_allow_tls_certificate_for_host(sharedContext(), certificate, host.c_str());
+        tlsRepeat_ = TlsRepeat::Pending;
+        tlsRepeatURL_ = url;
+        return TRUE;
+    }
+    // Refused even after it was allowed: nothing is tried a third time.
+    if (!failure)
+        failure = NetworkError::certificateError(NetworkError::CertificateProblem::Other, host);
+    inFlight_ = false;
+    disarmTimeout();
+    view_.engineDidFailLoad(url, *failure);
+    return TRUE;
+}
+
+// The first attempt's end starts the repeat, whose start is the load's start, reported already.
+bool WebViewPeer::repeatAfterTls(int event)
+{
+    switch (tlsRepeat_) {
+    case TlsRepeat::Pending:
+        if (event != WEBKIT_LOAD_FINISHED)
+            return false;
+        if (!inFlight_) { // ended meanwhile (the time-out)
+            tlsRepeat_ = TlsRepeat::None;
+            return false;
+        }
+        tlsRepeat_ = TlsRepeat::Asked;
+        loadURL_ = std::exchange(tlsRepeatURL_, std::string());
+        // The repeat's navigation is ours: the delegate said yes to this load already, and it
+        // keeps how the load was led there and the hops it went through.
+        ownLoadPending_ = true;
+        ownLoadDecided_ = false;
+        {
+            WebKitURIRequest* request = webkit_uri_request_new(loadURL_.c_str());
+            webkit_web_view_load_request(webView_.get(), request);
+            g_object_unref(request);
+        }
+        return true;
+    case TlsRepeat::Asked:
+        if (event != WEBKIT_LOAD_STARTED || ownLoadPending_)
+            return false;
+        tlsRepeat_ = TlsRepeat::Started;
+        ownLoadDecided_ = false; // its start was reported with the first attempt's
+        return true;
+    case TlsRepeat::Started:
+        if (event == WEBKIT_LOAD_FINISHED)
+            tlsRepeat_ = TlsRepeat::None;
+        return false;
+    default:
+        return false;
+    }
 }
 
 } // namespace backend::gtk

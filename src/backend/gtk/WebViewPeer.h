@@ -6,6 +6,8 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +59,12 @@ public:
     static constexpr int kWebProcessEnded = -3900;
     static kit::Error errorForFailedLoad(std::string_view domain, int code, std::string_view message,
                                          bool networkAvailable);
+    // What a load makes of a certificate that WebKit (which knows the system's authorities alone)
+    // refused with `errors`: none when one of `authorities` (those of --ca-file) vouches for it
+    // and for `host`; otherwise the error the load fails with.
+    static std::optional<kit::Error> tlsFailure(GTlsCertificate* certificate, GTlsCertificateFlags errors,
+                                                const std::string& host, GList* authorities);
+
     // A download WebKit has begun (the context's, for any of its views): cancelled.
     static void downloadStarted(WebKitDownload* download);
 
@@ -85,6 +93,11 @@ private:
     void loadFailed(const char* uri, const GError* error);
     bool scriptDialog(WebKitScriptDialog* dialog);
     void webProcessEnded();
+    bool tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors);
+    bool repeatAfterTls(int event);
+    // While the kit's run loop is held (a synchronous exchange), what WebKit reports waits for the
+    // hold to end: false when nothing waits and the report is to be handled now.
+    bool later(std::function<void()> report);
     void armTimeout();
     void disarmTimeout();
     void timedOut();
@@ -109,6 +122,12 @@ private:
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
+    // A certificate that the authority file vouches for: the load is repeated once.
+    enum class TlsRepeat { None, Pending, Asked, Started };
+    TlsRepeat tlsRepeat_ = TlsRepeat::None;
+    std::string tlsRepeatURL_;
+    int waiting_ = 0; // reports put off by later() that have not run yet
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace backend::gtk

@@ -1,5 +1,6 @@
 #include "backend/headless/Runner.h"
 
+#include "kit/CertificateAuthorities.h"
 #include "kit/URL.h"
 
 #include <algorithm>
@@ -31,9 +32,12 @@ constexpr const char* kDesktopUsage =
 constexpr const char* kUsage =
     "  --script FILE|-            play a scenario script (- reads standard input)\n"
     "  --transcript FILE|-        write what happens as JSON Lines (- is standard output)\n"
-    "  --server HOST[:PORT]       the game server\n"
-    "  --trusted-host HOST[:PORT] a further host whose pages may give commands (repeatable;\n"
-    "                             without a port, the scheme's default port)\n"
+    "  --server SERVER            the game server: HOST[:PORT] (http), http://HOST[:PORT] or\n"
+    "                             https://HOST[:PORT]\n"
+    "  --trusted-host SERVER      a further server whose pages may give commands (repeatable): a\n"
+    "                             bare HOST[:PORT] for http and https, a scheme for that one alone;\n"
+    "                             without a port, the scheme's default port\n"
+    "  --ca-file FILE.pem         certificate authorities to trust for https besides the system's\n"
     "  --engine scripted|http     how pages load: played by the script, or fetched over HTTP\n"
     "                             (default: scripted with the virtual clock, http with the real one)\n"
     "  --clock virtual|real       virtual time moves only with the script's waits\n"
@@ -80,11 +84,9 @@ std::optional<double> seconds(std::string_view value)
     return number;
 }
 
-// "host" or "host:port", as a URL's authority would hold it: nothing more.
-bool isHostAndPort(const std::string& value)
+std::string badServer(const std::string& flag, const std::string& value)
 {
-    return !value.empty() && value.find_first_of("/?#@") == std::string::npos
-        && kit::URL::webOrigin("http://" + value).has_value();
+    return flag + " takes HOST[:PORT], http://HOST[:PORT] or https://HOST[:PORT], not '" + value + "'";
 }
 
 } // namespace
@@ -122,7 +124,7 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",
                                              "--movie-seconds", "--trusted-host", "--scale", "--load-timeout",
-                                             "--open-urls"};
+                                             "--open-urls", "--ca-file"};
         if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
             return failure("unknown option '" + flag + "'");
         if (!value) {
@@ -145,12 +147,18 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             if (!needsText(options.transcript))
                 return failure("--transcript needs a file name (or - for standard output)");
         } else if (flag == "--server") {
-            if (!needsText(options.server))
-                return failure("--server needs HOST or HOST:PORT");
+            if (!kit::URL::serverAddress(v))
+                return failure(badServer(flag, v));
+            options.server = v;
         } else if (flag == "--trusted-host") {
-            if (!isHostAndPort(v))
-                return failure("--trusted-host needs HOST or HOST:PORT, not '" + v + "'");
+            if (!kit::URL::serverAddress(v))
+                return failure(badServer(flag, v));
             options.trustedHosts.push_back(v);
+        } else if (flag == "--ca-file") {
+            std::string error;
+            if (!kit::CertificateAuthorities::check(v, &error))
+                return failure("--ca-file: " + error);
+            options.caFile = v;
         } else if (flag == "--engine") {
             if (v == "scripted")
                 options.engine = Engine::Scripted;

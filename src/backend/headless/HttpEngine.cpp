@@ -2,6 +2,7 @@
 
 #include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
+#include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
 #include "kit/URL.h"
 
@@ -50,6 +51,30 @@ std::string resolveLocation(const std::string& base, const std::string& location
     return resolved;
 }
 
+bool isTlsFailure(CURLcode result)
+{
+    switch (result) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_USE_SSL_FAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // The error a failed transfer is reported with: the platform's code where one fits, otherwise
 // -(2000 + curl's code) with curl's own words.
 kit::Error errorForTransfer(CURLcode result, long osErrno, const char* detail)
@@ -78,6 +103,12 @@ kit::Error errorForTransfer(CURLcode result, long osErrno, const char* detail)
         return NetworkError::make(-(2000 + static_cast<int>(result)), description);
     }
     }
+}
+
+std::string hostOf(const std::string& url)
+{
+    auto origin = kit::URL::webOrigin(url);
+    return origin ? origin->host : std::string();
 }
 
 } // namespace
@@ -160,6 +191,7 @@ void HttpEngine::startTransfer()
     curl_easy_setopt(easy_, CURLOPT_USERAGENT, "street-client/1.53");
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
     kit::CookieJar::shared().attach(easy_);
+    kit::CertificateAuthorities::apply(easy_);
 
     const std::string method = request_.method.empty() ? "GET" : request_.method;
     if (method == "GET") {
@@ -281,6 +313,16 @@ void HttpEngine::transferDone(CURLcode result)
 {
     // Whatever the hop set is kept before anything else can end the run.
     kit::CookieJar::shared().synchronize();
+    if (isTlsFailure(result)) {
+        auto problem = NetworkError::CertificateProblem::Other;
+        if (result == CURLE_PEER_FAILED_VERIFICATION) {
+            long verified = 0;
+            curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verified);
+            problem = NetworkError::problemForVerifyResult(verified);
+        }
+        failLoad(NetworkError::certificateError(problem, hostOf(request_.url)));
+        return;
+    }
     if (result != CURLE_OK) {
         long osErrno = 0;
         curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);

@@ -11,6 +11,7 @@
 #include "kit/Application.h"
 #include "kit/AudioServices.h"
 #include "kit/Bundle.h"
+#include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
 #include "kit/Device.h"
 #include "kit/Events.h"
@@ -102,6 +103,7 @@ void resetKitState()
     kit::NotificationCenter::defaultCenter().reset();
     kit::AudioServices::reset();
     kit::CookieJar::resetShared();
+    kit::CertificateAuthorities::reset();
 }
 
 } // namespace
@@ -137,6 +139,11 @@ void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock
     kit::CookieJar::shared().setFile(kit::UserDefaults::dataDirectory() + "/cookies.txt");
     if (options.contacts)
         kit::AddressBook::setPath(*options.contacts);
+    if (options.caFile) {
+        std::string error;
+        if (!kit::CertificateAuthorities::setFile(*options.caFile, &error))
+            std::fprintf(stderr, "street-client: %s\n", error.c_str());
+    }
 
     auto& device = kit::Device::currentDevice();
     device.setUniqueIdentifier(deviceIdentifier(options));

@@ -18,8 +18,9 @@ struct Options {
     bool headless = false;
     std::optional<std::string> script;      // "-" = standard input
     std::optional<std::string> transcript;  // "-" = standard output
-    std::optional<std::string> server;      // HOST[:PORT]
-    std::vector<std::string> trustedHosts;  // HOST[:PORT], each --trusted-host
+    std::optional<std::string> server;      // [http://|https://]HOST[:PORT]
+    std::vector<std::string> trustedHosts;  // [http://|https://]HOST[:PORT], each --trusted-host
+    std::optional<std::string> caFile;      // further certificate authorities (PEM)
     std::optional<Engine> engine;           // default: scripted with the virtual clock, http with the real one
     std::optional<ClockKind> clock;         // default: virtual with a script, real without
     std::optional<std::string> dataDir;
@@ -52,7 +53,7 @@ struct AppHooks {
     std::string mainInterface = "MainWindow";
     std::string defaultResourceDirectory;
     std::function<void()> registerClasses;             // application classes for interface files
-    std::function<void(const std::string&)> setServer; // HOST[:PORT] from --server
+    std::function<void(const std::string&)> setServer; // --server as given
     std::function<void(const std::vector<std::string>&)> setTrustedHosts; // every --trusted-host
     std::function<nlohmann::json()> snapshot;          // the `state` object
 };
