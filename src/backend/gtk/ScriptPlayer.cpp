@@ -118,6 +118,13 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
         return;
     }
 
+    case Kind::Scroll: {
+        auto* table = frontModalPeer<TableViewPeer, kit::TableView>();
+        if (!table || !table->wheel(command.points))
+            return ignored(command);
+        return;
+    }
+
     case Kind::Toolbar: {
         auto* toolbar = frontModalPeer<ToolbarPeer, kit::Toolbar>();
         if (!toolbar || !toolbar->click(command.text))

@@ -144,6 +144,14 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         command.row = *row;
         return {};
     }
+    if (name == "scroll") {
+        command.kind = Kind::Scroll;
+        auto points = parseNumber<double>(rest);
+        if (!points || !std::isfinite(*points))
+            return "'scroll' needs a number of points (down the list when positive, up when negative)";
+        command.points = *points;
+        return {};
+    }
     if (name == "toolbar")
         return text(Kind::Toolbar, "a toolbar item title");
     if (name == "button") {

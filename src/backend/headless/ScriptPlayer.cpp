@@ -187,7 +187,18 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         kit::IndexPath path{command.section, command.row};
         if (!table || !reachable(*table) || !table->hasRow(path))
             return ignored(command);
+        // A person scrolls to a row before tapping it.
+        table->scrollToRowAtIndexPath(path);
         table->userDidSelectRowAtIndexPath(path);
+        return;
+    }
+
+    case Kind::Scroll: {
+        kit::View* screen = frontModalView();
+        auto* table = screen ? findFirst<kit::TableView>(*screen) : nullptr;
+        if (!table || !reachable(*table))
+            return ignored(command);
+        table->scrollBy(command.points);
         return;
     }
 
