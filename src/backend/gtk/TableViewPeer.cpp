@@ -2,6 +2,7 @@
 
 #include "backend/gtk/LabelPeer.h"
 #include "backend/gtk/WindowPeer.h"
+#include "kit/FocusModel.h"
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 
@@ -57,6 +58,21 @@ void TableViewPeer::subviewsChanged(kit::View&)
     // Cells come and go as rows show; they are drawn here, the window does not place them.
     if (!drawing_)
         gtk_widget_queue_draw(widget());
+}
+
+std::optional<kit::IndexPath> TableViewPeer::focusedRow() const
+{
+    return kit::FocusModel::focus().view == &table_ ? table_.focusedRow() : std::nullopt;
+}
+
+void TableViewPeer::update()
+{
+    // Focus that came or went draws the row again.
+    bool shown = focusedRow().has_value();
+    if (shown != focusShown_) {
+        focusShown_ = shown;
+        gtk_widget_queue_draw(widget());
+    }
 }
 
 bool TableViewPeer::pressed(GdkEventButton* event)
@@ -295,7 +311,8 @@ void TableViewPeer::draw(cairo_t* cr, int width, int height)
     cairo_paint(cr);
     cairo_scale(cr, s, s);
     drawing_ = true;
-    auto focused = table_.focusedRow();
+    auto focused = focusedRow();
+    focusShown_ = focused.has_value();
     for (const auto& row : table_.visibleRows()) {
         if (focused && row.path == *focused) {
             cairo_set_source_rgb(cr, 0.84, 0.9, 1.0);

@@ -20,6 +20,7 @@ public:
 
     void viewChanged(kit::View& view) override;
     void subviewsChanged(kit::View& view) override;
+    void update() override;
     void describeInto(nlohmann::json& out) override;
 
     // The table's scroll position (points), for tools and tests.
@@ -44,6 +45,8 @@ protected:
 
 private:
     int scale() const;
+    // The row keyboard focus is on, when the table holds focus.
+    std::optional<kit::IndexPath> focusedRow() const;
     bool reachable() const;
     kit::Point pointOf(double x, double y) const;
     void drawView(cairo_t* cr, kit::View& view, double x, double y);
@@ -59,6 +62,7 @@ private:
 
     kit::TableView& table_;
     bool drawing_ = false;
+    bool focusShown_ = false;
     bool pressing_ = false;
     std::map<std::string, GObjectPtr<GdkPixbuf>> pixbufs_;
 };

@@ -90,7 +90,9 @@ WindowPeer::WindowPeer(kit::Window& window, int scale)
     }), this);
     g_signal_connect(gtkWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer self) -> gboolean {
         auto* peer = static_cast<WindowPeer*>(self);
-        if (peer->onKey && peer->onKey(event))
+        // The kit's focus model has every key first: the window's shortcuts win over the page's.
+        peer->lastKey_ = kit::FocusModel::handleKey(keyPressOf(*event));
+        if (peer->lastKey_ != kit::KeyResult::Passed)
             return TRUE;
         // No zooming by keyboard: the page stays at the window's scale.
         if ((event->state & GDK_CONTROL_MASK)
@@ -149,6 +151,7 @@ void WindowPeer::installStyle(int scale)
         ".street-tabbar button.selected { background-color: rgba(255, 255, 255, 0.16); color: #ffffff; }\n"
         ".street-tabbar image { opacity: 0.55; }\n"
         ".street-tabbar button.selected image { opacity: 1; }\n"
+        ".street-tabbar button.focused { box-shadow: inset 0 0 0 " + px(1) + " rgba(255, 255, 255, 0.75); }\n"
         ".street-badge { background-color: #d8211c; color: #ffffff; border: " + px(2) + " solid #ffffff;"
         " border-radius: " + px(9) + "; font: bold " + px(11) + " sans-serif; padding: 0 " + px(5) + ";"
         " min-height: " + px(14) + "; margin: " + px(1) + " " + px(6) + " 0 0; }\n"
@@ -170,9 +173,11 @@ void WindowPeer::installStyle(int scale)
         " border: 1px solid #3b4d6b; border-radius: " + px(5) + "; box-shadow: none; color: #ffffff;"
         " text-shadow: 0 -1px rgba(0, 0, 0, 0.5); font: bold " + px(12) + " sans-serif; padding: 0 " + px(8) + ";"
         " margin-right: " + px(6) + "; min-height: " + px(30) + "; }\n"
+        ".street-toolbar button.focused { border-color: #ffffff; box-shadow: 0 0 0 " + px(1) + " #ffffff; }\n"
         ".street-button { background-image: none; background-color: #ffffff; border: 1px solid #a8a8a8;"
         " border-radius: " + px(8) + "; box-shadow: none; color: #324f85; text-shadow: none; padding: 0;"
-        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n";
+        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n"
+        ".street-button.focused { border-color: #324f85; box-shadow: 0 0 0 " + px(1) + " #324f85; }\n";
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
@@ -488,6 +493,39 @@ void WindowPeer::removeTopLayer(GtkWidget* layer)
         return;
     layers_.erase(it);
     gtk_container_remove(GTK_CONTAINER(overlay_), layer);
+}
+
+kit::KeyPress WindowPeer::keyPressOf(const GdkEventKey& event)
+{
+    kit::KeyPress key;
+    const char* name = gdk_keyval_name(event.keyval);
+    key.name = name ? name : "";
+    if (event.state & GDK_SHIFT_MASK)
+        key.modifiers |= kit::KeyPress::Shift;
+    if (event.state & GDK_CONTROL_MASK)
+        key.modifiers |= kit::KeyPress::Control;
+    if (event.state & GDK_MOD1_MASK)
+        key.modifiers |= kit::KeyPress::Alt;
+    if (event.state & (GDK_SUPER_MASK | GDK_MOD4_MASK))
+        key.modifiers |= kit::KeyPress::Super;
+    return key;
+}
+
+void WindowPeer::showFocus()
+{
+    sync();
+    auto focus = kit::FocusModel::focus();
+    if (!focus.view)
+        return;
+    auto* peer = dynamic_cast<gtk::ViewPeer*>(focus.view->peer());
+    if (!peer)
+        return;
+    if (focus.control == kit::FocusModel::Focus::Control::Page) {
+        if (!gtk_widget_has_focus(peer->content()))
+            gtk_widget_grab_focus(peer->content());
+    } else if (auto* bar = dynamic_cast<TabBarPeer*>(peer)) {
+        bar->grabFocus(static_cast<size_t>(std::max(focus.index, 0)));
+    }
 }
 
 void WindowPeer::setPageTitle(const char* title)

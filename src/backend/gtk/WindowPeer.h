@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/gtk/GObjectPtr.h"
+#include "kit/FocusModel.h"
 #include "kit/ModalTransition.h"
 #include "kit/View.h"
 #include "kit/Window.h"
@@ -11,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,8 +64,15 @@ public:
     nlohmann::json describe();
 
     std::function<void()> onClose;
-    // Keys reach this first; true when handled (alerts take Return and Escape).
-    std::function<bool(GdkEventKey*)> onKey;
+
+    // A key press as the kit's focus model takes it.
+    static kit::KeyPress keyPressOf(const GdkEventKey& event);
+    // What the kit made of the last key press the window had, if any since the last reset.
+    std::optional<kit::KeyResult> lastKeyResult() const { return lastKey_; }
+    void resetLastKeyResult() { lastKey_.reset(); }
+    // Moves the desktop's own focus where the kit has it (the page or the tab bar), so that the
+    // keys the kit passes on reach the right widget.
+    void showFocus();
 
 private:
     struct Placed {
@@ -108,6 +117,7 @@ private:
     bool syncing_ = false;
     bool again_ = false;
     bool pageShown_ = false;
+    std::optional<kit::KeyResult> lastKey_;
 };
 
 } // namespace backend::gtk

@@ -172,9 +172,14 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         return error;
     }
     if (name == "key") {
-        if (rest != "Return" && rest != "Escape")
-            return "'key' needs Return or Escape";
         command.kind = Kind::Key;
+        if (rest.empty())
+            return "'key' needs a key name such as Return, Tab, Shift+Tab, Down, space or Alt+4";
+        std::string error;
+        auto key = kit::KeyPress::parse(rest, &error);
+        if (!key)
+            return "'key': " + error;
+        command.key = std::move(*key);
         command.text = std::string(rest);
         return {};
     }

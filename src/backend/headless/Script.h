@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/KeyPress.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,6 +29,7 @@ struct ScriptCommand {
     int section = 0;         // row
     int row = 0;             // row
     std::vector<std::uint8_t> bytes;  // token
+    kit::KeyPress key;       // key
 };
 
 class Script {
