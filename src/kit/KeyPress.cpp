@@ -52,6 +52,14 @@ const std::vector<std::string>& KeyPress::keyNames()
     return *names;
 }
 
+std::string KeyPress::canonicalName(std::string_view name)
+{
+    for (const auto& [alias, canonical] : aliases)
+        if (name == alias)
+            return std::string(canonical);
+    return std::string(name);
+}
+
 std::optional<KeyPress> KeyPress::parse(std::string_view text, std::string* error)
 {
     auto fail = [error](std::string why) -> std::optional<KeyPress> {
@@ -66,14 +74,12 @@ std::optional<KeyPress> KeyPress::parse(std::string_view text, std::string* erro
         if (part.empty())
             return fail(plus == std::string_view::npos ? "no key after the last '+'" : "an empty modifier before '+'");
         if (plus == std::string_view::npos) {
-            for (const auto& [alias, name] : aliases)
-                if (part == alias)
-                    part = name;
+            std::string name = canonicalName(part);
             const auto& names = keyNames();
-            if (std::find(names.begin(), names.end(), part) == names.end())
+            if (std::find(names.begin(), names.end(), name) == names.end())
                 return fail("unknown key name '" + std::string(part)
                             + "' (keys are named as GDK names them: Return, Escape, Tab, space, Down, a, 4...)");
-            key.name = std::string(part);
+            key.name = std::move(name);
             return key;
         }
         auto modifier = std::find_if(std::begin(modifierNames), std::end(modifierNames),

@@ -21,6 +21,8 @@ struct KeyPress {
     static std::optional<KeyPress> parse(std::string_view text, std::string* error = nullptr);
     // Every key name parse() takes, as it keeps them.
     static const std::vector<std::string>& keyNames();
+    // The name parse() keeps for a key that has more than one ("Prior": "Page_Up").
+    static std::string canonicalName(std::string_view name);
 
     // The key with exactly these modifiers. Shift+Tab is also the key GDK names "ISO_Left_Tab";
     // Return is also the keypad's Enter.

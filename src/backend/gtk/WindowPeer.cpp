@@ -499,7 +499,7 @@ kit::KeyPress WindowPeer::keyPressOf(const GdkEventKey& event)
 {
     kit::KeyPress key;
     const char* name = gdk_keyval_name(event.keyval);
-    key.name = name ? name : "";
+    key.name = kit::KeyPress::canonicalName(name ? name : "");
     if (event.state & GDK_SHIFT_MASK)
         key.modifiers |= kit::KeyPress::Shift;
     if (event.state & GDK_CONTROL_MASK)
