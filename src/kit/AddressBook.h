@@ -52,9 +52,10 @@ public:
     // Only a regular file up to this size is read.
     static constexpr size_t maxFileSize = size_t{256} << 20;
 
-    // Asks the source (its people ordered by name), else reads path() now (the file's order). A missing file is an empty book without a word; an unreadable file, one
-    // that is not a regular file or is larger than maxFileSize, or one that is not a vCard is an
-    // empty book and one line on stderr naming the file.
+    // Asks the source (its people ordered by name), else reads path() now (in the file's order).
+    // A missing file is an empty book without a word; an unreadable file, one that is not a
+    // regular file or is larger than maxFileSize, or one that is not a vCard is an empty book
+    // and one line on stderr naming the file.
     static std::shared_ptr<AddressBook> create();
 
     // In the book's order: the file's, or by name for a source.

@@ -18,9 +18,10 @@ public:
     static constexpr double connectSeconds = 10.0;
     static constexpr double readSeconds = 30.0;
 
-    // Every enabled address book, its contacts mapped exactly as the vCard reader maps a file's
-    // (the service keeps no order of its own; the kit's address book orders them). None when the service does not answer (or has no book that answers).
-    // Waits on a private main context: nothing else of the program runs meanwhile.
+    // Every enabled address book, its contacts mapped exactly as the vCard reader maps a file's,
+    // in no particular order (the service keeps none; the kit's address book orders them). None
+    // when the service does not answer (or has no book that answers). Waits on a private main
+    // context: nothing else of the program runs meanwhile.
     static std::optional<std::vector<kit::ABPerson>> readAll();
 };
 
