@@ -163,6 +163,7 @@ TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
     for (int i = 0; i < 12; ++i)
         cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;A" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
     scenario::writeFile(contacts, cards);
+    std::string picture = dir.path() + "/keys.png";
     std::string alert = "navigate " + server_->baseURL()
         + "/commands.php?invokeAlertTwoBtnTitle=Race%3F&invokeAlertTwoBtnBody=Now&invokeAlertTwoBtn1Name=Not%20now"
           "&invokeAlertTwoBtn2Name=Race&invokeAlertTwoBtn1JS=document.title%3D%27declined%27"
@@ -170,6 +171,7 @@ TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
     std::string script = "wait 4\n" + alert + "wait 1\nkey Tab\nkey Return\nwait 1\nkey Alt+4\nwait 1.5\nstate\n"
         "navigate " + server_->baseURL() + "/commands.php?showABRecruit=true\nwait 1\n"
         "key Alt+1\nkey Return\ntype Me\nkey Return\nkey Down\nkey Down\nkey space\nscroll 30\nwait 0.3\nstate\n"
+        "snapshot " + picture + "\n"
         "scroll -100\nkey Shift+Tab\nstate\nkey Escape\nwait 0.6\nstate\n";
     scenario::ScenarioOptions options;
     options.desktop = true;
@@ -201,6 +203,25 @@ TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
     EXPECT_EQ((*table)["table"]["top"], nlohmann::json({0, 0}));
     EXPECT_EQ(states[2]["recruitTable"]["offset"], 0);
     EXPECT_EQ(states[2]["focus"], nlohmann::json({{"control", "button"}, {"id", "infoButton"}}));
+
+    // The index follows the focused row: its "A" stands out in blue, the other letters do not.
+    Picture window(picture);
+    ASSERT_TRUE(window.loaded());
+    auto blueAroundTitle = [&](int position) {
+        // The table's top is 104 points down the window; 26 titles share its 376 points less 6
+        // at each end. Scale 2.
+        int cx = 2 * 308, cy = static_cast<int>(2 * (104 + 6 + (position + 0.5) * 14));
+        int blue = 0;
+        for (int y = cy - 12; y < cy + 12; ++y)
+            for (int x = cx - 14; x < cx + 14; ++x) {
+                auto p = window.at(x, y);
+                blue += p[2] - p[0] > 100;
+            }
+        return blue;
+    };
+    EXPECT_GT(blueAroundTitle(0), 10);
+    for (int position : {1, 2, 12, 25})
+        EXPECT_EQ(blueAroundTitle(position), 0) << position;
 
     // Escape is "Back".
     EXPECT_EQ(states[3]["modal"], nullptr);
