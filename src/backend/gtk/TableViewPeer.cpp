@@ -301,11 +301,10 @@ void TableViewPeer::drawIndex(cairo_t* cr, double width, std::optional<int> curr
     cairo_restore(cr);
 }
 
-void TableViewPeer::draw(cairo_t* cr, int width, int height)
+void TableViewPeer::draw(cairo_t* cr, int width, int)
 {
     int s = scale();
     double w = static_cast<double>(width) / s;
-    (void)height;
     cairo_save(cr);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
