@@ -74,6 +74,7 @@ int main(int argc, char** argv)
     hooks.snapshot = [] {
         auto state = street::ScreenState::snapshot();
         state["recruit"] = street::recruitStateJson();
+        state["recruitTable"] = street::recruitTableStateJson();
         return state;
     };
 #ifdef STREET_DESKTOP

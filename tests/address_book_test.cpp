@@ -314,3 +314,36 @@ TEST_F(AddressBookFile, DefaultPathFollowsTheEnvironment)
     restore("HOME", home);
     restore("XDG_DATA_HOME", data);
 }
+
+// A platform's book comes in no order of its own and is listed by the name the list shows; a
+// file keeps its order, unless --contacts chose none and the source answered.
+TEST_F(AddressBookFile, ASourceIsListedByNameAndAFileInItsOwnOrder)
+{
+    auto person = [](std::optional<std::string> first, std::optional<std::string> last, std::string phone = "") {
+        ABPerson p{std::move(first), std::move(last), {}, {}};
+        if (!phone.empty())
+            p.phones.push_back({kMobile, phone});
+        return p;
+    };
+    const std::vector<ABPerson> delivered = {
+        person("Bea", "Bold"), person(none, "Berg"), person("Adam", "Ant", "1"), person("Adam", "Ant", "2"),
+        person("adam", "Zed"), person("Ann", none), person("", "Zed"), person("Anna", "Able"),
+    };
+    auto names = [](const std::vector<ABPerson>& people) {
+        std::vector<std::string> out;
+        for (const auto& p : people)
+            out.push_back((p.firstName ? *p.firstName + ' ' : "") + p.lastName.value_or("") + (p.phones.empty() ? "" : "#" + p.phones[0].value));
+        return out;
+    };
+    const std::vector<std::string> byName = {" Zed", "Adam Ant#1", "Adam Ant#2", "Ann ", "Anna Able", "Bea Bold", "Berg", "adam Zed"};
+
+    AddressBook::setPath("");
+    AddressBook::setSource([&] { return std::optional(delivered); });
+    EXPECT_EQ(names(AddressBook::create()->allPeople()), byName);
+
+    // A file as it is written, however its names sort.
+    std::string path = write("contacts.vcf", card("3.0", {"N:Bold;Bea;;;"}) + card("3.0", {"N:Ant;Adam;;;"}) + card("3.0", {"N:Able;Anna;;;"}));
+    AddressBook::setPath(path);
+    EXPECT_EQ(names(AddressBook::create()->allPeople()), (std::vector<std::string>{"Bea Bold", "Adam Ant", "Anna Able"}));
+    AddressBook::setSource(nullptr);
+}

@@ -153,6 +153,82 @@ TEST_F(DesktopRecruitTest, WholeFlowThroughTheWidgets)
     EXPECT_GT(darkIn(296, 320, top + 6, top + 370), 60);
 }
 
+// Keys and the wheel in the window go through the same kit behaviour as headless scripts: real
+// key events reach the kit's focus model first, and the wheel scrolls the kit's table.
+TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
+{
+    scenario::TempDir dir;
+    std::string contacts = dir.path() + "/contacts.vcf";
+    std::string cards;
+    for (int i = 0; i < 12; ++i)
+        cards += "BEGIN:VCARD\r\nVERSION:3.0\r\nN:;A" + std::to_string(i) + ";;;\r\nEND:VCARD\r\n";
+    scenario::writeFile(contacts, cards);
+    std::string picture = dir.path() + "/keys.png";
+    std::string alert = "navigate " + server_->baseURL()
+        + "/commands.php?invokeAlertTwoBtnTitle=Race%3F&invokeAlertTwoBtnBody=Now&invokeAlertTwoBtn1Name=Not%20now"
+          "&invokeAlertTwoBtn2Name=Race&invokeAlertTwoBtn1JS=document.title%3D%27declined%27"
+          "&invokeAlertTwoBtn2JS=document.title%3D%27racing%27&stopLoad=true\n";
+    std::string script = "wait 4\n" + alert + "wait 1\nkey Tab\nkey Return\nwait 1\nkey Alt+4\nwait 1.5\nstate\n"
+        "navigate " + server_->baseURL() + "/commands.php?showABRecruit=true\nwait 1\n"
+        "key Alt+1\nkey Return\ntype Me\nkey Return\nkey Down\nkey Down\nkey space\nscroll 30\nwait 0.3\nstate\n"
+        "snapshot " + picture + "\n"
+        "scroll -100\nkey Shift+Tab\nstate\nkey Escape\nwait 0.6\nstate\n";
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    auto t = scenario::runScenario(script, {"--scale", "2", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
+                                            server_->hostPort(), "--contacts", contacts},
+                                   options);
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 4u) << t.dump();
+
+    // Tab moved focus to "Not now": Return pressed it, not the last button. Alt+4 is the Cars tab.
+    auto presses = t.events("alert-press");
+    ASSERT_GE(presses.size(), 1u) << t.dump();
+    EXPECT_EQ(presses[0]["index"], 0);
+    EXPECT_EQ(states[0]["tabBar"]["selected"], 3);
+    EXPECT_EQ(states[0]["focus"], nlohmann::json({{"control", "page"}}));
+
+    // The permission alert covers the tab bar: Alt+1 reaches nothing. Then rows by keys, the wheel.
+    auto ignored = t.events("ignored");
+    ASSERT_EQ(ignored.size(), 1u) << t.dump();
+    EXPECT_EQ(ignored[0]["command"], "key Alt+1");
+    EXPECT_EQ(states[1]["focus"], nlohmann::json({{"control", "table"}, {"row", {0, 1}}}));
+    EXPECT_EQ(states[1]["recruit"]["rows"][0][1]["ticked"], true);
+    EXPECT_EQ(states[1]["recruitTable"]["offset"], 30);
+    const auto* table = widget(states[1], "tableView");
+    ASSERT_TRUE(table);
+    EXPECT_EQ((*table)["table"]["offset"], 30);
+    EXPECT_EQ((*table)["table"]["top"], nlohmann::json({0, 0}));
+    EXPECT_EQ(states[2]["recruitTable"]["offset"], 0);
+    EXPECT_EQ(states[2]["focus"], nlohmann::json({{"control", "button"}, {"id", "infoButton"}}));
+
+    // The index follows the focused row: its "A" stands out in blue, the other letters do not.
+    Picture window(picture);
+    ASSERT_TRUE(window.loaded());
+    auto blueAroundTitle = [&](int position) {
+        // The table's top is 104 points down the window; 26 titles share its 376 points less 6
+        // at each end. Scale 2.
+        int cx = 2 * 308, cy = static_cast<int>(2 * (104 + 6 + (position + 0.5) * 14));
+        int blue = 0;
+        for (int y = cy - 12; y < cy + 12; ++y)
+            for (int x = cx - 14; x < cx + 14; ++x) {
+                auto p = window.at(x, y);
+                blue += p[2] - p[0] > 100;
+            }
+        return blue;
+    };
+    EXPECT_GT(blueAroundTitle(0), 10);
+    for (int position : {1, 2, 12, 25})
+        EXPECT_EQ(blueAroundTitle(position), 0) << position;
+
+    // Escape is "Back".
+    EXPECT_EQ(states[3]["modal"], nullptr);
+    EXPECT_EQ(states[3]["tabBar"]["selected"], nullptr);
+    EXPECT_EQ(t.count("dismiss"), 1u);
+}
+
 // The table on its own, in an offscreen window: a long list, clicked through its widget.
 class Rows : public kit::Object, public kit::TableViewDataSource, public kit::TableViewDelegate {
 public:

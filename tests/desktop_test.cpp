@@ -4,7 +4,9 @@
 #include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/WebViewPeer.h"
+#include "backend/gtk/WindowPeer.h"
 #include "backend/headless/Runner.h"
+#include "kit/KeyPress.h"
 #include "kit/RunLoop.h"
 #include "support/Desktop.h"
 
@@ -245,6 +247,39 @@ TEST_F(DesktopTest, ThePagesCookiesGoWithTheInvitePostAndTheLoginOutlivesTheRun)
     EXPECT_EQ(seen[seen.size() - 2], "invite: 1 invitation(s) from udid desktop-udid");
     EXPECT_TRUE(seen.back().starts_with("entry: returning player")) << seen.back();
     EXPECT_NE(access((dir.path() + "/data/cookies.txt").c_str(), F_OK), 0);
+}
+
+// A script's key names are GDK's: each one is a key to the window, and a key press the window
+// gets reads back as the same key.
+TEST(DesktopKeys, EveryKeyNameIsAGdkKeyAndReadsBackTheSame)
+{
+    for (const auto& name : kit::KeyPress::keyNames()) {
+        guint keyval = gdk_keyval_from_name(name.c_str());
+        ASSERT_NE(keyval, static_cast<guint>(GDK_KEY_VoidSymbol)) << name;
+        GdkEventKey event{};
+        event.keyval = keyval;
+        EXPECT_EQ(backend::gtk::WindowPeer::keyPressOf(event).name, name);
+    }
+    struct Case {
+        guint keyval, state;
+        kit::KeyPress key;
+    };
+    const Case cases[] = {
+        {GDK_KEY_4, GDK_MOD1_MASK, {"4", kit::KeyPress::Alt}},
+        {GDK_KEY_ISO_Left_Tab, GDK_SHIFT_MASK, {"ISO_Left_Tab", kit::KeyPress::Shift}},
+        {GDK_KEY_Down, GDK_LOCK_MASK | GDK_MOD2_MASK, {"Down", 0}},  // Caps Lock and Num Lock are no modifiers here
+        {GDK_KEY_a, GDK_CONTROL_MASK | GDK_SUPER_MASK, {"a", kit::KeyPress::Control | kit::KeyPress::Super}},
+    };
+    for (const auto& c : cases) {
+        GdkEventKey event{};
+        event.keyval = c.keyval;
+        event.state = c.state;
+        EXPECT_EQ(backend::gtk::WindowPeer::keyPressOf(event), c.key) << c.key.text();
+    }
+    GdkEventKey shiftTab{};
+    shiftTab.keyval = GDK_KEY_ISO_Left_Tab;
+    shiftTab.state = GDK_SHIFT_MASK;
+    EXPECT_TRUE(backend::gtk::WindowPeer::keyPressOf(shiftTab).isShiftTab());
 }
 
 TEST(DesktopCommandLine, TheWindowRunsOnTheRealClockOnly)

@@ -12,6 +12,7 @@
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
 #include "kit/URL.h"
+#include "kit/Window.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,18 @@ TEST_F(KitTest, AlertButtonsFollowThePlatformsIndicesAndTheFrontmostIsTheLastSho
     a->dismissWithClickedButtonIndex(0);
     EXPECT_EQ(kit::AlertView::frontmost(), nullptr);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"alert", "alert", "alert-press", "alert-press"}));
+}
+
+// Keyboard focus starts from the key window: one that has gone must not be it any more.
+TEST_F(KitTest, AWindowThatGoesIsNoLongerTheKeyWindow)
+{
+    auto window = std::make_shared<kit::Window>(kit::Rect(0, 0, 320, 480));
+    window->makeKeyAndVisible();
+    auto other = std::make_shared<kit::Window>(kit::Rect(0, 0, 320, 480));
+    other.reset();
+    EXPECT_EQ(kit::Application::sharedApplication().keyWindow(), window.get());
+    window.reset();
+    EXPECT_EQ(kit::Application::sharedApplication().keyWindow(), nullptr);
 }
 
 TEST_F(KitTest, TabBarDelegateHearsOnlyUserTaps)

@@ -175,4 +175,40 @@ TEST_F(RecruitScenario, ContactsAreListedUnderTheUpperCaseOfTheirFirstLetterInBo
     EXPECT_EQ(empty.states().at(0)["recruit"]["titles"], std::vector<std::string>(26, ""));
 }
 
+// The player scrolls the table and taps rows anywhere in the list: each tap brings its row
+// into view first; the list never scrolls past its ends; nothing scrolls what it cannot reach.
+TEST_F(RecruitScenario, ScrollingTheTableStaysWithinTheListAndTappedRowsComeIntoView)
+{
+    ASSERT_TRUE(server_.started());
+    // A and B: ten rows each, M and Z five: 4 headers and 30 rows make 1408 points, in a table
+    // 376 high.
+    std::vector<std::string> cards;
+    for (const auto& [letter, count] : {std::pair<std::string, int>{"A", 10}, {"B", 10}, {"M", 5}, {"Z", 5}})
+        for (int i = 0; i < count; ++i)
+            cards.push_back("N:;" + letter + std::to_string(i) + ";;;\r\n");
+    Transcript t = run("scroll 10\nOPEN\nscroll 10\npress Continue\ntype Me\npress Done\nstate\n"
+                       "scroll 500\nstate\nscroll -100000\nstate\nscroll 100000\nstate\nscroll 0.25\nstate\n"
+                       "row 0 0\nstate\nrow 25 4\nstate\nrow 12 0\nstate\nscroll -20.5\nstate\n",
+                       vcard(cards));
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText;
+    auto ignored = t.events("ignored");
+    ASSERT_EQ(ignored.size(), 2u) << t.dump();  // no Recruit screen yet; then the permission alert covers it
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 9u);
+    const std::pair<double, json> expected[] = {
+        {0, {0, 0}}, {500, {1, 0}}, {0, {0, 0}}, {1032, {12, 2}}, {1032, {12, 2}},
+        {0, {0, 0}},     // row 0 0: back to the top
+        {1032, {12, 2}}, // row 25 4: the last row, at the bottom edge
+        {924, {12, 0}},  // row 12 0: below M's pinned header
+        {903.5, {12, 0}}, // B's last row is wholly behind its header, pushed up by M's
+    };
+    for (size_t i = 0; i < states.size(); ++i) {
+        const auto& table = states[i]["recruitTable"];
+        EXPECT_EQ(table["offset"], expected[i].first) << i;
+        EXPECT_EQ(table["top"], expected[i].second) << i;
+    }
+    EXPECT_EQ(states[5]["recruit"]["rows"][0][0], row("A0 ", true));
+    EXPECT_EQ(states[6]["recruit"]["rows"][25][4], row("Z4 ", true));
+}
+
 } // namespace

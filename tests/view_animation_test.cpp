@@ -1,11 +1,17 @@
 // Animation blocks of kit::View on the virtual clock: alpha moves linearly from the value it has
 // when the change is made, changes outside a block land at once, and the did-stop callback runs
-// when the block's time is up, never before.
+// when the block's time is up, never before. And the slide of a modal screen.
 
+#include "kit/Application.h"
+#include "kit/ModalTransition.h"
 #include "kit/RunLoop.h"
 #include "kit/View.h"
+#include "kit/ViewController.h"
+#include "kit/Window.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace {
 
@@ -130,6 +136,73 @@ TEST_F(ViewAnimation, ABlockAnimatesEveryViewChangedInItAndNestedChangesBelongTo
     EXPECT_EQ(stops, (std::vector<int>{2, 1}));
     EXPECT_DOUBLE_EQ(a.alpha(), 1.0);
     EXPECT_DOUBLE_EQ(b.alpha(), 0.0);
+}
+
+// A modal screen is in the window, or gone, at once; only the drawing slides, on the run loop's
+// clock: up from below the bottom edge (480) to the application frame (20), down again as a
+// picture when dismissed, from wherever it was drawn.
+TEST_F(ViewAnimation, AModalScreenSlidesOnTheRunLoopsClockWhileItsPresenceIsImmediate)
+{
+    kit::Application::reset();
+    auto window = std::make_shared<kit::Window>(kit::Rect(0, 0, 320, 480));
+    window->makeKeyAndVisible();
+    auto main = std::make_shared<kit::ViewController>();
+    auto screen = std::make_shared<kit::ViewController>();
+    using kit::ModalTransition;
+    auto drawnY = [&] {
+        auto origin = ModalTransition::drawnOrigin(*screen->view());
+        return origin ? origin->y : -1;
+    };
+
+    main->presentModalViewController(screen, true);
+    EXPECT_TRUE(screen->view()->isDescendantOfView(*window));
+    // Seconds since presenting, and where it is drawn: eased in and out, 0.3 s in all.
+    const std::pair<double, double> rising[] = {{0, 480}, {0.075, 480 - 460 * (0.5 - 0.5 * std::cos(M_PI / 4))}, {0.15, 250},
+                                                 {0.299999, 20.0000001}, {0.3, 20}, {1, 20}};
+    double elapsed = 0;
+    for (const auto& [at, y] : rising) {
+        wait(at - elapsed);
+        elapsed = at;
+        EXPECT_EQ(ModalTransition::isSliding(), at < 0.3) << at;
+        EXPECT_NEAR(drawnY(), y, 1e-3) << at;
+    }
+    EXPECT_FALSE(ModalTransition::drawnOrigin(*main->view())) << "not a presented screen";
+
+    // Dismissed halfway up: gone from the window at once, its picture sinks from 250.
+    screen->dismissModalViewControllerAnimated(true);
+    wait(0);
+    main->presentModalViewController(screen, true);
+    wait(0.15);
+    main->dismissModalViewControllerAnimated(true);
+    EXPECT_FALSE(screen->view()->superview());
+    EXPECT_FALSE(ModalTransition::drawnOrigin(*screen->view()));
+    auto leaving = ModalTransition::leaving();
+    ASSERT_EQ(leaving.size(), 2u);  // the first dismissal's picture is still on its way too
+    EXPECT_NEAR(leaving[0].origin.y, 20 + 460 * 0.5, 1e-3);
+    EXPECT_EQ(leaving[1].view, screen->view().get());
+    EXPECT_NEAR(leaving[1].origin.y, 250, 1e-3);
+    wait(0.15);
+    leaving = ModalTransition::leaving();
+    ASSERT_EQ(leaving.size(), 1u);
+    EXPECT_NEAR(leaving[0].origin.y, 250 + 230 * 0.5, 1e-3);
+    EXPECT_TRUE(ModalTransition::isSliding());
+    wait(0.149999);
+    EXPECT_EQ(ModalTransition::leaving().size(), 1u);
+    wait(0.000001);
+    EXPECT_TRUE(ModalTransition::leaving().empty());
+    EXPECT_FALSE(ModalTransition::isSliding());
+
+    // Without animation nothing slides; a replaced run loop forgets what the old one had.
+    main->presentModalViewController(screen, false);
+    EXPECT_EQ(drawnY(), 20);
+    EXPECT_FALSE(ModalTransition::isSliding());
+    main->dismissModalViewControllerAnimated(false);
+    EXPECT_TRUE(ModalTransition::leaving().empty());
+    main->presentModalViewController(screen, true);
+    main->dismissModalViewControllerAnimated(true);
+    RunLoop::resetMain(RunLoop::Clock::Virtual);
+    EXPECT_TRUE(ModalTransition::leaving().empty());
+    kit::Application::reset();
 }
 
 } // namespace

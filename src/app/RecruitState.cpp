@@ -5,6 +5,8 @@
 
 #include "kit/Object.h"
 
+#include <cmath>
+
 namespace street {
 
 namespace {
@@ -101,6 +103,18 @@ nlohmann::json recruitStateJson()
     if (const auto& label = screen->nameLabel(); label && label->text())
         nameLabel = printableUTF8(*label->text());
     return {{"titles", std::move(titles)}, {"rows", std::move(rows)}, {"nameLabel", std::move(nameLabel)}};
+}
+
+nlohmann::json recruitTableStateJson()
+{
+    auto screen = std::dynamic_pointer_cast<RecruitABContainerController>(kit::ViewController::frontmostModal());
+    const auto& table = screen ? screen->tableView() : nullptr;
+    if (!table)
+        return nullptr;
+    nlohmann::json top = nullptr;
+    if (auto path = table->topRow())
+        top = {path->section, path->row};
+    return {{"offset", std::round(table->contentOffset() * 10) / 10}, {"top", std::move(top)}};
 }
 
 } // namespace street

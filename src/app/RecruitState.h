@@ -15,6 +15,9 @@ void registerRecruitClasses();
 // screen, else {"titles": [26], "rows": [[{"name", "ticked"}...] x26] ([] before the contact
 // list is built), "nameLabel": text or null}.
 nlohmann::json recruitStateJson();
+// Its table's scroll position as the state report shows it: null when recruitStateJson() is,
+// else {"offset": points scrolled, "top": [section, row] of the row at the top edge, or null}.
+nlohmann::json recruitTableStateJson();
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
 bool isValidUTF8(std::string_view bytes);

@@ -6,6 +6,7 @@
 #include "app/WebViewDelegate.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
+#include "kit/FocusModel.h"
 #include "kit/UserDefaults.h"
 
 #include <cmath>
@@ -138,6 +139,7 @@ nlohmann::json ScreenState::snapshot()
                          {"nameString", textOrNull(kit::UserDefaults::standardUserDefaults().stringForKey("nameString"))}};
     state["iconBadge"] = application.applicationIconBadgeNumber();
     state["page"] = page ? pageFlags(page->state()) : json(nullptr);
+    state["focus"] = kit::FocusModel::describe();
     return state;
 }
 

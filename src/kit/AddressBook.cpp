@@ -104,11 +104,34 @@ std::string AddressBook::path() { return chosenPath().empty() ? defaultPath() : 
 
 void AddressBook::setSource(Source source) { chosenSource() = std::move(source); }
 
+void AddressBook::orderByName(std::vector<ABPerson>& people)
+{
+    auto shownName = [](const ABPerson& person) {
+        std::string name;
+        if (person.firstName)
+            name += *person.firstName + ' ';
+        if (person.lastName)
+            name += *person.lastName;
+        return name;
+    };
+    std::vector<std::pair<std::string, size_t>> keys;
+    keys.reserve(people.size());
+    for (size_t i = 0; i < people.size(); ++i)
+        keys.emplace_back(shownName(people[i]), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ABPerson> ordered;
+    ordered.reserve(people.size());
+    for (const auto& key : keys)
+        ordered.push_back(std::move(people[key.second]));
+    people = std::move(ordered);
+}
+
 std::shared_ptr<AddressBook> AddressBook::create()
 {
     std::shared_ptr<AddressBook> book(new AddressBook());
     if (chosenPath().empty() && chosenSource()) {
         if (auto people = chosenSource()()) {
+            orderByName(*people);
             book->people_ = std::move(*people);
             return book;
         }

@@ -39,19 +39,26 @@ public:
     static std::string path();
 
     // A platform's own address book, asked by create() unless a file was chosen with setPath:
-    // the people it holds, or none when it cannot be had (the default file is read then).
+    // the people it holds, in no order of its own, or none when it cannot be had (the default
+    // file is read then).
     using Source = std::function<std::optional<std::vector<ABPerson>>()>;
     static void setSource(Source source);
+
+    // How a book without an order of its own is listed: by the name the contact list shows
+    // (the first name and a blank when there is one, then the last name), compared byte by
+    // byte; people of the same name keep the order they came in.
+    static void orderByName(std::vector<ABPerson>& people);
 
     // Only a regular file up to this size is read.
     static constexpr size_t maxFileSize = size_t{256} << 20;
 
-    // Asks the source, else reads path() now. A missing file is an empty book without a word; an unreadable file, one
-    // that is not a regular file or is larger than maxFileSize, or one that is not a vCard is an
-    // empty book and one line on stderr naming the file.
+    // Asks the source (its people ordered by name), else reads path() now (in the file's order).
+    // A missing file is an empty book without a word; an unreadable file, one that is not a
+    // regular file or is larger than maxFileSize, or one that is not a vCard is an empty book
+    // and one line on stderr naming the file.
     static std::shared_ptr<AddressBook> create();
 
-    // In the file's order.
+    // In the book's order: the file's, or by name for a source.
     const std::vector<ABPerson>& allPeople() const { return people_; }
 
     // The parser on its own: the records that parse, in order. *diagnostic is cleared, and gets

@@ -23,6 +23,12 @@ Application& Application::sharedApplication()
 
 void Application::reset() { slot().reset(); }
 
+void Application::windowWillGo(const Window* window)
+{
+    if (slot() && slot()->keyWindow_ == window)
+        slot()->keyWindow_ = nullptr;
+}
+
 void Application::setDelegate(std::shared_ptr<Object> delegate)
 {
     delegate_ = dynamic_cast<ApplicationDelegate*>(delegate.get());

@@ -53,6 +53,8 @@ public:
 
     Window* keyWindow() const { return keyWindow_; }
     void setKeyWindow(Window* window) { keyWindow_ = window; }
+    // A window going away is no longer the key window (nor makes an application to say so).
+    static void windowWillGo(const Window* window);
 
     // Keeps the objects of the main interface file alive for the life of the process.
     void retainObjects(std::vector<std::shared_ptr<Object>> objects);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "kit/KeyPress.h"
 #include "kit/Object.h"
 
 #include <functional>
@@ -19,12 +20,17 @@ public:
     void setAction(std::function<void()> action) { action_ = std::move(action); }
     bool hasAction() const { return static_cast<bool>(action_); }
     void userDidTap();
+    // The key that taps the item wherever focus is on its screen ("keyEquivalent" in an
+    // interface file: "Escape").
+    const std::optional<KeyPress>& keyEquivalent() const { return keyEquivalent_; }
+    void setKeyEquivalent(std::optional<KeyPress> key) { keyEquivalent_ = std::move(key); }
 
     bool setProperty(const std::string& name, const nlohmann::json& value) override;
 
 private:
     std::optional<std::string> title_;
     std::function<void()> action_;
+    std::optional<KeyPress> keyEquivalent_;
 };
 
 } // namespace kit

@@ -21,8 +21,11 @@ static std::unique_ptr<RunLoop>& mainSlot()
     return *loop;
 }
 
+static std::uint64_t nextSerial = 1;
+
 RunLoop::RunLoop(Clock clock)
     : clock_(clock)
+    , serial_(nextSerial++)
     , realStart_(steadyMicros())
 {
 }

@@ -37,6 +37,8 @@ public:
     static void resetMain(Clock clock);
 
     Clock clock() const { return clock_; }
+    // Tells this loop from any other of the process: times of an earlier loop mean nothing here.
+    std::uint64_t serial() const { return serial_; }
     Micros now() const;
     double nowSeconds() const { return static_cast<double>(now()) / 1e6; }
     static Micros toMicros(double seconds);
@@ -107,6 +109,7 @@ private:
     void pollFds(Micros wait);
 
     Clock clock_;
+    std::uint64_t serial_;
     Micros virtualNow_ = 0;
     std::int64_t realStart_ = 0;
     std::map<Key, std::pair<TaskId, std::function<void()>>> tasks_;

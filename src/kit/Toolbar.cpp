@@ -13,6 +13,10 @@ void BarButtonItem::userDidTap()
 
 bool BarButtonItem::setProperty(const std::string& name, const nlohmann::json& value)
 {
+    if (name == "keyEquivalent") {
+        keyEquivalent_ = value.is_string() ? KeyPress::parse(value.get<std::string>()) : std::nullopt;
+        return true;
+    }
     if (name != "title")
         return false;
     title_ = value.is_string() ? std::optional(value.get<std::string>()) : std::nullopt;

@@ -3,6 +3,7 @@
 #include "kit/Application.h"
 #include "kit/Events.h"
 #include "kit/InterfaceLoader.h"
+#include "kit/ModalTransition.h"
 #include "kit/Screen.h"
 #include "kit/Window.h"
 
@@ -52,7 +53,7 @@ void ViewController::loadView()
         nibObjects_.push_back(object);
 }
 
-void ViewController::presentModalViewController(const std::shared_ptr<ViewController>& controller, bool)
+void ViewController::presentModalViewController(const std::shared_ptr<ViewController>& controller, bool animated)
 {
     if (!controller || modal_)
         return;
@@ -61,15 +62,16 @@ void ViewController::presentModalViewController(const std::shared_ptr<ViewContro
     presentedModals().push_back(controller.get());
     emit("present", {{"screen", controller->nibName()}});
     auto view = controller->view();
+    ModalTransition::presented(*view, animated);
     if (auto* window = Application::sharedApplication().keyWindow())
         window->addSubview(view);
 }
 
-void ViewController::dismissModalViewControllerAnimated(bool)
+void ViewController::dismissModalViewControllerAnimated(bool animated)
 {
     // Sent to the presented controller, the request goes to its presenter.
     if (!modal_ && presenting_) {
-        presenting_->dismissModalViewControllerAnimated(true);
+        presenting_->dismissModalViewControllerAnimated(animated);
         return;
     }
     if (!modal_)
@@ -79,8 +81,11 @@ void ViewController::dismissModalViewControllerAnimated(bool)
     closing->presenting_ = nullptr;
     auto& modals = presentedModals();
     modals.erase(std::remove(modals.begin(), modals.end(), closing.get()), modals.end());
-    if (closing->isViewLoaded() && closing->view_)
+    if (closing->isViewLoaded() && closing->view_) {
+        // Told first: the window takes its picture of the screen as it leaves.
+        ModalTransition::dismissed(*closing->view_, animated);
         closing->view_->removeFromSuperview();
+    }
     emit("dismiss", {{"screen", closing->nibName()}});
     // The dismissal is often asked for from inside the closing screen's own callback: keep it
     // alive until that callback has returned.

@@ -4,6 +4,9 @@
 
 namespace kit {
 
+// The application refers to its key window without owning it.
+Window::~Window() { Application::windowWillGo(this); }
+
 void Window::makeKeyAndVisible()
 {
     Application::sharedApplication().setKeyWindow(this);

@@ -7,6 +7,7 @@ namespace kit {
 class Window : public View {
 public:
     using View::View;
+    ~Window() override;
     void makeKeyAndVisible();
     bool isKeyWindow() const;
 };

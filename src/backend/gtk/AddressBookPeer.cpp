@@ -83,11 +83,6 @@ void report(const char* what, GError* error)
     g_clear_error(&error);
 }
 
-std::string displayName(const kit::ABPerson& person)
-{
-    return person.firstName.value_or("") + ' ' + person.lastName.value_or("");
-}
-
 } // namespace
 
 std::optional<std::vector<kit::ABPerson>> AddressBookPeer::readAll()
@@ -154,11 +149,6 @@ std::optional<std::vector<kit::ABPerson>> AddressBookPeer::readAll()
     g_object_unref(registry);
     if (!anyAnswered)
         return std::nullopt;
-
-    // The service keeps no order of its own: list by name, as the desktop's contacts program does.
-    std::stable_sort(people.begin(), people.end(), [](const kit::ABPerson& a, const kit::ABPerson& b) {
-        return displayName(a) < displayName(b);
-    });
     return people;
 }
 

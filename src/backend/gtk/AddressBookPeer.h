@@ -19,8 +19,9 @@ public:
     static constexpr double readSeconds = 30.0;
 
     // Every enabled address book, its contacts mapped exactly as the vCard reader maps a file's,
-    // ordered by name. None when the service does not answer (or has no book that answers).
-    // Waits on a private main context: nothing else of the program runs meanwhile.
+    // in no particular order (the service keeps none; the kit's address book orders them). None
+    // when the service does not answer (or has no book that answers). Waits on a private main
+    // context: nothing else of the program runs meanwhile.
     static std::optional<std::vector<kit::ABPerson>> readAll();
 };
 

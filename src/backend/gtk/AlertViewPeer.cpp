@@ -1,6 +1,7 @@
 #include "backend/gtk/AlertViewPeer.h"
 
 #include "backend/gtk/WindowPeer.h"
+#include "kit/FocusModel.h"
 
 #include <algorithm>
 
@@ -20,9 +21,30 @@ GtkWidget* label(const std::string& text, const char* styleClass)
 
 } // namespace
 
+// A click into the field (or onto a button) moves the desktop's focus: the kit's follows it.
+void AlertViewPeer::watchFocus(GtkWidget* widget, int control)
+{
+    g_object_set_data(G_OBJECT(widget), "street-control", GINT_TO_POINTER(control + 1));
+    g_signal_connect(widget, "focus-in-event", G_CALLBACK(+[](GtkWidget* w, GdkEvent*, gpointer self) -> gboolean {
+        auto* peer = static_cast<AlertViewPeer*>(self);
+        int control = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(w), "street-control")) - 1;
+        for (auto& shown : peer->shown_) {
+            bool mine = w == shown.entry || std::find(shown.buttons.begin(), shown.buttons.end(), w) != shown.buttons.end();
+            auto alert = shown.alert.lock();
+            if (mine && alert && !peer->grabbing_)
+                kit::FocusModel::focusAlertControl(*alert, control);
+        }
+        return FALSE;
+    }), this);
+}
+
 AlertViewPeer::~AlertViewPeer()
 {
     for (auto& shown : shown_) {
+        for (GtkWidget* button : shown.buttons)
+            g_signal_handlers_disconnect_by_data(button, this);
+        if (shown.entry)
+            g_signal_handlers_disconnect_by_data(shown.entry, this);
         if (auto* window = WindowPeer::current())
             window->removeTopLayer(shown.layer);
         g_object_unref(shown.layer);
@@ -62,6 +84,7 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
                 f->text = gtk_entry_get_text(entry);
         }), &alert);
         gtk_box_pack_start(GTK_BOX(box), shown.entry, FALSE, FALSE, 0);
+        watchFocus(shown.entry, -1);
     }
 
     const auto& titles = alert.buttonTitles();
@@ -75,16 +98,14 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
             static_cast<kit::AlertView*>(data)->dismissWithClickedButtonIndex(index);
         }), &alert);
         gtk_box_pack_start(GTK_BOX(row), button, TRUE, TRUE, 0);
+        watchFocus(button, static_cast<int>(i));
         shown.buttons.push_back(button);
     }
     gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
 
     window->addTopLayer(shown.layer);
-    if (shown.entry)
-        gtk_widget_grab_focus(shown.entry);
-    else if (!shown.buttons.empty())
-        gtk_widget_grab_focus(shown.buttons.back());
     shown_.push_back(std::move(shown));
+    showFocus();
 }
 
 void AlertViewPeer::alertDismissed(kit::AlertView& alert)
@@ -93,10 +114,14 @@ void AlertViewPeer::alertDismissed(kit::AlertView& alert)
     if (it == shown_.end())
         return;
     // Handlers hold the alert by a plain pointer: cut them before it can go.
-    for (GtkWidget* button : it->buttons)
+    for (GtkWidget* button : it->buttons) {
         g_signal_handlers_disconnect_by_data(button, &alert);
-    if (it->entry)
+        g_signal_handlers_disconnect_by_data(button, this);
+    }
+    if (it->entry) {
         g_signal_handlers_disconnect_by_data(it->entry, &alert);
+        g_signal_handlers_disconnect_by_data(it->entry, this);
+    }
     GtkWidget* layer = it->layer;
     shown_.erase(it);
     if (auto* window = WindowPeer::current())
@@ -132,22 +157,23 @@ bool AlertViewPeer::typeText(const std::string& text)
     return true;
 }
 
-bool AlertViewPeer::handleKey(unsigned keyval)
+void AlertViewPeer::showFocus()
 {
     Shown* shown = frontmost();
     if (!shown)
-        return false;
-    if (keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter) {
-        if (!shown->buttons.empty())
-            gtk_button_clicked(GTK_BUTTON(shown->buttons.back()));
-        return true;
-    }
-    if (keyval == GDK_KEY_Escape) {
-        if (shown->buttons.size() == 2)
-            gtk_button_clicked(GTK_BUTTON(shown->buttons.front()));
-        return true;
-    }
-    return false;
+        return;
+    auto focus = kit::FocusModel::focus();
+    GtkWidget* widget = nullptr;
+    if (focus.alert == shown->raw && focus.control == kit::FocusModel::Focus::Control::AlertField)
+        widget = shown->entry;
+    else if (focus.alert == shown->raw && focus.control == kit::FocusModel::Focus::Control::AlertButton
+             && static_cast<size_t>(focus.index) < shown->buttons.size())
+        widget = shown->buttons[static_cast<size_t>(focus.index)];
+    if (!widget || gtk_widget_has_focus(widget))
+        return;
+    grabbing_ = true;
+    gtk_widget_grab_focus(widget);
+    grabbing_ = false;
 }
 
 } // namespace backend::gtk

@@ -10,8 +10,8 @@
 namespace backend::gtk {
 
 // Draws alerts inside the window, in front of everything and blocking input behind them: title,
-// message, the text field when there is one, the buttons in index order. Return presses the
-// last button; Escape presses button 0 of a two-button alert.
+// message, the text field when there is one, the buttons in index order. What keys do is the
+// kit's focus model; the alert shows its focus and tells it where a click put the desktop's.
 class AlertViewPeer : public kit::AlertViewPresenter {
 public:
     AlertViewPeer() = default;
@@ -25,8 +25,8 @@ public:
     // The frontmost alert's controls, as a person uses them. False when there is no such control.
     bool pressButton(size_t index);
     bool typeText(const std::string& text);
-    // Return / Escape on the frontmost alert; true when the key was taken.
-    bool handleKey(unsigned keyval);
+    // Gives the frontmost alert's control that the kit has focus on the desktop's focus.
+    void showFocus();
 
 private:
     struct Shown {
@@ -37,7 +37,9 @@ private:
         GtkWidget* entry;
     };
     Shown* frontmost();
+    void watchFocus(GtkWidget* widget, int control);
     std::vector<Shown> shown_;
+    bool grabbing_ = false;
 };
 
 } // namespace backend::gtk

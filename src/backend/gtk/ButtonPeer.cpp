@@ -1,5 +1,7 @@
 #include "backend/gtk/ButtonPeer.h"
 
+#include "kit/FocusModel.h"
+
 namespace backend::gtk {
 
 ButtonPeer::ButtonPeer(kit::Button& button)
@@ -17,6 +19,12 @@ ButtonPeer::ButtonPeer(kit::Button& button)
 
 void ButtonPeer::update()
 {
+    // Keyboard focus, where the kit has it.
+    bool focused = kit::FocusModel::focus().view == &button_;
+    if (focused != focused_) {
+        focused_ = focused;
+        setStyleClass(content(), "focused", focused);
+    }
     if (built_ && button_.title() == title_)
         return;
     built_ = true;

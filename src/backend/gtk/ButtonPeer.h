@@ -21,6 +21,7 @@ private:
     kit::Button& button_;
     std::optional<std::string> title_;
     bool built_ = false;
+    bool focused_ = false;
 };
 
 } // namespace backend::gtk

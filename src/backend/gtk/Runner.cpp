@@ -18,6 +18,7 @@
 #include "kit/AtomicFile.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
+#include "kit/FocusModel.h"
 #include "kit/MoviePlayerController.h"
 #include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
@@ -120,7 +121,12 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
         window = std::make_shared<WindowPeer>(*model, scale);
         model->setPeer(window);
         window->onClose = [&closed] { closed = true; };
-        window->onKey = [&alerts](GdkEventKey* event) { return alerts->handleKey(event->keyval); };
+        // Keys go to the kit's focus model first; the page (WebKit) takes those it passes on.
+        kit::FocusModel::setPageTakesKeys(true);
+        kit::FocusModel::setObserver([&alerts, peer = window.get()] {
+            alerts->showFocus();
+            peer->showFocus();
+        });
         window->sync();
         g_signal_connect(window->gtkWindow(), "map-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) -> gboolean {
             kit::emit("window", {{"event", "mapped"}});
@@ -159,6 +165,8 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
 
     g_source_remove(interrupt);
     g_source_remove(terminate);
+    kit::FocusModel::setObserver(nullptr);
+    kit::FocusModel::setPageTakesKeys(false);
     kit::AlertView::setPresenter(nullptr);
     alerts.reset();
     headless::finishKit();

@@ -98,9 +98,12 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
             return ignored(command);
         return;
 
-    case Kind::Key:
-        sendKey(command.text == "Return" ? GDK_KEY_Return : GDK_KEY_Escape);
+    case Kind::Key: {
+        window_.resetLastKeyResult();
+        if (!sendKey(command.key) || window_.lastKeyResult() == kit::KeyResult::Ignored)
+            return ignored(command);
         return;
+    }
 
     case Kind::Navigate: {
         const auto& views = kit::WebView::allWebViews();
@@ -114,6 +117,13 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
     case Kind::Row: {
         auto* table = frontModalPeer<TableViewPeer, kit::TableView>();
         if (!table || !table->clickRow({command.section, command.row}))
+            return ignored(command);
+        return;
+    }
+
+    case Kind::Scroll: {
+        auto* table = frontModalPeer<TableViewPeer, kit::TableView>();
+        if (!table || !table->wheel(command.points))
             return ignored(command);
         return;
     }
@@ -175,11 +185,24 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
 }
 
 // A key press and release sent to the window, as the display server would send them.
-void ScriptPlayer::sendKey(unsigned keyval)
+bool ScriptPlayer::sendKey(const kit::KeyPress& key)
 {
     GdkWindow* gdkWindow = gtk_widget_get_window(GTK_WIDGET(window_.gtkWindow()));
     if (!gdkWindow)
-        return;
+        return false;
+    // Shift+Tab comes as its own key, as a keyboard sends it.
+    guint keyval = key.is("Tab", kit::KeyPress::Shift) ? GDK_KEY_ISO_Left_Tab : gdk_keyval_from_name(key.name.c_str());
+    if (keyval == GDK_KEY_VoidSymbol)
+        return false;
+    guint state = 0;
+    if (key.modifiers & kit::KeyPress::Shift)
+        state |= GDK_SHIFT_MASK;
+    if (key.modifiers & kit::KeyPress::Control)
+        state |= GDK_CONTROL_MASK;
+    if (key.modifiers & kit::KeyPress::Alt)
+        state |= GDK_MOD1_MASK;
+    if (key.modifiers & kit::KeyPress::Super)
+        state |= GDK_SUPER_MASK;
     GdkDisplay* display = gdk_window_get_display(gdkWindow);
     guint16 keycode = 0;
     GdkKeymapKey* keys = nullptr;
@@ -193,11 +216,13 @@ void ScriptPlayer::sendKey(unsigned keyval)
         event->key.send_event = TRUE;
         event->key.time = GDK_CURRENT_TIME;
         event->key.keyval = keyval;
+        event->key.state = state;
         event->key.hardware_keycode = keycode;
         gdk_event_set_device(event, gdk_seat_get_keyboard(gdk_display_get_default_seat(display)));
         gtk_main_do_event(event);
         gdk_event_free(event);
     }
+    return true;
 }
 
 } // namespace backend::gtk

@@ -25,7 +25,8 @@ protected:
     void perform(const headless::ScriptCommand& command) override;
 
 private:
-    void sendKey(unsigned keyval);
+    // False when the window cannot take keys.
+    bool sendKey(const kit::KeyPress& key);
 
     const headless::AppHooks& hooks_;
     WindowPeer& window_;

@@ -1,6 +1,7 @@
 #include "backend/gtk/TabBarPeer.h"
 
 #include "backend/gtk/WindowPeer.h"
+#include "kit/FocusModel.h"
 #include "kit/Image.h"
 
 #include <cmath>
@@ -24,8 +25,9 @@ void TabBarPeer::rebuild()
     for (const auto& model : bar_.items()) {
         Item item{};
         item.button = gtk_button_new();
+        // The tab bar is in the focus chain (a page gives focus up to it), but a click does not move focus.
         gtk_widget_set_focus_on_click(item.button, FALSE);
-        gtk_widget_set_can_focus(item.button, FALSE);
+        gtk_widget_set_can_focus(item.button, TRUE);
         GtkWidget* overlay = gtk_overlay_new();
         GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         gtk_widget_set_valign(column, GTK_ALIGN_CENTER);
@@ -49,6 +51,12 @@ void TabBarPeer::rebuild()
             auto index = GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(button), "street-index"));
             static_cast<TabBarPeer*>(self)->bar_.userDidTapItem(index);
         }), this);
+        g_signal_connect(item.button, "focus-in-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+            auto* peer = static_cast<TabBarPeer*>(self);
+            if (!peer->grabbing_)
+                kit::FocusModel::focusView(peer->bar_);
+            return FALSE;
+        }), this);
         item.selected = true; // forces the first update to set the style class
         items_.push_back(std::move(item));
         built_.push_back(model.get());
@@ -64,6 +72,7 @@ void TabBarPeer::update()
     if (!same)
         rebuild();
     int scale = WindowPeer::current() ? WindowPeer::current()->scale() : 1;
+    auto focus = kit::FocusModel::focus();
     for (size_t i = 0; i < items_.size(); ++i) {
         Item& item = items_[i];
         const kit::TabBarItem& model = *models[i];
@@ -92,13 +101,24 @@ void TabBarPeer::update()
         bool selected = bar_.selectedItem() == &model;
         if (selected != item.selected) {
             item.selected = selected;
-            GtkStyleContext* style = gtk_widget_get_style_context(item.button);
-            if (selected)
-                gtk_style_context_add_class(style, "selected");
-            else
-                gtk_style_context_remove_class(style, "selected");
+            setStyleClass(item.button, "selected", selected);
+        }
+        bool focused = focus.view == &bar_ && focus.index == static_cast<int>(i);
+        if (focused != item.focused) {
+            item.focused = focused;
+            setStyleClass(item.button, "focused", focused);
         }
     }
+}
+
+void TabBarPeer::grabFocus(size_t index)
+{
+    update();
+    if (index >= items_.size() || gtk_widget_has_focus(items_[index].button))
+        return;
+    grabbing_ = true;
+    gtk_widget_grab_focus(items_[index].button);
+    grabbing_ = false;
 }
 
 bool TabBarPeer::click(size_t index)

@@ -18,6 +18,8 @@ public:
 
     // Clicks the item's button, as a person's click does. False when it cannot be clicked.
     bool click(size_t index);
+    // Gives the item's button the desktop's focus.
+    void grabFocus(size_t index);
 
 private:
     struct Item {
@@ -29,12 +31,14 @@ private:
         std::optional<std::string> title;
         std::optional<std::string> badgeText;
         bool selected = false;
+        bool focused = false;
     };
     void rebuild();
 
     kit::TabBar& bar_;
     std::vector<Item> items_;
     std::vector<const kit::TabBarItem*> built_;
+    bool grabbing_ = false;
 };
 
 } // namespace backend::gtk

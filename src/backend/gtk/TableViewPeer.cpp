@@ -2,6 +2,7 @@
 
 #include "backend/gtk/LabelPeer.h"
 #include "backend/gtk/WindowPeer.h"
+#include "kit/FocusModel.h"
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 
@@ -12,15 +13,7 @@
 
 namespace backend::gtk {
 
-namespace {
-
-// Movement beyond this many pixels turns a press into a drag (no tap).
-constexpr double dragThreshold = 6;
-// A wheel step scrolls a row and a half.
-constexpr double wheelStep = 66;
-constexpr double indexMargin = 6;
-
-} // namespace
+using Table = kit::TableView;
 
 TableViewPeer::TableViewPeer(kit::TableView& table)
     : ViewPeer(table, nullptr, true)
@@ -47,15 +40,15 @@ TableViewPeer::~TableViewPeer() = default;
 
 int TableViewPeer::scale() const { return WindowPeer::current() ? WindowPeer::current()->scale() : 1; }
 
-double TableViewPeer::heightPoints() const { return table_.frame().size.height; }
-
-double TableViewPeer::widthPoints() const { return table_.frame().size.width; }
+kit::Point TableViewPeer::pointOf(double x, double y) const
+{
+    double s = scale();
+    return {x / s, y / s};
+}
 
 void TableViewPeer::viewChanged(kit::View& view)
 {
-    // A reload: rows may have come or gone; the scroll position stays where it can.
-    laidOut_ = false;
-    scrollTo(offset_);
+    // A reload, a scroll, the focused row: all of it shows in the drawing.
     gtk_widget_queue_draw(widget());
     ViewPeer::viewChanged(view);
 }
@@ -67,106 +60,19 @@ void TableViewPeer::subviewsChanged(kit::View&)
         gtk_widget_queue_draw(widget());
 }
 
+std::optional<kit::IndexPath> TableViewPeer::focusedRow() const
+{
+    return kit::FocusModel::focus().view == &table_ ? table_.focusedRow() : std::nullopt;
+}
+
 void TableViewPeer::update()
 {
-    // A screenful of cells, plus the rows cut at both edges.
-    table_.setVisibleRowCount(static_cast<size_t>(std::ceil(heightPoints() / rowHeight)) + 3);
-}
-
-void TableViewPeer::layout()
-{
-    if (laidOut_)
-        return;
-    laidOut_ = true;
-    sections_.clear();
-    double y = 0;
-    int count = table_.numberOfSections();
-    for (int s = 0; s < count; ++s) {
-        Section section;
-        section.top = y;
-        section.rows = table_.numberOfRowsInSection(s);
-        section.title = table_.titleForHeaderInSection(s).value_or("");
-        section.header = section.rows > 0 && !section.title.empty();
-        if (section.header)
-            y += headerHeight;
-        section.rowsTop = y;
-        y += section.rows * rowHeight;
-        sections_.push_back(std::move(section));
+    // Focus that came or went draws the row again.
+    bool shown = focusedRow().has_value();
+    if (shown != focusShown_) {
+        focusShown_ = shown;
+        gtk_widget_queue_draw(widget());
     }
-    indexTitles_ = table_.sectionIndexTitles();
-}
-
-double TableViewPeer::contentHeight()
-{
-    layout();
-    if (sections_.empty())
-        return 0;
-    const Section& last = sections_.back();
-    return last.rowsTop + last.rows * rowHeight;
-}
-
-double TableViewPeer::maxOffset() { return std::max(0.0, contentHeight() - heightPoints()); }
-
-void TableViewPeer::scrollTo(double offset)
-{
-    double clamped = std::clamp(offset, 0.0, maxOffset());
-    if (clamped == offset_)
-        return;
-    offset_ = clamped;
-    gtk_widget_queue_draw(widget());
-}
-
-double TableViewPeer::sectionTop(int section)
-{
-    layout();
-    if (section < 0 || sections_.empty())
-        return 0;
-    if (section >= static_cast<int>(sections_.size()))
-        return contentHeight();
-    return sections_[section].top;
-}
-
-std::optional<kit::IndexPath> TableViewPeer::rowAt(double y)
-{
-    layout();
-    for (size_t s = 0; s < sections_.size(); ++s) {
-        const Section& section = sections_[s];
-        double bottom = section.rowsTop + section.rows * rowHeight;
-        if (y >= section.rowsTop && y < bottom)
-            return kit::IndexPath{static_cast<int>(s), static_cast<int>((y - section.rowsTop) / rowHeight)};
-    }
-    return std::nullopt;
-}
-
-std::optional<kit::IndexPath> TableViewPeer::topRow()
-{
-    layout();
-    // Under the pinned header when the top section has one.
-    for (size_t s = 0; s < sections_.size(); ++s) {
-        const Section& section = sections_[s];
-        double bottom = section.rowsTop + section.rows * rowHeight;
-        if (offset_ < bottom && section.rows > 0)
-            return rowAt(std::max(offset_ + (section.header ? headerHeight : 0), section.rowsTop));
-    }
-    return std::nullopt;
-}
-
-std::optional<int> TableViewPeer::indexSectionAt(double y)
-{
-    layout();
-    if (indexTitles_.empty())
-        return std::nullopt;
-    double step = (heightPoints() - 2 * indexMargin) / static_cast<double>(indexTitles_.size());
-    int position = static_cast<int>(std::floor((y - indexMargin) / step));
-    position = std::clamp(position, 0, static_cast<int>(indexTitles_.size()) - 1);
-    // Titles stand for the sections in order.
-    return std::min(position, std::max(static_cast<int>(sections_.size()) - 1, 0));
-}
-
-void TableViewPeer::jumpToIndexAt(double y)
-{
-    if (auto section = indexSectionAt(y))
-        scrollTo(sectionTop(*section));
 }
 
 bool TableViewPeer::pressed(GdkEventButton* event)
@@ -174,15 +80,7 @@ bool TableViewPeer::pressed(GdkEventButton* event)
     if (event->button != 1 || event->type != GDK_BUTTON_PRESS)
         return false;
     pressing_ = true;
-    dragging_ = false;
-    pressX_ = event->x;
-    pressY_ = event->y;
-    pressOffset_ = offset_;
-    int s = scale();
-    layout();
-    onIndex_ = !indexTitles_.empty() && event->x / s >= widthPoints() - indexWidth;
-    if (onIndex_)
-        jumpToIndexAt(event->y / s);
+    table_.touchBegan(pointOf(event->x, event->y));
     return true;
 }
 
@@ -190,15 +88,7 @@ bool TableViewPeer::moved(GdkEventMotion* event)
 {
     if (!pressing_)
         return false;
-    int s = scale();
-    if (onIndex_) {
-        jumpToIndexAt(event->y / s);
-        return true;
-    }
-    if (!dragging_ && std::fabs(event->y - pressY_) < dragThreshold && std::fabs(event->x - pressX_) < dragThreshold)
-        return true;
-    dragging_ = true;
-    scrollTo(pressOffset_ - (event->y - pressY_) / s);
+    table_.touchMoved(pointOf(event->x, event->y));
     return true;
 }
 
@@ -207,38 +97,35 @@ bool TableViewPeer::released(GdkEventButton* event)
     if (event->button != 1 || !pressing_)
         return false;
     pressing_ = false;
-    if (dragging_ || onIndex_)
-        return true;
-    int s = scale();
-    double y = event->y / s;
-    // The pinned header covers the rows under it.
-    layout();
-    auto path = rowAt(offset_ + y);
-    if (path && y < headerHeight && sections_[path->section].header && sections_[path->section].rowsTop < offset_ + headerHeight)
-        return true;
-    if (path)
-        table_.userDidSelectRowAtIndexPath(*path);
+    table_.touchEnded(pointOf(event->x, event->y));
     return true;
 }
 
 bool TableViewPeer::scrolled(GdkEventScroll* event)
 {
-    double dy = 0;
+    double steps = 0;
     switch (event->direction) {
     case GDK_SCROLL_UP:
-        dy = -1;
+        steps = -1;
         break;
     case GDK_SCROLL_DOWN:
-        dy = 1;
+        steps = 1;
         break;
     case GDK_SCROLL_SMOOTH:
-        dy = event->delta_y;
+        steps = event->delta_y;
         break;
     default:
         return false;
     }
-    scrollTo(offset_ + dy * wheelStep);
+    // To a thousandth of a point: a smooth step is a fraction, and its product is not exact.
+    table_.scrollBy(std::round(steps * Table::wheelStep * 1000) / 1000);
     return true;
+}
+
+bool TableViewPeer::reachable() const
+{
+    GtkWidget* area = widget();
+    return gtk_widget_get_window(area) && gtk_widget_is_visible(area) && gtk_widget_get_opacity(area) >= 0.01;
 }
 
 // A press and release sent to the table, as the display server would send them.
@@ -268,27 +155,44 @@ bool TableViewPeer::clickRow(kit::IndexPath path)
 {
     if (!table_.hasRow(path))
         return false;
-    layout();
-    const Section& section = sections_[path.section];
-    double top = section.rowsTop + path.row * rowHeight;
-    // Fully in view, below the pinned header.
-    double above = section.header ? headerHeight : 0;
-    if (top < offset_ + above)
-        scrollTo(top - above);
-    else if (top + rowHeight > offset_ + heightPoints())
-        scrollTo(top + rowHeight - heightPoints());
+    table_.scrollToRowAtIndexPath(path);
+    auto top = table_.rowTop(path);
+    if (!top)
+        return false;
     int s = scale();
-    return sendClick((widthPoints() - indexWidth) / 2 * s, (top - offset_ + rowHeight / 2) * s);
+    return sendClick((table_.frame().size.width - Table::indexWidth) / 2 * s,
+                     (*top - table_.contentOffset() + Table::rowHeight / 2) * s);
 }
 
 bool TableViewPeer::clickIndex(size_t position)
 {
-    layout();
-    if (position >= indexTitles_.size())
+    auto center = table_.centerOfIndexTitle(position);
+    if (!center)
         return false;
-    double step = (heightPoints() - 2 * indexMargin) / static_cast<double>(indexTitles_.size());
     int s = scale();
-    return sendClick((widthPoints() - indexWidth / 2) * s, (indexMargin + (position + 0.5) * step) * s);
+    return sendClick(center->x * s, center->y * s);
+}
+
+// A wheel turned over the table, as the display server would send it.
+bool TableViewPeer::wheel(double points)
+{
+    if (!reachable())
+        return false;
+    GtkWidget* area = widget();
+    GdkWindow* window = gtk_widget_get_window(area);
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window));
+    GdkEvent* event = gdk_event_new(GDK_SCROLL);
+    event->scroll.window = GDK_WINDOW(g_object_ref(window));
+    event->scroll.send_event = TRUE;
+    event->scroll.time = GDK_CURRENT_TIME;
+    event->scroll.direction = GDK_SCROLL_SMOOTH;
+    event->scroll.delta_y = points / Table::wheelStep;
+    event->scroll.x = gtk_widget_get_allocated_width(area) / 2.0;
+    event->scroll.y = gtk_widget_get_allocated_height(area) / 2.0;
+    gdk_event_set_device(event, gdk_seat_get_pointer(seat));
+    gtk_widget_event(area, event);
+    gdk_event_free(event);
+    return true;
 }
 
 GdkPixbuf* TableViewPeer::pixbuf(const std::string& path)
@@ -339,11 +243,11 @@ void TableViewPeer::drawView(cairo_t* cr, kit::View& view, double x, double y)
 
 void TableViewPeer::drawHeader(cairo_t* cr, const std::string& title, double y, double width)
 {
-    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, y, 0, y + headerHeight);
+    cairo_pattern_t* gradient = cairo_pattern_create_linear(0, y, 0, y + Table::headerHeight);
     cairo_pattern_add_color_stop_rgb(gradient, 0, 0.565, 0.624, 0.667);
     cairo_pattern_add_color_stop_rgb(gradient, 1, 0.722, 0.757, 0.784);
     cairo_set_source(cr, gradient);
-    cairo_rectangle(cr, 0, y, width, headerHeight);
+    cairo_rectangle(cr, 0, y, width, Table::headerHeight);
     cairo_fill(cr);
     cairo_pattern_destroy(gradient);
 
@@ -358,91 +262,84 @@ void TableViewPeer::drawHeader(cairo_t* cr, const std::string& title, double y, 
     int w = 0, h = 0;
     pango_layout_get_pixel_size(layout, &w, &h);
     cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_move_to(cr, 12 * s, y * s + (headerHeight * s - h) / 2);
+    cairo_move_to(cr, 12 * s, y * s + (Table::headerHeight * s - h) / 2);
     pango_cairo_show_layout(cr, layout);
     g_object_unref(layout);
     cairo_restore(cr);
 }
 
-void TableViewPeer::drawIndex(cairo_t* cr, double width, double height)
+void TableViewPeer::drawIndex(cairo_t* cr, double width, std::optional<int> current)
 {
-    if (indexTitles_.empty())
+    const auto titles = table_.sectionIndexTitles();
+    if (titles.empty())
         return;
     int s = scale();
-    double step = (height - 2 * indexMargin) / static_cast<double>(indexTitles_.size());
+    double step = (table_.frame().size.height - 2 * Table::indexMargin) / static_cast<double>(titles.size());
     cairo_save(cr);
     cairo_scale(cr, 1.0 / s, 1.0 / s);
     PangoLayout* layout = pango_cairo_create_layout(cr);
     PangoFontDescription* font = LabelPeer::fontDescription({"Helvetica-Bold", std::min(12.0, step)}, s);
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
-    cairo_set_source_rgb(cr, 0.38, 0.4, 0.44);
-    for (size_t i = 0; i < indexTitles_.size(); ++i) {
-        pango_layout_set_text(layout, indexTitles_[i].c_str(), -1);
+    for (size_t i = 0; i < titles.size(); ++i) {
+        auto center = table_.centerOfIndexTitle(i);
+        if (!center)
+            break;
+        pango_layout_set_text(layout, titles[i].c_str(), -1);
         int w = 0, h = 0;
         pango_layout_get_pixel_size(layout, &w, &h);
-        double cx = (width - indexWidth / 2) * s;
-        double cy = (indexMargin + (i + 0.5) * step) * s;
-        cairo_move_to(cr, cx - w / 2.0, cy - h / 2.0);
+        // The title of the section keyboard focus is in stands out.
+        if (current && static_cast<int>(i) == *current)
+            cairo_set_source_rgb(cr, 0.11, 0.37, 0.85);
+        else
+            cairo_set_source_rgb(cr, 0.38, 0.4, 0.44);
+        double cx = (width - Table::indexWidth / 2) * s;
+        cairo_move_to(cr, cx - w / 2.0, center->y * s - h / 2.0);
         pango_cairo_show_layout(cr, layout);
     }
     g_object_unref(layout);
     cairo_restore(cr);
 }
 
-void TableViewPeer::draw(cairo_t* cr, int width, int height)
+void TableViewPeer::draw(cairo_t* cr, int width, int)
 {
     int s = scale();
     double w = static_cast<double>(width) / s;
-    double h = static_cast<double>(height) / s;
     cairo_save(cr);
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_paint(cr);
     cairo_scale(cr, s, s);
-    layout();
     drawing_ = true;
-    int pinned = -1;
-    for (size_t si = 0; si < sections_.size(); ++si) {
-        const Section& section = sections_[si];
-        double bottom = section.rowsTop + section.rows * rowHeight;
-        if (bottom <= offset_ || section.rows == 0)
-            continue;
-        if (section.top >= offset_ + h)
-            break;
-        if (section.header && pinned < 0)
-            pinned = static_cast<int>(si);
-        int first = std::max(0, static_cast<int>(std::floor((offset_ - section.rowsTop) / rowHeight)));
-        int last = std::min(section.rows - 1, static_cast<int>(std::floor((offset_ + h - section.rowsTop) / rowHeight)));
-        for (int r = first; r <= last; ++r) {
-            double y = section.rowsTop + r * rowHeight - offset_;
-            auto cell = table_.cellForRowAtIndexPath({static_cast<int>(si), r});
-            if (cell)
-                drawView(cr, *cell, 0, y);
-            cairo_set_source_rgb(cr, 0.878, 0.878, 0.878);
-            cairo_rectangle(cr, 0, y + rowHeight - 1.0 / s, w, 1.0 / s);
+    auto focused = focusedRow();
+    focusShown_ = focused.has_value();
+    for (const auto& row : table_.visibleRows()) {
+        if (focused && row.path == *focused) {
+            cairo_set_source_rgb(cr, 0.84, 0.9, 1.0);
+            cairo_rectangle(cr, 0, row.y, w, Table::rowHeight);
             cairo_fill(cr);
         }
-        if (section.header && static_cast<int>(si) != pinned)
-            drawHeader(cr, section.title, section.top - offset_, w);
+        if (auto cell = table_.cellForRowAtIndexPath(row.path))
+            drawView(cr, *cell, 0, row.y);
+        cairo_set_source_rgb(cr, 0.878, 0.878, 0.878);
+        cairo_rectangle(cr, 0, row.y + Table::rowHeight - 1.0 / s, w, 1.0 / s);
+        cairo_fill(cr);
     }
+    for (const auto& header : table_.visibleHeaders())
+        drawHeader(cr, header.title, header.y, w);
     // The top section's header stays at the top until the next one pushes it away.
-    if (pinned >= 0) {
-        double y = std::max(0.0, sections_[pinned].top - offset_);
-        double next = sections_[pinned].rowsTop + sections_[pinned].rows * rowHeight - offset_;
-        y = std::min(y, next - headerHeight);
-        drawHeader(cr, sections_[pinned].title, y, w);
-    }
+    if (auto pinned = table_.pinnedHeader())
+        drawHeader(cr, pinned->title, pinned->y, w);
     drawing_ = false;
-    drawIndex(cr, w, h);
+    drawIndex(cr, w, focused ? std::optional<int>(focused->section) : std::nullopt);
     cairo_restore(cr);
 }
 
 void TableViewPeer::describeInto(nlohmann::json& out)
 {
     nlohmann::json top = nullptr;
-    if (auto path = topRow())
+    if (auto path = table_.topRow())
         top = {path->section, path->row};
-    out["table"] = {{"offset", std::round(offset_ * 10) / 10},
+    out["table"] = {{"offset", std::round(table_.contentOffset() * 10) / 10},
                     {"top", top},
                     {"cells", static_cast<int>(table_.subviews().size())}};
 }

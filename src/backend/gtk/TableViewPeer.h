@@ -7,21 +7,14 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace backend::gtk {
 
-// A plain table: section headers (a section without rows has none), rows of a fixed height drawn
-// from the kit's own cells, the current section's header pinned at the top, and the section
-// index along the right edge. Only the rows on screen are asked of the data source, so the kit
-// reuses a screenful of cells however long the list. A click on a row is the user's tap on it;
-// a click or drag on the index jumps to that section; the wheel and a drag scroll.
+// Draws the kit's table as it lays itself out: its rows from the kit's own cells, its headers,
+// the pinned one, the section index and the row keyboard focus is on. Button presses, motion
+// and the wheel go to the table as its touches and scrolling; the table decides what they do.
 class TableViewPeer : public ViewPeer {
 public:
-    static constexpr double rowHeight = 44;
-    static constexpr double headerHeight = 22;
-    static constexpr double indexWidth = 24;
-
     explicit TableViewPeer(kit::TableView& table);
     ~TableViewPeer() override;
 
@@ -30,43 +23,35 @@ public:
     void update() override;
     void describeInto(nlohmann::json& out) override;
 
-    // The scroll position: points from the top of the list to the top of the table.
-    double offset() const { return offset_; }
-    void scrollTo(double offset);
-    double contentHeight();
-    double maxOffset();
-    // Where a section's header (or first row) starts, in list points.
-    double sectionTop(int section);
-    // The row at the top edge of the table, under the pinned header.
-    std::optional<kit::IndexPath> topRow();
+    // The table's scroll position (points), for tools and tests.
+    double offset() const { return table_.contentOffset(); }
+    void scrollTo(double offset) { table_.setContentOffset(offset); }
+    double contentHeight() { return table_.contentHeight(); }
+    double maxOffset() { return table_.maxContentOffset(); }
+    double sectionTop(int section) { return table_.sectionTop(section); }
+    std::optional<kit::IndexPath> topRow() { return table_.topRow(); }
 
     // Brings the row into view and clicks its middle, as a person's click does. False when the
     // row does not exist or the table cannot be clicked.
     bool clickRow(kit::IndexPath path);
     // Clicks the index title at that position. False when there is no such title.
     bool clickIndex(size_t position);
+    // Turns the wheel by that many points (down the list when positive). False when the table
+    // cannot be reached.
+    bool wheel(double points);
 
 protected:
     void draw(cairo_t* cr, int width, int height) override;
 
 private:
-    struct Section {
-        double top = 0;      // the header's top, or the first row's without a header
-        double rowsTop = 0;
-        int rows = 0;
-        bool header = false;
-        std::string title;
-    };
-    void layout();
-    double heightPoints() const;
-    double widthPoints() const;
     int scale() const;
-    std::optional<kit::IndexPath> rowAt(double y);   // list points
-    std::optional<int> indexSectionAt(double y);    // table points
-    void jumpToIndexAt(double y);
+    // The row keyboard focus is on, when the table holds focus.
+    std::optional<kit::IndexPath> focusedRow() const;
+    bool reachable() const;
+    kit::Point pointOf(double x, double y) const;
     void drawView(cairo_t* cr, kit::View& view, double x, double y);
     void drawHeader(cairo_t* cr, const std::string& title, double y, double width);
-    void drawIndex(cairo_t* cr, double width, double height);
+    void drawIndex(cairo_t* cr, double width, std::optional<int> current);
     bool sendClick(double x, double y);
     GdkPixbuf* pixbuf(const std::string& path);
 
@@ -76,16 +61,9 @@ private:
     bool scrolled(GdkEventScroll* event);
 
     kit::TableView& table_;
-    std::vector<Section> sections_;
-    std::vector<std::string> indexTitles_;
-    double offset_ = 0;
-    bool laidOut_ = false;
     bool drawing_ = false;
-    // A press in progress: where it started (pixels), and whether it became a drag or is on the index.
+    bool focusShown_ = false;
     bool pressing_ = false;
-    bool dragging_ = false;
-    bool onIndex_ = false;
-    double pressX_ = 0, pressY_ = 0, pressOffset_ = 0;
     std::map<std::string, GObjectPtr<GdkPixbuf>> pixbufs_;
 };
 

@@ -1,5 +1,7 @@
 #include "backend/gtk/ToolbarPeer.h"
 
+#include "kit/FocusModel.h"
+
 namespace backend::gtk {
 
 ToolbarPeer::ToolbarPeer(kit::Toolbar& toolbar)
@@ -43,8 +45,18 @@ void ToolbarPeer::update()
     for (size_t i = 0; same && i < items.size(); ++i)
         same = items[i].get() == built_[i]
             && items[i]->title().value_or("") == gtk_button_get_label(GTK_BUTTON(buttons_[i]));
-    if (!same)
+    if (!same) {
         rebuild();
+        focused_ = -1;
+    }
+    // Keyboard focus, where the kit has it.
+    auto focus = kit::FocusModel::focus();
+    int focused = focus.view == &toolbar_ && focus.control == kit::FocusModel::Focus::Control::ToolbarItem ? focus.index : -1;
+    if (focused != focused_) {
+        for (size_t i = 0; i < buttons_.size(); ++i)
+            setStyleClass(buttons_[i], "focused", static_cast<int>(i) == focused);
+        focused_ = focused;
+    }
 }
 
 bool ToolbarPeer::click(const std::string& title)

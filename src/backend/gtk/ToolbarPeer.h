@@ -24,6 +24,7 @@ private:
     kit::Toolbar& toolbar_;
     std::vector<GtkWidget*> buttons_;
     std::vector<const kit::BarButtonItem*> built_;
+    int focused_ = -1;
 };
 
 } // namespace backend::gtk

@@ -58,6 +58,15 @@ void ViewPeer::subviewsChanged(kit::View&)
         window->sync();
 }
 
+void ViewPeer::setStyleClass(GtkWidget* widget, const char* name, bool on)
+{
+    GtkStyleContext* style = gtk_widget_get_style_context(widget);
+    if (on)
+        gtk_style_context_add_class(style, name);
+    else
+        gtk_style_context_remove_class(style, name);
+}
+
 void ViewPeer::draw(cairo_t* cr, int, int)
 {
     kit::Color color = view_.backgroundColor();

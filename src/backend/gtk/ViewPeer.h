@@ -42,6 +42,9 @@ public:
     std::set<long> opacitySteps;  // distinct opacities (in thousandths) since the last report
     std::set<int> positionSteps;  // distinct heights on screen since the last report
 
+    // Adds or removes a style class (the look of "selected", "focused").
+    static void setStyleClass(GtkWidget* widget, const char* name, bool on);
+
 protected:
     virtual void draw(cairo_t* cr, int width, int height);
     kit::View& view_;

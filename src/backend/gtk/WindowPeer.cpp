@@ -30,13 +30,6 @@ namespace {
 
 WindowPeer* currentWindow = nullptr;
 constexpr const char* programName = "street-client";
-// A modal screen slides up when presented and down when dismissed, in this many seconds.
-constexpr double modalSlideSeconds = 0.3;
-
-double seconds() { return static_cast<double>(g_get_monotonic_time()) / 1e6; }
-
-// Ease in and out, from 0 to 1 over [0, 1].
-double eased(double progress) { return 0.5 - 0.5 * std::cos(G_PI * std::clamp(progress, 0.0, 1.0)); }
 
 std::string kindOf(kit::View& view)
 {
@@ -97,7 +90,9 @@ WindowPeer::WindowPeer(kit::Window& window, int scale)
     }), this);
     g_signal_connect(gtkWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer self) -> gboolean {
         auto* peer = static_cast<WindowPeer*>(self);
-        if (peer->onKey && peer->onKey(event))
+        // The kit's focus model has every key first: the window's shortcuts win over the page's.
+        peer->lastKey_ = kit::FocusModel::handleKey(keyPressOf(*event));
+        if (peer->lastKey_ != kit::KeyResult::Passed)
             return TRUE;
         // No zooming by keyboard: the page stays at the window's scale.
         if ((event->state & GDK_CONTROL_MASK)
@@ -156,6 +151,7 @@ void WindowPeer::installStyle(int scale)
         ".street-tabbar button.selected { background-color: rgba(255, 255, 255, 0.16); color: #ffffff; }\n"
         ".street-tabbar image { opacity: 0.55; }\n"
         ".street-tabbar button.selected image { opacity: 1; }\n"
+        ".street-tabbar button.focused { box-shadow: inset 0 0 0 " + px(1) + " rgba(255, 255, 255, 0.75); }\n"
         ".street-badge { background-color: #d8211c; color: #ffffff; border: " + px(2) + " solid #ffffff;"
         " border-radius: " + px(9) + "; font: bold " + px(11) + " sans-serif; padding: 0 " + px(5) + ";"
         " min-height: " + px(14) + "; margin: " + px(1) + " " + px(6) + " 0 0; }\n"
@@ -177,9 +173,11 @@ void WindowPeer::installStyle(int scale)
         " border: 1px solid #3b4d6b; border-radius: " + px(5) + "; box-shadow: none; color: #ffffff;"
         " text-shadow: 0 -1px rgba(0, 0, 0, 0.5); font: bold " + px(12) + " sans-serif; padding: 0 " + px(8) + ";"
         " margin-right: " + px(6) + "; min-height: " + px(30) + "; }\n"
+        ".street-toolbar button.focused { border-color: #ffffff; box-shadow: 0 0 0 " + px(1) + " #ffffff; }\n"
         ".street-button { background-image: none; background-color: #ffffff; border: 1px solid #a8a8a8;"
         " border-radius: " + px(8) + "; box-shadow: none; color: #324f85; text-shadow: none; padding: 0;"
-        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n";
+        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n"
+        ".street-button.focused { border-color: #324f85; box-shadow: 0 0 0 " + px(1) + " #324f85; }\n";
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
@@ -193,7 +191,7 @@ void WindowPeer::collect(kit::View& parent, double x, double y, double alpha, bo
     for (const auto& child : parent.subviews()) {
         kit::Point origin = child->frame().origin;
         if (!root)
-            origin = placeModal(*child, origin, animating);
+            origin = placeModal(*child, origin);
         Placed placed{child.get(), x + origin.x, y + origin.y, alpha * child->alpha(), hidden || child->isHidden(),
                       root ? root : child.get()};
         animating = animating || child->isAnimatingAlpha();
@@ -204,31 +202,23 @@ void WindowPeer::collect(kit::View& parent, double x, double y, double alpha, bo
     }
 }
 
-// A presented screen covers the window below the status bar (the tab bar too), and slides up
-// from below the window's bottom edge when it first shows.
-kit::Point WindowPeer::placeModal(kit::View& view, kit::Point origin, bool& animating)
+// A presented screen is drawn where the kit's slide has it: over the window below the status
+// bar (the tab bar too) once it has risen.
+kit::Point WindowPeer::placeModal(kit::View& view, kit::Point origin)
 {
-    auto it = modalStarts_.find(&view);
-    if (it == modalStarts_.end()) {
-        auto modal = kit::ViewController::frontmostModal();
-        if (!modal || !modal->isViewLoaded() || modal->view().get() != &view)
-            return origin;
-        it = modalStarts_.emplace(&view, seconds()).first;
-    }
-    double progress = (seconds() - it->second) / modalSlideSeconds;
-    if (progress < 1)
-        animating = true;
-    kit::Point shown = kit::Screen::mainScreen().applicationFrame().origin;
-    double below = model_.frame().size.height;
-    return {shown.x, below + (shown.y - below) * eased(progress)};
+    auto drawn = kit::ModalTransition::drawnOrigin(view);
+    if (!drawn)
+        return origin;
+    presented_.insert(&view);
+    return *drawn;
 }
 
 // A screen that has left the window slides down as a picture of what it showed last.
-void WindowPeer::leaveModal(kit::View* root)
+void WindowPeer::leaveModal(const kit::ModalTransition::Leaving& leaving)
 {
     GtkWidget* rootWidget = nullptr;
     for (auto& [widget, screen] : modalWidgets_)
-        if (screen == root && peersByWidget_.count(widget) && &peersByWidget_[widget]->view() == root)
+        if (screen == leaving.view && peersByWidget_.count(widget) && &peersByWidget_[widget]->view() == leaving.view)
             rootWidget = widget;
     if (rootWidget && gtk_widget_get_realized(rootWidget)) {
         GdkRectangle rect = peersByWidget_[rootWidget]->rect;
@@ -238,7 +228,7 @@ void WindowPeer::leaveModal(kit::View* root)
             for (GtkWidget* widget : stacked_) {
                 auto screen = modalWidgets_.find(widget);
                 auto peer = peersByWidget_.find(widget);
-                if (screen == modalWidgets_.end() || screen->second != root || peer == peersByWidget_.end()
+                if (screen == modalWidgets_.end() || screen->second != leaving.view || peer == peersByWidget_.end()
                     || !gtk_widget_get_visible(widget))
                     continue;
                 cairo_save(cr);
@@ -260,27 +250,25 @@ void WindowPeer::leaveModal(kit::View* root)
             gtk_overlay_add_overlay(GTK_OVERLAY(overlay_), area);
             gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay_), area, TRUE);
             gtk_widget_show(area);
-            ghosts_.push_back({area, surface, rect, seconds()});
+            ghosts_.push_back({leaving.id, area, surface, rect});
         }
     }
     for (auto it = modalWidgets_.begin(); it != modalWidgets_.end();)
-        it = it->second == root ? modalWidgets_.erase(it) : std::next(it);
-    modalStarts_.erase(root);
+        it = it->second == leaving.view ? modalWidgets_.erase(it) : std::next(it);
 }
 
-// True while a ghost is still on its way down.
-bool WindowPeer::moveGhosts()
+// Moves each picture where the kit has its screen now; true while one is still on its way down.
+bool WindowPeer::moveGhosts(const std::vector<kit::ModalTransition::Leaving>& leaving)
 {
-    double height = model_.frame().size.height * scale_;
     for (auto it = ghosts_.begin(); it != ghosts_.end();) {
-        double progress = (seconds() - it->start) / modalSlideSeconds;
-        if (progress >= 1) {
+        auto entry = std::find_if(leaving.begin(), leaving.end(), [&](const auto& l) { return l.id == it->id; });
+        if (entry == leaving.end()) {
             gtk_container_remove(GTK_CONTAINER(overlay_), it->widget);
             cairo_surface_destroy(it->surface);
             it = ghosts_.erase(it);
             continue;
         }
-        int y = static_cast<int>(std::lround(it->rect.y + (height - it->rect.y) * eased(progress)));
+        int y = static_cast<int>(std::lround(entry->origin.y * scale_));
         if (y != it->rect.y) {
             it->rect.y = y;
             gtk_widget_queue_resize(it->widget);
@@ -332,14 +320,17 @@ void WindowPeer::sync()
         std::vector<Placed> placed;
         bool animating = false;
         kit::Rect frame = model_.frame();
+        presented_.clear();
         collect(model_, frame.origin.x, frame.origin.y, model_.alpha(), false, placed, animating, nullptr);
-        for (auto it = modalStarts_.begin(); it != modalStarts_.end();) {
-            kit::View* root = (it++)->first;
-            bool present = std::any_of(placed.begin(), placed.end(), [root](const Placed& p) { return p.view == root; });
-            if (!present)
-                leaveModal(root);
-        }
-        animating = moveGhosts() || animating;
+        // Pictures of the screens that have just left, taken while their widgets are still here.
+        auto leaving = kit::ModalTransition::leaving();
+        for (const auto& entry : leaving)
+            if (leavingSeen_.insert(entry.id).second)
+                leaveModal(entry);
+        std::erase_if(leavingSeen_, [&](std::uint64_t id) {
+            return std::none_of(leaving.begin(), leaving.end(), [id](const auto& l) { return l.id == id; });
+        });
+        animating = moveGhosts(leaving) || kit::ModalTransition::isSliding() || animating;
 
         std::vector<GtkWidget*> order;
         restack_ = false;
@@ -355,7 +346,7 @@ void WindowPeer::sync()
                 peer->opacity = -1;
             }
             peersByWidget_[widget] = peer;
-            if (modalStarts_.count(p.root))
+            if (presented_.count(p.root))
                 modalWidgets_[widget] = p.root;
             else
                 modalWidgets_.erase(widget);
@@ -369,6 +360,7 @@ void WindowPeer::sync()
         for (auto it = peersByWidget_.begin(); it != peersByWidget_.end();) {
             if (std::find(order.begin(), order.end(), it->first) == order.end()) {
                 gtk_container_remove(GTK_CONTAINER(overlay_), it->first);
+                modalWidgets_.erase(it->first);
                 it = peersByWidget_.erase(it);
             } else {
                 ++it;
@@ -501,6 +493,39 @@ void WindowPeer::removeTopLayer(GtkWidget* layer)
         return;
     layers_.erase(it);
     gtk_container_remove(GTK_CONTAINER(overlay_), layer);
+}
+
+kit::KeyPress WindowPeer::keyPressOf(const GdkEventKey& event)
+{
+    kit::KeyPress key;
+    const char* name = gdk_keyval_name(event.keyval);
+    key.name = kit::KeyPress::canonicalName(name ? name : "");
+    if (event.state & GDK_SHIFT_MASK)
+        key.modifiers |= kit::KeyPress::Shift;
+    if (event.state & GDK_CONTROL_MASK)
+        key.modifiers |= kit::KeyPress::Control;
+    if (event.state & GDK_MOD1_MASK)
+        key.modifiers |= kit::KeyPress::Alt;
+    if (event.state & (GDK_SUPER_MASK | GDK_MOD4_MASK))
+        key.modifiers |= kit::KeyPress::Super;
+    return key;
+}
+
+void WindowPeer::showFocus()
+{
+    sync();
+    auto focus = kit::FocusModel::focus();
+    if (!focus.view)
+        return;
+    auto* peer = dynamic_cast<gtk::ViewPeer*>(focus.view->peer());
+    if (!peer)
+        return;
+    if (focus.control == kit::FocusModel::Focus::Control::Page) {
+        if (!gtk_widget_has_focus(peer->content()))
+            gtk_widget_grab_focus(peer->content());
+    } else if (auto* bar = dynamic_cast<TabBarPeer*>(peer)) {
+        bar->grabFocus(static_cast<size_t>(std::max(focus.index, 0)));
+    }
 }
 
 void WindowPeer::setPageTitle(const char* title)

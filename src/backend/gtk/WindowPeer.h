@@ -1,6 +1,8 @@
 #pragma once
 
 #include "backend/gtk/GObjectPtr.h"
+#include "kit/FocusModel.h"
+#include "kit/ModalTransition.h"
 #include "kit/View.h"
 #include "kit/Window.h"
 
@@ -8,7 +10,9 @@
 #include <gtk/gtk.h>
 #include <map>
 #include <memory>
+#include <set>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +23,8 @@ class ViewPeer;
 // The desktop window of the kit's window: a fixed-size toplevel whose overlay stacks one widget
 // per kit view in the kit's order (depth first, rearmost first), placed at the view's frame
 // times the scale. Alerts are layers above all views. While any alpha animates, every frame of
-// the widget's frame clock applies the model's current alpha.
+// the widget's frame clock applies the model's current alpha, and so places a modal screen
+// where the kit's slide has it now.
 class WindowPeer : public kit::ViewPeer {
 public:
     WindowPeer(kit::Window& window, int scale);
@@ -59,8 +64,15 @@ public:
     nlohmann::json describe();
 
     std::function<void()> onClose;
-    // Keys reach this first; true when handled (alerts take Return and Escape).
-    std::function<bool(GdkEventKey*)> onKey;
+
+    // A key press as the kit's focus model takes it.
+    static kit::KeyPress keyPressOf(const GdkEventKey& event);
+    // What the kit made of the last key press the window had, if any since the last reset.
+    std::optional<kit::KeyResult> lastKeyResult() const { return lastKey_; }
+    void resetLastKeyResult() { lastKey_.reset(); }
+    // Moves the desktop's own focus where the kit has it (the page or the tab bar), so that the
+    // keys the kit passes on reach the right widget.
+    void showFocus();
 
 private:
     struct Placed {
@@ -71,16 +83,16 @@ private:
     };
     // A modal screen's picture sliding down after the screen has gone.
     struct Ghost {
+        std::uint64_t id;
         GtkWidget* widget;
         cairo_surface_t* surface;
         GdkRectangle rect;
-        double start;
     };
     void collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,
                  bool& animating, kit::View* root);
-    kit::Point placeModal(kit::View& view, kit::Point origin, bool& animating);
-    void leaveModal(kit::View* root);
-    bool moveGhosts();
+    kit::Point placeModal(kit::View& view, kit::Point origin);
+    void leaveModal(const kit::ModalTransition::Leaving& leaving);
+    bool moveGhosts(const std::vector<kit::ModalTransition::Leaving>& leaving);
     gtk::ViewPeer* peerFor(kit::View& view);
     void apply(gtk::ViewPeer& peer, const Placed& placed);
     void restack();
@@ -94,8 +106,9 @@ private:
     std::vector<GtkWidget*> stacked_;             // view widgets in the overlay, rearmost first
     std::vector<GtkWidget*> layers_;              // alert layers, frontmost last
     std::map<GtkWidget*, gtk::ViewPeer*> peersByWidget_;
-    std::map<kit::View*, double> modalStarts_;    // presented screens: when each began sliding up
+    std::set<const kit::View*> presented_;        // presented screens in the window at the last sync
     std::map<GtkWidget*, kit::View*> modalWidgets_; // widgets of presented screens, by screen
+    std::set<std::uint64_t> leavingSeen_;         // the kit's leaving screens already pictured (or not)
     std::vector<Ghost> ghosts_;
     guint tickId_ = 0;
     guint shakeId_ = 0;
@@ -104,6 +117,7 @@ private:
     bool syncing_ = false;
     bool again_ = false;
     bool pageShown_ = false;
+    std::optional<kit::KeyResult> lastKey_;
 };
 
 } // namespace backend::gtk

@@ -144,6 +144,14 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         command.row = *row;
         return {};
     }
+    if (name == "scroll") {
+        command.kind = Kind::Scroll;
+        auto points = parseNumber<double>(rest);
+        if (!points || !std::isfinite(*points))
+            return "'scroll' needs a number of points (down the list when positive, up when negative)";
+        command.points = *points;
+        return {};
+    }
     if (name == "toolbar")
         return text(Kind::Toolbar, "a toolbar item title");
     if (name == "button") {
@@ -164,9 +172,14 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         return error;
     }
     if (name == "key") {
-        if (rest != "Return" && rest != "Escape")
-            return "'key' needs Return or Escape";
         command.kind = Kind::Key;
+        if (rest.empty())
+            return "'key' needs a key name such as Return, Tab, Shift+Tab, Down, space or Alt+4";
+        std::string error;
+        auto key = kit::KeyPress::parse(rest, &error);
+        if (!key)
+            return "'key': " + error;
+        command.key = std::move(*key);
         command.text = std::string(rest);
         return {};
     }

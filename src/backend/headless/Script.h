@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/KeyPress.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,7 +14,7 @@ namespace backend::headless {
 struct ScriptCommand {
     enum class Kind {
         Wait, Tap, Navigate, Finish, Fail, Press, Type, Token, PushFail, MoviePreloaded, MovieFinished,
-        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Key, Quit
+        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Key, Quit, Scroll
     };
 
     Kind kind = Kind::State;
@@ -21,11 +23,13 @@ struct ScriptCommand {
     std::string text;        // TEXT / URL / title / label / file argument / key name
     std::optional<size_t> index;  // `tap #N`, `press #N`
     double seconds = 0;      // wait
+    double points = 0;       // scroll
     int code = 0;            // fail
     std::optional<std::string> description;  // fail
     int section = 0;         // row
     int row = 0;             // row
     std::vector<std::uint8_t> bytes;  // token
+    kit::KeyPress key;       // key
 };
 
 class Script {

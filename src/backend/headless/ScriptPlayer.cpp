@@ -6,6 +6,7 @@
 #include "kit/Application.h"
 #include "kit/Button.h"
 #include "kit/Events.h"
+#include "kit/FocusModel.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
 #include "kit/TableView.h"
@@ -189,7 +190,18 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         kit::IndexPath path{command.section, command.row};
         if (!table || !reachable(*table) || !table->hasRow(path))
             return ignored(command);
+        // A person scrolls to a row before tapping it.
+        table->scrollToRowAtIndexPath(path);
         table->userDidSelectRowAtIndexPath(path);
+        return;
+    }
+
+    case Kind::Scroll: {
+        kit::View* screen = frontModalView();
+        auto* table = screen ? findFirst<kit::TableView>(*screen) : nullptr;
+        if (!table || !reachable(*table))
+            return ignored(command);
+        table->scrollBy(command.points);
         return;
     }
 
@@ -225,9 +237,14 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         kit::emit("state", {{"state", hooks_.snapshot ? hooks_.snapshot() : nlohmann::json::object()}});
         return;
 
-    case Kind::Snapshot:
     case Kind::Key:
-        // Only a backend with a window has a picture to save or a keyboard.
+        // Nothing here feeds a page or a text field: a key that only they would take reaches nothing.
+        if (kit::FocusModel::handleKey(command.key) != kit::KeyResult::Handled)
+            ignored(command);
+        return;
+
+    case Kind::Snapshot:
+        // Only a backend with a window has a picture to save.
         return ignored(command);
 
     case Kind::Quit:
