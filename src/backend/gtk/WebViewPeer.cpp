@@ -403,7 +403,11 @@ void WebViewPeer::load(const kit::URLRequest& request)
     refusedHop_.clear();
     ownLoadPending_ = true;
     ownLoadDecided_ = false;
-    tlsRepeat_ = TlsRepeat::None;
+    repeat_ = Repeat::None;
+    tlsAllowed_ = false;
+    cancelRetried_ = false;
+    stopAsked_ = false;
+    pageNavigated_ = false;
     armTimeout();
     startOwnLoad();
 }
@@ -445,6 +449,7 @@ void WebViewPeer::stopLoading()
         view_.engineDidFailLoad(loadURL_, NetworkError::make(NetworkError::Cancelled));
         return;
     }
+    stopAsked_ = true;
     webkit_web_view_stop_loading(webView_.get());
 }
 
@@ -493,7 +498,7 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     if (ownLoadPending_ && !newWindow && !redirect && (url == loadURL_ || (navigation == WEBKIT_NAVIGATION_TYPE_OTHER && !referer))) {
         ownLoadPending_ = false;
         ownLoadDecided_ = true;
-        if (tlsRepeat_ != TlsRepeat::Asked)
+        if (repeat_ != Repeat::Asked)
             main_ = MainLoad{ownLoadLed_, {loadURL_}};
         webkit_policy_decision_use(decision);
         return TRUE;
@@ -536,8 +541,10 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
     }
     if (mainHop)
         main_.hops.push_back(url);
-    else
+    else {
+        pageNavigated_ = true;
         trackPageNavigation(url, led);
+    }
     webkit_policy_decision_use(decision);
     return TRUE;
 }
@@ -603,7 +610,7 @@ void WebViewPeer::downloadStarted(WebKitDownload* download)
 
 void WebViewPeer::loadChanged(int event)
 {
-    if (repeatAfterTls(event))
+    if (repeatLoad(event))
         return;
     switch (event) {
     case WEBKIT_LOAD_STARTED:
@@ -681,6 +688,21 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
     if (priming_ || !inFlight_)
         return; // already ended: replaced, or failed by the time-out
     reportPendingStart(uri ? uri : currentURL());
+    if (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED && !stopAsked_ && !pageNavigated_
+        && !main_.hops.empty()) {
+        // Cancelled with nobody asking: the network layer gave up on the connection (its
+        // handshake raced by WebKit's own preconnection, say). Tried once more; a second time
+        // the connection counts as lost, for the player must hear that the page did not come.
+        if (!std::exchange(cancelRetried_, true)) {
+            askRepeat(main_.hops.back());
+            return;
+        }
+        inFlight_ = false;
+        provisional_ = false;
+        disarmTimeout();
+        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::NetworkConnectionLost));
+        return;
+    }
     if (uri && !kit::WebView::loadsURL(uri) && !main_.hops.empty() && main_.hops.back() != uri && refusedHop_ != uri) {
         // A hop to a scheme that WebKit cancels before asking: the delegate hears of it as of
         // any hop (the page table and the bridge apply), and the load ends as a refused one.
@@ -833,10 +855,9 @@ bool WebViewPeer::tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsC
     std::string url = uri && *uri ? uri : currentURL();
     std::string host = hostOf(url.c_str());
     auto failure = tlsFailure(certificate, errors, host, fileAuthorities());
-    if (!failure && tlsRepeat_ == TlsRepeat::None) {
+    if (!failure && !std::exchange(tlsAllowed_, true)) {
         webkit_web_context_allow_tls_certificate_for_host(sharedContext(), certificate, host.c_str());
-        tlsRepeat_ = TlsRepeat::Pending;
-        tlsRepeatURL_ = url;
+        askRepeat(url);
         return TRUE;
     }
     // Refused even after it was allowed: nothing is tried a third time.
@@ -848,19 +869,25 @@ bool WebViewPeer::tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsC
     return TRUE;
 }
 
-// The first attempt's end starts the repeat, whose start is the load's start, reported already.
-bool WebViewPeer::repeatAfterTls(int event)
+void WebViewPeer::askRepeat(const std::string& url)
 {
-    switch (tlsRepeat_) {
-    case TlsRepeat::Pending:
+    repeat_ = Repeat::Pending;
+    repeatURL_ = url;
+}
+
+// The first attempt's end starts the repeat, whose start is the load's start, reported already.
+bool WebViewPeer::repeatLoad(int event)
+{
+    switch (repeat_) {
+    case Repeat::Pending:
         if (event != WEBKIT_LOAD_FINISHED)
             return false;
         if (!inFlight_) { // ended meanwhile (the time-out)
-            tlsRepeat_ = TlsRepeat::None;
+            repeat_ = Repeat::None;
             return false;
         }
-        tlsRepeat_ = TlsRepeat::Asked;
-        loadURL_ = std::exchange(tlsRepeatURL_, std::string());
+        repeat_ = Repeat::Asked;
+        loadURL_ = std::exchange(repeatURL_, std::string());
         // The repeat's navigation is ours: the delegate said yes to this load already, and it
         // keeps how the load was led there and the hops it went through.
         ownLoadPending_ = true;
@@ -871,15 +898,15 @@ bool WebViewPeer::repeatAfterTls(int event)
             g_object_unref(request);
         }
         return true;
-    case TlsRepeat::Asked:
+    case Repeat::Asked:
         if (event != WEBKIT_LOAD_STARTED || ownLoadPending_)
             return false;
-        tlsRepeat_ = TlsRepeat::Started;
+        repeat_ = Repeat::Started;
         ownLoadDecided_ = false; // its start was reported with the first attempt's
         return true;
-    case TlsRepeat::Started:
+    case Repeat::Started:
         if (event == WEBKIT_LOAD_FINISHED)
-            tlsRepeat_ = TlsRepeat::None;
+            repeat_ = Repeat::None;
         return false;
     default:
         return false;

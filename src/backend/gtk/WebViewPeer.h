@@ -94,7 +94,8 @@ private:
     bool scriptDialog(WebKitScriptDialog* dialog);
     void webProcessEnded();
     bool tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsCertificateFlags errors);
-    bool repeatAfterTls(int event);
+    bool repeatLoad(int event);
+    void askRepeat(const std::string& url);
     // While the kit's run loop is held (a synchronous exchange), what WebKit reports waits for the
     // hold to end: false when nothing waits and the report is to be handled now.
     bool later(std::function<void()> report);
@@ -122,10 +123,15 @@ private:
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
-    // A certificate that the authority file vouches for: the load is repeated once.
-    enum class TlsRepeat { None, Pending, Asked, Started };
-    TlsRepeat tlsRepeat_ = TlsRepeat::None;
-    std::string tlsRepeatURL_;
+    // A certificate that the authority file vouches for, or a connection that the network layer
+    // gave up on by itself: the load is repeated once, as the same load.
+    enum class Repeat { None, Pending, Asked, Started };
+    Repeat repeat_ = Repeat::None;
+    std::string repeatURL_;
+    bool tlsAllowed_ = false;     // this load has been repeated for its certificate
+    bool cancelRetried_ = false;  // ... or for a connection given up on
+    bool stopAsked_ = false;      // its end was asked for (stopLoading)
+    bool pageNavigated_ = false;  // the page has navigated since it started
     int waiting_ = 0; // reports put off by later() that have not run yet
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
