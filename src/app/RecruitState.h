@@ -16,9 +16,4 @@ void registerRecruitClasses();
 // list is built), "nameLabel": text or null}.
 nlohmann::json recruitStateJson();
 
-// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool isValidUTF8(std::string_view bytes);
-// The bytes as JSON can carry them: every byte that is not part of well-formed UTF-8 becomes U+FFFD.
-std::string printableUTF8(std::string_view bytes);
-
 } // namespace street

@@ -1,5 +1,6 @@
 #include "kit/VCard.h"
 #include "kit/Hex.h"
+#include "kit/Text.h"
 
 #include <cstdint>
 #include <cstring>
@@ -320,7 +321,7 @@ std::optional<std::string> decodeValue(std::string_view raw, const Params& p)
     if (p.charset == Charset::Latin1)
         return VCard::latin1ToUtf8(text);
     // Text in another charset is kept when it happens to be UTF-8 (plain ASCII mostly).
-    if (!VCard::isValidUtf8(text))
+    if (!Text::isValidUTF8(text))
         return std::nullopt;
     return text;
 }
@@ -485,47 +486,6 @@ std::vector<ABPerson> VCard::parse(std::string_view text, std::string* diagnosti
     if (!sawBegin && sawText && diagnostic)
         *diagnostic = "not a vCard file (no BEGIN:VCARD line)";
     return people;
-}
-
-bool VCard::isValidUtf8(std::string_view bytes)
-{
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        auto b = static_cast<uint8_t>(bytes[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        uint32_t cp;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            cp = b & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            auto c = static_cast<uint8_t>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and values past U+10FFFF.
-        if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 std::string VCard::latin1ToUtf8(std::string_view bytes)
