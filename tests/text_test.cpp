@@ -1,5 +1,5 @@
 // The byte-level text helpers every layer shares: well-formed UTF-8, text that JSON can carry,
-// the first code point of a name.
+// the first code point of a name, and ASCII-only case folding.
 
 #include "kit/Text.h"
 
@@ -7,6 +7,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace {
@@ -55,6 +57,31 @@ TEST(TextUTF8, FirstCodePointOnlyOfAWellFormedStart)
     };
     for (const auto& [text, cp] : cases)
         EXPECT_EQ(kit::Text::firstCodePoint(text), cp) << testing::PrintToString(text);
+}
+
+TEST(TextASCIICase, OnlyTheTwentySixLettersFold)
+{
+    // Neighbours of the letter ranges differ by the same bit as upper and lower case, and bytes
+    // of UTF-8 text never fold.
+    EXPECT_EQ(kit::Text::asciiLowercase("ABC xyz @[`{ Z0 \xC3\x89 \xC3\xA9"), "abc xyz @[`{ z0 \xC3\x89 \xC3\xA9");
+    const std::tuple<std::string_view, std::string_view, bool> equal[] = {
+        {"Content-Type", "content-type", true}, {"", "", true}, {"a", "ab", false}, {"ab", "a", false},
+        {"@", "`", false}, {"[", "{", false}, {"^", "~", false}, {"\xC3\x89", "\xC3\xA9", false}, {"I", "\xC4\xB1", false},
+    };
+    for (const auto& [a, b, same] : equal)
+        EXPECT_EQ(kit::Text::equalsIgnoringASCIICase(a, b), same) << a << " / " << b;
+    const std::tuple<std::string_view, std::string_view, bool> prefixed[] = {
+        {"HTTPS://x", "https://", true}, {"https://", "https://", true}, {"http", "http://", false}, {"", "", true}, {"x", "", true},
+        {"Http:/x", "http://", false},
+    };
+    for (const auto& [text, prefix, starts] : prefixed)
+        EXPECT_EQ(kit::Text::startsWithIgnoringASCIICase(text, prefix), starts) << text << " / " << prefix;
+    const std::tuple<std::string_view, std::string_view, bool> contained[] = {
+        {"N;ENCODING=Quoted-Printable", "QUOTED-PRINTABLE", true}, {"quoted-printable;X", "QUOTED-PRINTABLE", true},
+        {"QUOTED-PRINTABL", "QUOTED-PRINTABLE", false}, {"x", "", true}, {"", "", true}, {"", "x", false},
+    };
+    for (const auto& [text, needle, found] : contained)
+        EXPECT_EQ(kit::Text::containsIgnoringASCIICase(text, needle), found) << text << " / " << needle;
 }
 
 } // namespace

@@ -69,4 +69,37 @@ std::optional<char32_t> firstCodePoint(std::string_view text)
     return cp;
 }
 
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string asciiLowercase(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        c = asciiLower(c);
+    return out;
+}
+
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    return true;
+}
+
+bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix)
+{
+    return text.size() >= prefix.size() && equalsIgnoringASCIICase(text.substr(0, prefix.size()), prefix);
+}
+
+bool containsIgnoringASCIICase(std::string_view text, std::string_view needle)
+{
+    for (size_t i = 0; i + needle.size() <= text.size(); ++i)
+        if (equalsIgnoringASCIICase(text.substr(i, needle.size()), needle))
+            return true;
+    return false;
+}
+
 } // namespace kit::Text

@@ -1,5 +1,7 @@
 #include "kit/URL.h"
 
+#include "kit/Text.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -78,15 +80,9 @@ std::string scheme(std::string_view url)
         unsigned char c = static_cast<unsigned char>(url[i]);
         if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
             return {};
-        s += static_cast<char>(std::tolower(c));
+        s += Text::asciiLower(static_cast<char>(c));
     }
     return s;
-}
-
-static std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 std::optional<Origin> webOrigin(std::string_view url)
@@ -117,7 +113,7 @@ std::optional<Origin> webOrigin(std::string_view url)
     part(CURLUPART_PASSWORD, 0, code);
     if (code != CURLUE_NO_PASSWORD)
         return std::nullopt;
-    origin.host = lowerCase(part(CURLUPART_HOST, 0, code));
+    origin.host = Text::asciiLowercase(part(CURLUPART_HOST, 0, code));
     if (code != CURLUE_OK || origin.host.empty())
         return std::nullopt;
     part(CURLUPART_PORT, 0, code);
@@ -128,7 +124,7 @@ std::optional<Origin> webOrigin(std::string_view url)
     // libcurl forgives "http:///host" and "http:/host"; a browser may read those otherwise, so
     // the host must stand right after the "//".
     std::string prefix = origin.scheme + "://" + origin.host;
-    std::string written = lowerCase(std::string(url.substr(0, std::min(url.size(), prefix.size() + 1))));
+    std::string written = Text::asciiLowercase(url.substr(0, std::min(url.size(), prefix.size() + 1)));
     if (written.compare(0, prefix.size(), prefix) != 0
         || (written.size() > prefix.size() && std::string_view(":/?#").find(written.back()) == std::string_view::npos))
         return std::nullopt;

@@ -14,18 +14,6 @@ namespace kit {
 
 namespace {
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 // Keeps at most one byte beyond the cap, so the caller can tell a reply that was too long, then
 // ends the exchange. Nothing may throw through libcurl.
 size_t appendReply(char* data, size_t size, size_t count, void* reply)
@@ -143,7 +131,7 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
     if (request.method == "POST") {
         std::string contentType;
         for (const auto& [name, value] : request.headers)
-            if (equalsIgnoringCase(name, "Content-Type"))
+            if (Text::equalsIgnoringASCIICase(name, "Content-Type"))
                 contentType = value;
         emit("post", {{"url", request.url}, {"content_type", Text::printableUTF8(contentType)}, {"body", Text::printableUTF8(request.body)}});
     }
@@ -162,7 +150,7 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
             hop.method = "GET";
             hop.body.clear();
             std::erase_if(hop.headers, [](const auto& header) {
-                return equalsIgnoringCase(header.first, "Content-Type") || equalsIgnoringCase(header.first, "Content-Length");
+                return Text::equalsIgnoringASCIICase(header.first, "Content-Type") || Text::equalsIgnoringASCIICase(header.first, "Content-Length");
             });
         }
     }

@@ -1,5 +1,7 @@
 #include "tools/PageLinks.h"
 
+#include "kit/Text.h"
+
 #include <gumbo.h>
 
 #include <cctype>
@@ -12,16 +14,6 @@ namespace {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 bool isIdentifier(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
-}
 
 std::string_view trim(std::string_view text)
 {
@@ -229,9 +221,7 @@ std::string formQuery(const GumboNode* form)
             return;
         switch (node->v.element.tag) {
         case GUMBO_TAG_INPUT: {
-            std::string type = attribute(node, "type") ? attribute(node, "type") : "text";
-            for (char& c : type)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            std::string type = kit::Text::asciiLowercase(attribute(node, "type") ? attribute(node, "type") : "text");
             if (type == "submit" || type == "button" || type == "reset" || type == "image" || type == "file")
                 return;
             const char* value = attribute(node, "value");
@@ -279,7 +269,7 @@ std::optional<std::string> refreshTarget(std::string_view content)
     if (separator == std::string_view::npos)
         return std::nullopt;
     std::string_view rest = trim(content.substr(separator + 1));
-    if (startsWithIgnoringCase(rest, "url")) {
+    if (kit::Text::startsWithIgnoringASCIICase(rest, "url")) {
         std::string_view afterWord = trim(rest.substr(3));
         if (afterWord.starts_with('='))
             rest = trim(afterWord.substr(1));
@@ -420,7 +410,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         // Script in event attributes.
         for (unsigned i = 0; i < element.attributes.length; ++i) {
             auto* a = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-            if (startsWithIgnoringCase(a->name, "on"))
+            if (kit::Text::startsWithIgnoringASCIICase(a->name, "on"))
                 addScript(a->name, a->value);
         }
         switch (element.tag) {
@@ -432,7 +422,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         case GUMBO_TAG_AREA:
             if (const char* href = attribute(node, "href")) {
                 std::string_view target = trim(href);
-                if (startsWithIgnoringCase(target, "javascript:"))
+                if (kit::Text::startsWithIgnoringASCIICase(target, "javascript:"))
                     addScript("javascript: link", target.substr(11));
                 else
                     add(element.tag == GUMBO_TAG_A ? "a" : "area", href);
@@ -440,7 +430,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
             break;
         case GUMBO_TAG_FORM: {
             const char* method = attribute(node, "method");
-            bool post = method && startsWithIgnoringCase(trim(method), "post");
+            bool post = method && kit::Text::startsWithIgnoringASCIICase(trim(method), "post");
             const char* action = attribute(node, "action");
             if (post)
                 add("form (post)", action ? action : "");
@@ -451,7 +441,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         case GUMBO_TAG_META: {
             const char* equiv = attribute(node, "http-equiv");
             const char* content = attribute(node, "content");
-            if (equiv && content && startsWithIgnoringCase(trim(equiv), "refresh") && trim(equiv).size() == 7)
+            if (equiv && content && kit::Text::startsWithIgnoringASCIICase(trim(equiv), "refresh") && trim(equiv).size() == 7)
                 if (auto target = refreshTarget(content))
                     add("meta refresh", *target);
             break;

@@ -3,6 +3,7 @@
 #include "backend/headless/DownloadPolicy.h"
 #include "backend/headless/NetworkError.h"
 #include "kit/CookieJar.h"
+#include "kit/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -20,12 +21,6 @@ void initialiseCurl()
         curl_global_init(CURL_GLOBAL_DEFAULT);
         done = true;
     }
-}
-
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 // `location` resolved against `base`; empty when either does not form a URL.
@@ -323,7 +318,7 @@ void HttpEngine::transferDone(CURLcode result)
         hop.method = "GET";
         hop.body.clear();
         std::erase_if(hop.headers, [](const auto& header) {
-            auto name = lowerCase(header.first);
+            auto name = kit::Text::asciiLowercase(header.first);
             return name == "content-type" || name == "content-length";
         });
     }
