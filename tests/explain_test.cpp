@@ -172,6 +172,19 @@ TEST(PageLinks, ResolvesLikeABrowser)
         EXPECT_EQ(PageLinks::resolve(base, reference), expected) << reference;
 }
 
+TEST(PageLinks, AbsoluteLinksAreNormalisedAndOtherSchemesStandAsWritten)
+{
+    const char* base = "http://127.0.0.1:1/a/b/c.php";
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTP://X/a/../b", "http://X/b"}, {"//o.org/../p", "http://o.org/p"}, {"http://h", "http://h/"},
+        {"mailto:a@b", "mailto:a@b"}, {"javascript:void(0)", "javascript:void(0)"}, {"tel:555 0100", "tel:555%200100"},
+    };
+    for (const auto& [reference, expected] : cases)
+        EXPECT_EQ(PageLinks::resolve(base, reference), expected) << reference;
+    // Against a base that is no URL, a link stands as written.
+    EXPECT_EQ(PageLinks::resolve("page.html", "d.php"), "d.php");
+}
+
 TEST(PageLinks, FindsWhatAPageCanLoadWithoutRunningIt)
 {
     const char* html = R"html(<html><head><base href="/game/">

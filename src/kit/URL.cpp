@@ -10,6 +10,15 @@
 
 namespace kit::URL {
 
+namespace {
+
+struct CurlURLDeleter {
+    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlURL = std::unique_ptr<CURLU, CurlURLDeleter>;
+
+} // namespace
+
 static bool isUnreserved(unsigned char c)
 {
     return std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '!' || c == '~' || c == '*' || c == '\''
@@ -89,10 +98,7 @@ std::optional<Origin> webOrigin(std::string_view url)
 {
     if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))
         return std::nullopt;
-    struct Deleter {
-        void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-    };
-    std::unique_ptr<CURLU, Deleter> handle(curl_url());
+    CurlURL handle(curl_url());
     if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
         return std::nullopt;
     auto part = [&](CURLUPart which, unsigned flags, CURLUcode& code) {
@@ -129,6 +135,28 @@ std::optional<Origin> webOrigin(std::string_view url)
         || (written.size() > prefix.size() && std::string_view(":/?#").find(written.back()) == std::string_view::npos))
         return std::nullopt;
     return origin;
+}
+
+std::optional<std::string> resolve(std::string_view base, std::string_view reference)
+{
+    CurlURL handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(base).c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    // libcurl 7.88 reads an empty reference and a lone fragment as paths, which drops the base's
+    // last segment; both only set the base's fragment.
+    CURLUcode code;
+    if (reference.empty())
+        code = curl_url_set(handle.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    else if (reference.front() == '#')
+        code = curl_url_set(handle.get(), CURLUPART_FRAGMENT, std::string(reference.substr(1)).c_str(), 0);
+    else
+        code = curl_url_set(handle.get(), CURLUPART_URL, std::string(reference).c_str(), 0);
+    char* text = nullptr;
+    if (code != CURLUE_OK || curl_url_get(handle.get(), CURLUPART_URL, &text, 0) != CURLUE_OK)
+        return std::nullopt;
+    std::string resolved = text;
+    curl_free(text);
+    return resolved;
 }
 
 } // namespace kit::URL

@@ -27,6 +27,12 @@ struct Origin {
 // None unless the text is an http or https URL whose host follows the "//" directly: no
 // user information, no empty host, no blanks or control characters anywhere.
 std::optional<Origin> webOrigin(std::string_view url);
+
+// `reference` (absolute, scheme-relative or relative) read against the absolute URL `base`, as
+// libcurl reads it: dot segments resolved, the scheme lower-cased, an empty path written "/".
+// None when libcurl cannot read the base as an absolute URL (no scheme, a scheme it does not
+// know) or the reference against it.
+std::optional<std::string> resolve(std::string_view base, std::string_view reference);
 } // namespace URL
 
 } // namespace kit

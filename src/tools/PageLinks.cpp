@@ -1,6 +1,7 @@
 #include "tools/PageLinks.h"
 
 #include "kit/Text.h"
+#include "kit/URL.h"
 
 #include <gumbo.h>
 
@@ -22,62 +23,6 @@ std::string_view trim(std::string_view text)
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
         text.remove_suffix(1);
     return text;
-}
-
-// "scheme:" at the start: a letter, then letters, digits, "+", "-" or ".".
-bool hasScheme(std::string_view text)
-{
-    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0])))
-        return false;
-    for (char c : text.substr(1)) {
-        if (c == ':')
-            return true;
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return false;
-}
-
-// "." and ".." segments of a path resolved away.
-std::string removeDotSegments(std::string_view path)
-{
-    bool absolute = path.starts_with('/');
-    if (absolute)
-        path.remove_prefix(1);
-    std::vector<std::string_view> kept;
-    while (true) {
-        size_t slash = path.find('/');
-        std::string_view segment = path.substr(0, slash);
-        bool last = slash == std::string_view::npos;
-        if (segment == "..") {
-            if (!kept.empty())
-                kept.pop_back();
-            if (last)
-                kept.push_back("");
-        } else if (segment == ".") {
-            if (last)
-                kept.push_back("");
-        } else {
-            kept.push_back(segment);
-        }
-        if (last)
-            break;
-        path.remove_prefix(slash + 1);
-    }
-    std::string out = absolute ? "/" : "";
-    for (size_t i = 0; i < kept.size(); ++i) {
-        if (i > 0)
-            out += '/';
-        out += kept[i];
-    }
-    return out;
-}
-
-// A path with whatever follows it ("?query#fragment"), its dot segments resolved.
-std::string withDotsRemoved(std::string_view pathAndRest)
-{
-    size_t end = pathAndRest.find_first_of("?#");
-    return removeDotSegments(pathAndRest.substr(0, end)) + std::string(pathAndRest.substr(std::min(end, pathAndRest.size())));
 }
 
 std::string escapeForURL(std::string_view text)
@@ -311,39 +256,9 @@ std::string PageLinks::resolve(std::string_view base, std::string_view reference
     for (char c : trim(reference))
         if (c != '\t' && c != '\n' && c != '\r')
             ref += c;
-    if (hasScheme(ref))
-        return escapeForURL(ref);
-
-    std::string_view b = base.substr(0, base.find('#'));
-    size_t colon = hasScheme(b) ? b.find(':') : std::string_view::npos;
-    std::string_view scheme = colon == std::string_view::npos ? "http" : b.substr(0, colon);
-    std::string_view afterScheme = colon == std::string_view::npos ? b : b.substr(colon + 1);
-    std::string_view authority;
-    if (afterScheme.starts_with("//")) {
-        size_t end = afterScheme.find_first_of("/?#", 2);
-        authority = afterScheme.substr(2, end == std::string_view::npos ? std::string_view::npos : end - 2);
-        afterScheme.remove_prefix(std::min(afterScheme.size(), 2 + authority.size()));
-    }
-    std::string_view basePath = afterScheme.substr(0, afterScheme.find('?'));
-    std::string origin = std::string(scheme) + "://" + std::string(authority);
-
-    std::string out;
-    if (ref.starts_with("//"))
-        out = std::string(scheme) + ":" + ref;
-    else if (ref.starts_with('/'))
-        out = origin + withDotsRemoved(ref);
-    else if (ref.empty())
-        out = std::string(b);
-    else if (ref.starts_with('#'))
-        out = std::string(b) + ref;
-    else if (ref.starts_with('?'))
-        out = origin + std::string(basePath.empty() ? "/" : basePath) + ref;
-    else {
-        size_t slash = basePath.rfind('/');
-        std::string directory = slash == std::string_view::npos ? "/" : std::string(basePath.substr(0, slash + 1));
-        out = origin + withDotsRemoved(directory + ref);
-    }
-    return escapeForURL(out);
+    ref = escapeForURL(ref);
+    // A reference libcurl cannot read ("mailto:", "javascript:", a base that is no URL) stands as written.
+    return kit::URL::resolve(escapeForURL(base), ref).value_or(ref);
 }
 
 std::vector<std::string> PageLinks::fromScript(std::string_view js)

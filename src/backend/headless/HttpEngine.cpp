@@ -4,6 +4,7 @@
 #include "backend/headless/NetworkError.h"
 #include "kit/CookieJar.h"
 #include "kit/Text.h"
+#include "kit/URL.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,23 +22,6 @@ void initialiseCurl()
         curl_global_init(CURL_GLOBAL_DEFAULT);
         done = true;
     }
-}
-
-// `location` resolved against `base`; empty when either does not form a URL.
-std::string resolveLocation(const std::string& base, const std::string& location)
-{
-    std::string resolved;
-    CURLU* url = curl_url();
-    if (!url)
-        return resolved;
-    char* text = nullptr;
-    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK
-        && curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK
-        && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK)
-        resolved = text;
-    curl_free(text);
-    curl_url_cleanup(url);
-    return resolved;
 }
 
 // The error a failed transfer is reported with: the platform's code where one fits, otherwise
@@ -283,7 +267,7 @@ void HttpEngine::transferDone(CURLcode result)
     std::string location;
     curl_header* header = nullptr;
     if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK)
-        location = resolveLocation(request_.url, header->value);
+        location = kit::URL::resolve(request_.url, header->value).value_or("");
 
     if (location.empty() && curl_easy_header(easy_, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
         && DownloadPolicy::asksToSave(header->value)) {
