@@ -84,7 +84,7 @@ void RecruitABTableViewController::createSectionList()
     auto addressBook = kit::AddressBook::create();
     const auto& people = addressBook->allPeople();
 
-    // Phase 1: one name, number and e-mail per person who has a first or a last name.
+    // One name, number and e-mail per person who has a first or a last name.
     std::vector<std::string> names;
     std::vector<std::string> numbers;
     std::vector<std::string> emails;
@@ -117,7 +117,7 @@ void RecruitABTableViewController::createSectionList()
         emails.push_back(person.emails.empty() ? std::string() : person.emails.front().value);
     }
 
-    // Phase 2.
+    // Working lists of 26 empty lists each; the table's own lists start empty.
     Texts namesByLetter(sectionCount);
     Texts numbersByLetter(sectionCount);
     Texts emailsByLetter(sectionCount);
@@ -128,7 +128,8 @@ void RecruitABTableViewController::createSectionList()
     sectionEmailArray_.clear();
     boolArray_.clear();
 
-    // Phase 3: by the first letter, in address-book order within a letter.
+    // Each name under its first letter, in address-book order within a letter; a name whose
+    // first letter has no place in A-Z is left out.
     int listed = 0;
     for (size_t i = 0; i < names.size(); ++i) {
         if (names[i].empty())
@@ -143,7 +144,7 @@ void RecruitABTableViewController::createSectionList()
         ++listed;
     }
 
-    // Phase 4.
+    // A letter's title only where it has names; the lists become the table's.
     for (int k = 0; k < sectionCount; ++k)
         sectionTitles_.push_back(namesByLetter[k].empty() ? std::string() : std::string(1, letters[k]));
     sectionArray_ = std::move(namesByLetter);
