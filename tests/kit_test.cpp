@@ -8,6 +8,7 @@
 #include "kit/Bundle.h"
 #include "kit/Device.h"
 #include "kit/Events.h"
+#include "kit/Label.h"
 #include "kit/NotificationCenter.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
@@ -59,6 +60,21 @@ TEST(URLTest, WhatMayStandAsAURLAndWhatMayLeaveTheApplication)
     };
     for (const auto& [url, openable] : links)
         EXPECT_EQ(kit::Application::isOpenableURL(url), openable) << url;
+}
+
+TEST(ViewTree, FirstViewOfATypeIsFoundDepthFirstFromTheViewItself)
+{
+    auto root = std::make_shared<kit::View>();
+    auto front = std::make_shared<kit::View>();
+    auto nested = std::make_shared<kit::TabBar>();
+    auto later = std::make_shared<kit::TabBar>();
+    root->addSubview(front);
+    front->addSubview(nested);
+    root->addSubview(later);
+    EXPECT_EQ(root->firstViewOfType<kit::View>(), root.get());
+    EXPECT_EQ(root->firstViewOfType<kit::TabBar>(), nested.get()); // the first subview's tree before the next subview
+    EXPECT_EQ(later->firstViewOfType<kit::TabBar>(), later.get());
+    EXPECT_EQ(root->firstViewOfType<kit::Label>(), nullptr);
 }
 
 TEST(URLTest, ReferencesResolveAgainstTheBaseAsRFC3986Says)
