@@ -185,6 +185,19 @@ TEST(PageLinks, AbsoluteLinksAreNormalisedAndOtherSchemesStandAsWritten)
     EXPECT_EQ(PageLinks::resolve("page.html", "d.php"), "d.php");
 }
 
+TEST(PageLinks, ScriptLiteralsTakeHexAndUnicodeEscapesThatStayOneByte)
+{
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {R"(location = '/a\x2Fb\x2fc.php';)", {"/a/b/c.php"}},
+        {R"(location = "/\u0061\u004A.php";)", {"/aJ.php"}},
+        {R"(location = '/\x4g.php';)", {}},     // not two hex digits
+        {R"(location = '/\u00e9.php';)", {}},   // more than one byte
+        {R"(location = '/\x2)", {}},            // cut short
+    };
+    for (const auto& [script, urls] : cases)
+        EXPECT_EQ(PageLinks::fromScript(script), urls) << script;
+}
+
 TEST(PageLinks, FindsWhatAPageCanLoadWithoutRunningIt)
 {
     const char* html = R"html(<html><head><base href="/game/">

@@ -1,5 +1,6 @@
 #include "tools/PageLinks.h"
 
+#include "kit/Hex.h"
 #include "kit/Text.h"
 #include "kit/URL.h"
 
@@ -82,10 +83,10 @@ std::optional<std::string> literalAt(std::string_view js, size_t i)
                 return std::nullopt;
             unsigned value = 0;
             for (size_t k = 1; k <= digits; ++k) {
-                char h = js[i + k];
-                if (!std::isxdigit(static_cast<unsigned char>(h)))
+                int digit = kit::hexDigitValue(js[i + k]);
+                if (digit < 0)
                     return std::nullopt;
-                value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : std::tolower(h) - 'a' + 10);
+                value = value * 16 + static_cast<unsigned>(digit);
             }
             // Only what stays one byte; a URL with anything else is escaped later anyway.
             if (value >= 0x80)
