@@ -1,13 +1,12 @@
 // Value extraction and decoding: parameter values out of any URL text, the digest and Base64
-// texts, and the UTF-8 checks the Recruit screen and the address book rely on. Besides the
+// texts, and the UTF-8 check the Recruit screen and the address book rely on. Besides the
 // sanitizers, each result is checked against what its callers count on.
 //
 // Input: "NAME\nTEXT" looks NAME up in TEXT; without a newline the whole input is TEXT and the
 // name is one of the page's key words.
 #include "FuzzSupport.h"
-#include "app/RecruitState.h"
 #include "app/Util.h"
-#include "kit/VCard.h"
+#include "kit/Text.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -91,10 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(encoded.size() == (text.size() + 2) / 3 * 4, "base64 length");
     check(decodeBase64(encoded) == text, "base64 gives the bytes back");
 
-    bool valid = street::isValidUTF8(text);
-    check(valid == kit::VCard::isValidUtf8(text), "the two UTF-8 checks agree");
-    auto printable = street::printableUTF8(text);
-    check(street::isValidUTF8(printable), "printable text is UTF-8");
+    bool valid = kit::Text::isValidUTF8(text);
+    check(!valid || text.empty() || kit::Text::firstCodePoint(text), "valid text starts with a code point");
+    auto printable = kit::Text::printableUTF8(text);
+    check(kit::Text::isValidUTF8(printable), "printable text is UTF-8");
     check(!valid || printable == text, "valid UTF-8 is printed as it is");
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "kit/AddressBook.h"
 #include "kit/Bundle.h"
 #include "kit/RunLoop.h"
+#include "kit/Text.h"
 #include "kit/VCard.h"
 
 #include <cstdint>
@@ -44,7 +45,7 @@ struct Setup {
 
 void checkText(const std::string& text, const char* what)
 {
-    check(kit::VCard::isValidUtf8(text), what);
+    check(kit::Text::isValidUTF8(text), what);
 }
 
 } // namespace
@@ -68,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The decoding steps on their own.
-    check(kit::VCard::isValidUtf8(kit::VCard::latin1ToUtf8(input)), "Latin-1 becomes UTF-8");
+    check(kit::Text::isValidUTF8(kit::VCard::latin1ToUtf8(input)), "Latin-1 becomes UTF-8");
     check(kit::VCard::decodeQuotedPrintable(input).size() <= input.size(), "quoted-printable only shrinks");
     check(kit::VCard::unescapeText(input).size() <= input.size(), "unescaping only shrinks");
     std::string joined;

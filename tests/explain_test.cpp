@@ -207,6 +207,32 @@ TEST(PageLinks, ResolvesLikeABrowser)
         EXPECT_EQ(PageLinks::resolve(base, reference), expected) << reference;
 }
 
+TEST(PageLinks, AbsoluteLinksAreNormalisedAndOtherSchemesStandAsWritten)
+{
+    const char* base = "http://127.0.0.1:1/a/b/c.php";
+    const std::pair<const char*, const char*> cases[] = {
+        {"HTTP://X/a/../b", "http://X/b"}, {"//o.org/../p", "http://o.org/p"}, {"http://h", "http://h/"},
+        {"mailto:a@b", "mailto:a@b"}, {"javascript:void(0)", "javascript:void(0)"}, {"tel:555 0100", "tel:555%200100"},
+    };
+    for (const auto& [reference, expected] : cases)
+        EXPECT_EQ(PageLinks::resolve(base, reference), expected) << reference;
+    // Against a base that is no URL, a link stands as written.
+    EXPECT_EQ(PageLinks::resolve("page.html", "d.php"), "d.php");
+}
+
+TEST(PageLinks, ScriptLiteralsTakeHexAndUnicodeEscapesThatStayOneByte)
+{
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {R"(location = '/a\x2Fb\x2fc.php';)", {"/a/b/c.php"}},
+        {R"(location = "/\u0061\u004A.php";)", {"/aJ.php"}},
+        {R"(location = '/\x4g.php';)", {}},     // not two hex digits
+        {R"(location = '/\u00e9.php';)", {}},   // more than one byte
+        {R"(location = '/\x2)", {}},            // cut short
+    };
+    for (const auto& [script, urls] : cases)
+        EXPECT_EQ(PageLinks::fromScript(script), urls) << script;
+}
+
 TEST(PageLinks, FindsWhatAPageCanLoadWithoutRunningIt)
 {
     const char* html = R"html(<html><head><base href="/game/">

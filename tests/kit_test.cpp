@@ -8,6 +8,7 @@
 #include "kit/Bundle.h"
 #include "kit/Device.h"
 #include "kit/Events.h"
+#include "kit/Label.h"
 #include "kit/NotificationCenter.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
@@ -60,6 +61,49 @@ TEST(URLTest, WhatMayStandAsAURLAndWhatMayLeaveTheApplication)
     };
     for (const auto& [url, openable] : links)
         EXPECT_EQ(kit::Application::isOpenableURL(url), openable) << url;
+}
+
+TEST(ViewTree, FirstViewOfATypeIsFoundDepthFirstFromTheViewItself)
+{
+    auto root = std::make_shared<kit::View>();
+    auto front = std::make_shared<kit::View>();
+    auto nested = std::make_shared<kit::TabBar>();
+    auto later = std::make_shared<kit::TabBar>();
+    root->addSubview(front);
+    front->addSubview(nested);
+    root->addSubview(later);
+    EXPECT_EQ(root->firstViewOfType<kit::View>(), root.get());
+    EXPECT_EQ(root->firstViewOfType<kit::TabBar>(), nested.get()); // the first subview's tree before the next subview
+    EXPECT_EQ(later->firstViewOfType<kit::TabBar>(), later.get());
+    EXPECT_EQ(root->firstViewOfType<kit::Label>(), nullptr);
+}
+
+TEST(URLTest, ReferencesResolveAgainstTheBaseAsRFC3986Says)
+{
+    const char* base = "http://127.0.0.1:1/a/b/c.php?q=1#f";
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        // relative paths and their dot segments
+        {"d.php", "http://127.0.0.1:1/a/b/d.php"}, {"./", "http://127.0.0.1:1/a/b/"}, {".", "http://127.0.0.1:1/a/b/"},
+        {"..", "http://127.0.0.1:1/a/"}, {"../d.php", "http://127.0.0.1:1/a/d.php"}, {"g/../h", "http://127.0.0.1:1/a/b/h"},
+        {"../../../../g", "http://127.0.0.1:1/g"}, {"/./g", "http://127.0.0.1:1/g"}, {"/d/./e/../f", "http://127.0.0.1:1/d/f"},
+        // queries: a new one replaces the base's; dots in it are no segments
+        {"?x=1", "http://127.0.0.1:1/a/b/c.php?x=1"}, {"g?q=../x", "http://127.0.0.1:1/a/b/g?q=../x"}, {"g;x?y#s", "http://127.0.0.1:1/a/b/g;x?y#s"},
+        // fragments: the document stays the base's
+        {"#y", "http://127.0.0.1:1/a/b/c.php?q=1#y"}, {"#", "http://127.0.0.1:1/a/b/c.php?q=1#"}, {"", "http://127.0.0.1:1/a/b/c.php?q=1"},
+        {"g#../x", "http://127.0.0.1:1/a/b/g#../x"},
+        // scheme-relative and absolute
+        {"//o.org/p", "http://o.org/p"}, {"//o.org/../p", "http://o.org/p"}, {"//h:99/p?x", "http://h:99/p?x"},
+        {"HTTPS://X/a/../b", "https://X/b"}, {"http://h", "http://h/"}, {"http://[::1]:80/x", "http://[::1]:80/x"},
+        // nothing libcurl reads
+        {"mailto:a@b", std::nullopt}, {"javascript:x()", std::nullopt}, {"//", std::nullopt}, {"http://h:99999/", std::nullopt},
+    };
+    for (const auto& [reference, expected] : cases)
+        EXPECT_EQ(kit::URL::resolve(base, reference), expected) << reference;
+
+    EXPECT_EQ(kit::URL::resolve("https://h", "?x=1"), "https://h/?x=1");
+    EXPECT_EQ(kit::URL::resolve("https://h", "#y"), "https://h/#y");
+    for (const char* bad : {"", "notaurl", "/just/a/path", "//h/p", "foo://h/p", "http://h:99999/"})
+        EXPECT_EQ(kit::URL::resolve(bad, "d.php"), std::nullopt) << bad;
 }
 
 TEST(DeviceIdentityTest, KeyedDigestOfTheMachineIdAndTheMachinesModelAndVersion)

@@ -4,23 +4,15 @@
 #include "app/WebViewDelegate.h"
 #include "kit/AlertView.h"
 #include "kit/TabBar.h"
+#include "kit/Text.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace street {
 
 namespace {
 
 bool contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
-
-std::string lower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // One substitution, insertion or deletion, or two neighbours swapped; `a` and `b` differ.
 bool withinOneEdit(std::string_view a, std::string_view b)
@@ -55,7 +47,7 @@ const std::vector<KeyWord>& keyWords()
         for (std::string_view word : WebViewDelegate::commandKeyWords()) {
             bool boolean = word.ends_with("=true");
             std::string_view name = boolean ? word.substr(0, word.size() - 5) : word;
-            list.push_back({name, lower(name), boolean});
+            list.push_back({name, kit::Text::asciiLowercase(name), boolean});
         }
         return list;
     }();
@@ -141,7 +133,7 @@ private:
         if (const KeyWord* word = exact(name))
             return checkKeyWordPair(*word, piece, eq);
 
-        std::string folded = lower(name);
+        std::string folded = kit::Text::asciiLowercase(name);
         for (const KeyWord& word : words_)
             if (folded == word.folded)
                 return add("case", name, shown(name) + " is " + shown(word.name) + " in the wrong case: key words are case-sensitive");

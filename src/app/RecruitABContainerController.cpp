@@ -1,9 +1,9 @@
 #include "app/RecruitABContainerController.h"
 
 #include "app/GameServer.h"
-#include "app/RecruitState.h"
 
 #include "kit/Device.h"
+#include "kit/Text.h"
 #include "kit/URL.h"
 #include "kit/URLConnection.h"
 #include "kit/UserDefaults.h"
@@ -274,7 +274,7 @@ void RecruitABContainerController::doInvite()
         showAlert(failTitle, unknownErrorMessage);
         return;
     }
-    if (!isValidUTF8(*reply)) {
+    if (!kit::Text::isValidUTF8(*reply)) {
         showAlert(failTitle, couldNotSendMessage);
         return;
     }

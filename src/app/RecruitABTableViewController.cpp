@@ -6,6 +6,7 @@
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 #include "kit/Screen.h"
+#include "kit/Text.h"
 
 namespace street {
 
@@ -13,30 +14,6 @@ namespace {
 
 constexpr std::string_view letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr int sectionCount = 26;
-
-// The first code point of UTF-8 text; none when the text does not start with a well-formed one.
-std::optional<char32_t> firstCodePoint(std::string_view text)
-{
-    if (text.empty())
-        return std::nullopt;
-    auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    unsigned char lead = byte(0);
-    if (lead < 0x80)
-        return lead;
-    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || text.size() < length)
-        return std::nullopt;
-    char32_t cp = lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return std::nullopt;
-        cp = (cp << 6) | (byte(i) & 0x3F);
-    }
-    static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < smallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return std::nullopt;
-    return cp;
-}
 
 } // namespace
 
@@ -76,7 +53,7 @@ void RecruitABTableViewController::loadView()
 
 int RecruitABTableViewController::letterSectionOfName(std::string_view name)
 {
-    auto cp = firstCodePoint(name);
+    auto cp = kit::Text::firstCodePoint(name);
     if (!cp)
         return -1;
     if (*cp >= 'a' && *cp <= 'z')
@@ -107,7 +84,7 @@ void RecruitABTableViewController::createSectionList()
     auto addressBook = kit::AddressBook::create();
     const auto& people = addressBook->allPeople();
 
-    // Phase 1: one name, number and e-mail per person who has a first or a last name.
+    // One name, number and e-mail per person who has a first or a last name.
     std::vector<std::string> names;
     std::vector<std::string> numbers;
     std::vector<std::string> emails;
@@ -140,7 +117,7 @@ void RecruitABTableViewController::createSectionList()
         emails.push_back(person.emails.empty() ? std::string() : person.emails.front().value);
     }
 
-    // Phase 2.
+    // Working lists of 26 empty lists each; the table's own lists start empty.
     Texts namesByLetter(sectionCount);
     Texts numbersByLetter(sectionCount);
     Texts emailsByLetter(sectionCount);
@@ -151,7 +128,8 @@ void RecruitABTableViewController::createSectionList()
     sectionEmailArray_.clear();
     boolArray_.clear();
 
-    // Phase 3: by the first letter, in address-book order within a letter.
+    // Each name under its first letter, in address-book order within a letter; a name whose
+    // first letter has no place in A-Z is left out.
     int listed = 0;
     for (size_t i = 0; i < names.size(); ++i) {
         if (names[i].empty())
@@ -166,7 +144,7 @@ void RecruitABTableViewController::createSectionList()
         ++listed;
     }
 
-    // Phase 4.
+    // A letter's title only where it has names; the lists become the table's.
     for (int k = 0; k < sectionCount; ++k)
         sectionTitles_.push_back(namesByLetter[k].empty() ? std::string() : std::string(1, letters[k]));
     sectionArray_ = std::move(namesByLetter);

@@ -4,62 +4,11 @@
 #include "app/RecruitABTableViewController.h"
 
 #include "kit/Object.h"
+#include "kit/Text.h"
 
 #include <cmath>
 
 namespace street {
-
-namespace {
-
-// Length of the well-formed UTF-8 sequence starting at bytes[i]; 0 when there is none.
-size_t sequenceLength(std::string_view bytes, size_t i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    unsigned char lead = byte(i);
-    if (lead < 0x80)
-        return 1;
-    size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (length == 0 || i + length > bytes.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-    unsigned char second = byte(i + 1);
-    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90)
-        || (lead == 0xF4 && second > 0x8F))
-        return 0;
-    return length;
-}
-
-} // namespace
-
-bool isValidUTF8(std::string_view bytes)
-{
-    for (size_t i = 0; i < bytes.size();) {
-        size_t length = sequenceLength(bytes, i);
-        if (length == 0)
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-std::string printableUTF8(std::string_view bytes)
-{
-    std::string text;
-    text.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        size_t length = sequenceLength(bytes, i);
-        if (length == 0) {
-            text += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            text.append(bytes.substr(i, length));
-            i += length;
-        }
-    }
-    return text;
-}
 
 void registerRecruitClasses()
 {
@@ -82,12 +31,12 @@ nlohmann::json recruitStateJson()
         const auto& sections = contacts->sectionArray();
         const auto& ticks = contacts->boolDict();
         for (const auto& title : sectionTitles)
-            titles.push_back(printableUTF8(title));
+            titles.push_back(kit::Text::printableUTF8(title));
         for (size_t k = 0; k < sections.size(); ++k) {
             auto section = nlohmann::json::array();
             for (size_t r = 0; r < sections[k].size(); ++r) {
                 auto tick = ticks.find(kit::IndexPath{static_cast<int>(k), static_cast<int>(r)});
-                section.push_back({{"name", printableUTF8(RecruitABTableViewController::textBeforeHash(sections[k][r]))},
+                section.push_back({{"name", kit::Text::printableUTF8(RecruitABTableViewController::textBeforeHash(sections[k][r]))},
                                    {"ticked", tick != ticks.end() && tick->second}});
             }
             rows.push_back(std::move(section));
@@ -101,7 +50,7 @@ nlohmann::json recruitStateJson()
 
     nlohmann::json nameLabel = nullptr;
     if (const auto& label = screen->nameLabel(); label && label->text())
-        nameLabel = printableUTF8(*label->text());
+        nameLabel = kit::Text::printableUTF8(*label->text());
     return {{"titles", std::move(titles)}, {"rows", std::move(rows)}, {"nameLabel", std::move(nameLabel)}};
 }
 

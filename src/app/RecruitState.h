@@ -19,9 +19,4 @@ nlohmann::json recruitStateJson();
 // else {"offset": points scrolled, "top": [section, row] of the row at the top edge, or null}.
 nlohmann::json recruitTableStateJson();
 
-// Whether the bytes are well-formed UTF-8 (no overlong forms, no surrogates, nothing past U+10FFFF).
-bool isValidUTF8(std::string_view bytes);
-// The bytes as JSON can carry them: every byte that is not part of well-formed UTF-8 becomes U+FFFD.
-std::string printableUTF8(std::string_view bytes);
-
 } // namespace street

@@ -1,5 +1,7 @@
 #include "kit/URL.h"
 
+#include "kit/Text.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -8,6 +10,15 @@
 #include <memory>
 
 namespace kit::URL {
+
+namespace {
+
+struct CurlURLDeleter {
+    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlURL = std::unique_ptr<CURLU, CurlURLDeleter>;
+
+} // namespace
 
 static bool isUnreserved(unsigned char c)
 {
@@ -79,15 +90,9 @@ std::string scheme(std::string_view url)
         unsigned char c = static_cast<unsigned char>(url[i]);
         if (!std::isalnum(c) && c != '+' && c != '-' && c != '.')
             return {};
-        s += static_cast<char>(std::tolower(c));
+        s += Text::asciiLower(static_cast<char>(c));
     }
     return s;
-}
-
-static std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
 }
 
 std::string host(std::string_view url)
@@ -99,7 +104,7 @@ std::string host(std::string_view url)
     char* text = nullptr;
     if (handle && curl_url_set(handle, CURLUPART_URL, std::string(url).c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK
         && curl_url_get(handle, CURLUPART_HOST, &text, 0) == CURLUE_OK && text)
-        found = lowerCase(text);
+        found = Text::asciiLowercase(text);
     curl_free(text);
     curl_url_cleanup(handle);
     return found;
@@ -109,10 +114,7 @@ std::optional<Origin> webOrigin(std::string_view url)
 {
     if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))
         return std::nullopt;
-    struct Deleter {
-        void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-    };
-    std::unique_ptr<CURLU, Deleter> handle(curl_url());
+    CurlURL handle(curl_url());
     if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
         return std::nullopt;
     auto part = [&](CURLUPart which, unsigned flags, CURLUcode& code) {
@@ -133,7 +135,7 @@ std::optional<Origin> webOrigin(std::string_view url)
     part(CURLUPART_PASSWORD, 0, code);
     if (code != CURLUE_NO_PASSWORD)
         return std::nullopt;
-    origin.host = lowerCase(part(CURLUPART_HOST, 0, code));
+    origin.host = Text::asciiLowercase(part(CURLUPART_HOST, 0, code));
     if (code != CURLUE_OK || origin.host.empty())
         return std::nullopt;
     part(CURLUPART_PORT, 0, code);
@@ -144,7 +146,7 @@ std::optional<Origin> webOrigin(std::string_view url)
     // libcurl forgives "http:///host" and "http:/host"; a browser may read those otherwise, so
     // the host must stand right after the "//".
     std::string prefix = origin.scheme + "://" + origin.host;
-    std::string written = lowerCase(std::string(url.substr(0, std::min(url.size(), prefix.size() + 1))));
+    std::string written = Text::asciiLowercase(url.substr(0, std::min(url.size(), prefix.size() + 1)));
     if (written.compare(0, prefix.size(), prefix) != 0
         || (written.size() > prefix.size() && std::string_view(":/?#").find(written.back()) == std::string_view::npos))
         return std::nullopt;
@@ -156,7 +158,7 @@ std::optional<ServerAddress> serverAddress(std::string_view text)
     ServerAddress address;
     address.scheme = "http";
     if (auto separator = text.find("://"); separator != std::string_view::npos) {
-        address.scheme = lowerCase(std::string(text.substr(0, separator)));
+        address.scheme = Text::asciiLowercase(text.substr(0, separator));
         if (address.scheme != "http" && address.scheme != "https")
             return std::nullopt;
         address.schemeGiven = true;
@@ -192,6 +194,28 @@ std::optional<ServerAddress> serverAddress(std::string_view text)
         return std::nullopt;
     address.origin = std::move(*origin);
     return address;
+}
+
+std::optional<std::string> resolve(std::string_view base, std::string_view reference)
+{
+    CurlURL handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(base).c_str(), 0) != CURLUE_OK)
+        return std::nullopt;
+    // libcurl 7.88 reads an empty reference and a lone fragment as paths, which drops the base's
+    // last segment; both only set the base's fragment.
+    CURLUcode code;
+    if (reference.empty())
+        code = curl_url_set(handle.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    else if (reference.front() == '#')
+        code = curl_url_set(handle.get(), CURLUPART_FRAGMENT, std::string(reference.substr(1)).c_str(), 0);
+    else
+        code = curl_url_set(handle.get(), CURLUPART_URL, std::string(reference).c_str(), 0);
+    char* text = nullptr;
+    if (code != CURLUE_OK || curl_url_get(handle.get(), CURLUPART_URL, &text, 0) != CURLUE_OK)
+        return std::nullopt;
+    std::string resolved = text;
+    curl_free(text);
+    return resolved;
 }
 
 } // namespace kit::URL

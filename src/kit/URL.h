@@ -41,6 +41,12 @@ struct ServerAddress {
     Origin origin;
 };
 std::optional<ServerAddress> serverAddress(std::string_view text);
+
+// `reference` (absolute, scheme-relative or relative) read against the absolute URL `base`, as
+// libcurl reads it: dot segments resolved, the scheme lower-cased, an empty path written "/".
+// None when libcurl cannot read the base as an absolute URL (no scheme, a scheme it does not
+// know) or the reference against it.
+std::optional<std::string> resolve(std::string_view base, std::string_view reference);
 } // namespace URL
 
 } // namespace kit

@@ -4,6 +4,7 @@
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
 #include "kit/RunLoop.h"
+#include "kit/Text.h"
 #include "kit/URL.h"
 
 #include <curl/curl.h>
@@ -16,55 +17,6 @@
 namespace kit {
 
 namespace {
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
-// Transcripts are JSON: bytes that are not UTF-8 are shown as U+FFFD there, never sent so.
-std::string printable(const std::string& bytes)
-{
-    auto invalid = [&](size_t i, size_t& length) {
-        auto byte = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-        unsigned char c = byte(i);
-        if (c < 0x80) {
-            length = 1;
-            return false;
-        }
-        size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        if (n == 0 || i + n > bytes.size())
-            return true;
-        for (size_t k = 1; k < n; ++k)
-            if ((byte(i + k) & 0xC0) != 0x80)
-                return true;
-        unsigned char c1 = byte(i + 1);
-        if ((c == 0xE0 && c1 < 0xA0) || (c == 0xED && c1 > 0x9F) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 > 0x8F))
-            return true;
-        length = n;
-        return false;
-    };
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        size_t length = 1;
-        if (invalid(i, length)) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(bytes, i, length);
-            i += length;
-        }
-    }
-    return out;
-}
 
 // Keeps at most one byte beyond the cap, so the caller can tell a reply that was too long, then
 // ends the exchange. Nothing may throw through libcurl.
@@ -300,7 +252,7 @@ std::optional<std::string> follow(URLRequest hop, URLConnection::Waiter& waiter)
             hop.method = "GET";
             hop.body.clear();
             std::erase_if(hop.headers, [](const auto& header) {
-                return equalsIgnoringCase(header.first, "Content-Type") || equalsIgnoringCase(header.first, "Content-Length");
+                return Text::equalsIgnoringASCIICase(header.first, "Content-Type") || Text::equalsIgnoringASCIICase(header.first, "Content-Length");
             });
         }
     }
@@ -314,9 +266,9 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
     if (request.method == "POST") {
         std::string contentType;
         for (const auto& [name, value] : request.headers)
-            if (equalsIgnoringCase(name, "Content-Type"))
+            if (Text::equalsIgnoringASCIICase(name, "Content-Type"))
                 contentType = value;
-        post = {{"url", request.url}, {"content_type", printable(contentType)}, {"body", printable(request.body)}};
+        post = {{"url", request.url}, {"content_type", Text::printableUTF8(contentType)}, {"body", Text::printableUTF8(request.body)}};
         if (!waiter_)
             emit("post", post);
     }

@@ -1,5 +1,6 @@
 #include "kit/VCard.h"
 #include "kit/Hex.h"
+#include "kit/Text.h"
 
 #include <cstdint>
 #include <cstring>
@@ -9,41 +10,6 @@
 namespace kit {
 
 namespace {
-
-char toLowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool iequals(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (toLowerAscii(a[i]) != toLowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
-
-bool istartsWith(std::string_view text, std::string_view prefix)
-{
-    return text.size() >= prefix.size() && iequals(text.substr(0, prefix.size()), prefix);
-}
-
-bool icontains(std::string_view text, std::string_view needle)
-{
-    for (size_t i = 0; i + needle.size() <= text.size(); ++i) {
-        if (iequals(text.substr(i, needle.size()), needle))
-            return true;
-    }
-    return false;
-}
-
-std::string lowered(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        c = toLowerAscii(c);
-    return out;
-}
 
 std::string_view trimmed(std::string_view text)
 {
@@ -104,7 +70,7 @@ public:
                     quoted = !quoted;
                 } else if (line[scanned] == ':' && !quoted) {
                     headerSeen = true;
-                    quotedPrintable = icontains(line.substr(0, scanned), "QUOTED-PRINTABLE");
+                    quotedPrintable = Text::containsIgnoringASCIICase(line.substr(0, scanned), "QUOTED-PRINTABLE");
                 }
             }
             return quotedPrintable;
@@ -137,7 +103,7 @@ private:
     bool startsRecordBoundary() const
     {
         std::string_view rest = text_.substr(pos_);
-        return istartsWith(rest, "END:VCARD") || istartsWith(rest, "BEGIN:VCARD");
+        return Text::startsWithIgnoringASCIICase(rest, "END:VCARD") || Text::startsWithIgnoringASCIICase(rest, "BEGIN:VCARD");
     }
 
     // CRLF, LF and a lone CR all end a line.
@@ -216,17 +182,17 @@ Property propertyOf(std::string_view name)
 {
     switch (name.size()) {
     case 1:
-        return iequals(name, "N") ? Property::N : Property::Other;
+        return Text::equalsIgnoringASCIICase(name, "N") ? Property::N : Property::Other;
     case 3:
-        if (iequals(name, "TEL"))
+        if (Text::equalsIgnoringASCIICase(name, "TEL"))
             return Property::Tel;
-        return iequals(name, "END") ? Property::End : Property::Other;
+        return Text::equalsIgnoringASCIICase(name, "END") ? Property::End : Property::Other;
     case 5:
-        if (iequals(name, "EMAIL"))
+        if (Text::equalsIgnoringASCIICase(name, "EMAIL"))
             return Property::Email;
-        return iequals(name, "BEGIN") ? Property::Begin : Property::Other;
+        return Text::equalsIgnoringASCIICase(name, "BEGIN") ? Property::Begin : Property::Other;
     case 9:
-        return iequals(name, "X-ABLabel") ? Property::Label : Property::Other;
+        return Text::equalsIgnoringASCIICase(name, "X-ABLabel") ? Property::Label : Property::Other;
     default:
         return Property::Other;
     }
@@ -245,11 +211,11 @@ struct Params {
     void addType(std::string_view type)
     {
         type = unquoted(type);
-        if (iequals(type, "cell") || iequals(type, "mobile"))
+        if (Text::equalsIgnoringASCIICase(type, "cell") || Text::equalsIgnoringASCIICase(type, "mobile"))
             cell = true;
-        else if (iequals(type, "home"))
+        else if (Text::equalsIgnoringASCIICase(type, "home"))
             home = true;
-        else if (iequals(type, "work"))
+        else if (Text::equalsIgnoringASCIICase(type, "work"))
             work = true;
     }
 };
@@ -279,7 +245,7 @@ Params parseParams(std::string_view text)
         size_t eq = param.find('=');
         if (eq == std::string_view::npos) {
             // vCard 2.1 writes bare values: "TEL;CELL;VOICE:", "N;QUOTED-PRINTABLE:".
-            if (iequals(trimmed(param), "QUOTED-PRINTABLE"))
+            if (Text::equalsIgnoringASCIICase(trimmed(param), "QUOTED-PRINTABLE"))
                 p.quotedPrintable = true;
             else
                 p.addType(param);
@@ -287,18 +253,18 @@ Params parseParams(std::string_view text)
         }
         std::string_view name = trimmed(param.substr(0, eq));
         std::string_view value = param.substr(eq + 1);
-        if (iequals(name, "TYPE")) {
+        if (Text::equalsIgnoringASCIICase(name, "TYPE")) {
             forEachPiece(unquoted(value), ',', [&p](std::string_view type) { p.addType(type); });
-        } else if (iequals(name, "ENCODING")) {
-            p.quotedPrintable = iequals(unquoted(value), "QUOTED-PRINTABLE");
-        } else if (iequals(name, "VALUE")) {
-            p.uri = iequals(unquoted(value), "uri");
-        } else if (iequals(name, "CHARSET")) {
+        } else if (Text::equalsIgnoringASCIICase(name, "ENCODING")) {
+            p.quotedPrintable = Text::equalsIgnoringASCIICase(unquoted(value), "QUOTED-PRINTABLE");
+        } else if (Text::equalsIgnoringASCIICase(name, "VALUE")) {
+            p.uri = Text::equalsIgnoringASCIICase(unquoted(value), "uri");
+        } else if (Text::equalsIgnoringASCIICase(name, "CHARSET")) {
             std::string_view cs = unquoted(value);
-            if (iequals(cs, "UTF-8") || iequals(cs, "UTF8"))
+            if (Text::equalsIgnoringASCIICase(cs, "UTF-8") || Text::equalsIgnoringASCIICase(cs, "UTF8"))
                 p.charset = Charset::Utf8;
-            else if (iequals(cs, "ISO-8859-1") || iequals(cs, "ISO8859-1") || iequals(cs, "ISO_8859-1")
-                || iequals(cs, "LATIN1") || iequals(cs, "LATIN-1") || iequals(cs, "L1"))
+            else if (Text::equalsIgnoringASCIICase(cs, "ISO-8859-1") || Text::equalsIgnoringASCIICase(cs, "ISO8859-1") || Text::equalsIgnoringASCIICase(cs, "ISO_8859-1")
+                || Text::equalsIgnoringASCIICase(cs, "LATIN1") || Text::equalsIgnoringASCIICase(cs, "LATIN-1") || Text::equalsIgnoringASCIICase(cs, "L1"))
                 p.charset = Charset::Latin1;
             else
                 p.charset = Charset::Other;
@@ -320,7 +286,7 @@ std::optional<std::string> decodeValue(std::string_view raw, const Params& p)
     if (p.charset == Charset::Latin1)
         return VCard::latin1ToUtf8(text);
     // Text in another charset is kept when it happens to be UTF-8 (plain ASCII mostly).
-    if (!VCard::isValidUtf8(text))
+    if (!Text::isValidUTF8(text))
         return std::nullopt;
     return text;
 }
@@ -352,7 +318,7 @@ public:
         } else if (property == Property::Label && !line.group.empty()) {
             std::optional<std::string> label = decodeValue(line.value, parseParams(line.params));
             if (label && !label->empty())
-                groupLabels_.try_emplace(lowered(line.group), std::move(*label));
+                groupLabels_.try_emplace(Text::asciiLowercase(line.group), std::move(*label));
         }
     }
 
@@ -404,7 +370,7 @@ private:
         if (!value)
             return;
         // vCard 4.0 gives numbers as URIs ("VALUE=uri:tel:+1-555-0100"); the number is what counts.
-        if (phone && istartsWith(*value, "tel:"))
+        if (phone && Text::startsWithIgnoringASCIICase(*value, "tel:"))
             value->erase(0, 4);
         if (value->empty())
             return;
@@ -417,7 +383,7 @@ private:
             label = kABWorkLabel;
         auto& entries = phone ? person_.phones : person_.emails;
         if (!line.group.empty())
-            grouped_.push_back(Grouped { phone, entries.size(), lowered(line.group) });
+            grouped_.push_back(Grouped { phone, entries.size(), Text::asciiLowercase(line.group) });
         entries.push_back(ABMultiValueEntry { label, std::move(*value) });
     }
 
@@ -456,7 +422,7 @@ std::vector<ABPerson> VCard::parse(std::string_view text, std::string* diagnosti
         }
         const Property property = propertyOf(content->name);
         if (property == Property::Begin) {
-            if (iequals(trimmed(content->value), "VCARD")) {
+            if (Text::equalsIgnoringASCIICase(trimmed(content->value), "VCARD")) {
                 // A record still open here never ended: drop it and start over with this one.
                 sawBegin = true;
                 inside = true;
@@ -469,7 +435,7 @@ std::vector<ABPerson> VCard::parse(std::string_view text, std::string* diagnosti
         if (!inside)
             continue;
         if (property == Property::End) {
-            if (!iequals(trimmed(content->value), "VCARD")) {
+            if (!Text::equalsIgnoringASCIICase(trimmed(content->value), "VCARD")) {
                 record.markBroken();
                 continue;
             }
@@ -485,47 +451,6 @@ std::vector<ABPerson> VCard::parse(std::string_view text, std::string* diagnosti
     if (!sawBegin && sawText && diagnostic)
         *diagnostic = "not a vCard file (no BEGIN:VCARD line)";
     return people;
-}
-
-bool VCard::isValidUtf8(std::string_view bytes)
-{
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        auto b = static_cast<uint8_t>(bytes[i]);
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        uint32_t cp;
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            cp = b & 0x0F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            cp = b & 0x07;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            auto c = static_cast<uint8_t>(bytes[i + k]);
-            if ((c & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        // Overlong forms, UTF-16 surrogates and values past U+10FFFF.
-        if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
 }
 
 std::string VCard::latin1ToUtf8(std::string_view bytes)

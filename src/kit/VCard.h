@@ -15,7 +15,6 @@ public:
     static std::vector<ABPerson> parse(std::string_view text, std::string* diagnostic);
 
     // The decoding steps, each usable on its own.
-    static bool isValidUtf8(std::string_view bytes);
     static std::string latin1ToUtf8(std::string_view bytes);
     // "=XX" becomes the byte XX; a final "=" (soft break) goes; any other "=" is kept as it is.
     static std::string decodeQuotedPrintable(std::string_view text);

@@ -63,6 +63,16 @@ public:
     // Depth first, this view included.
     std::shared_ptr<View> viewWithTag(int tag);
     std::shared_ptr<View> viewWithIdentifier(const std::string& identifier);
+    template<typename T>
+    T* firstViewOfType()
+    {
+        if (auto* found = dynamic_cast<T*>(this))
+            return found;
+        for (const auto& child : subviews_)
+            if (auto* found = child->template firstViewOfType<T>())
+                return found;
+        return nullptr;
+    }
     bool isDescendantOfView(const View& ancestor) const;
     // Hidden itself or through an ancestor, or not in any window.
     bool isVisibleInHierarchy() const;

@@ -57,10 +57,11 @@ void WebView::stopLoading()
 
 bool WebView::isLoading() const { return engine_ && engine_->isLoading(); }
 
-std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script)
+void WebView::stringByEvaluatingJavaScriptFromString(const std::string& script)
 {
     emit("js", {{"script", script}});
-    return engine_ ? engine_->evaluateJavaScript(script) : std::string();
+    if (engine_)
+        engine_->evaluateJavaScript(script);
 }
 
 bool WebView::loadsURL(std::string_view url)

@@ -65,7 +65,8 @@ public:
     virtual void load(const URLRequest& request) = 0;
     virtual void stopLoading() = 0;
     virtual bool isLoading() const = 0;
-    virtual std::string evaluateJavaScript(const std::string&) { return {}; }
+    // Runs a script in the page shown; its result is never waited for.
+    virtual void evaluateJavaScript(const std::string&) {}
 };
 
 inline constexpr int NSURLErrorCancelled = -999;
@@ -81,7 +82,9 @@ public:
     void loadRequest(const URLRequest& request);
     void stopLoading();
     bool isLoading() const;
-    std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
+    // Runs a script in the page shown. The page's answer is not waited for, so there is no text
+    // to return: callers only ever run scripts for their effect.
+    void stringByEvaluatingJavaScriptFromString(const std::string& script);
 
     WebViewDelegate* delegate() const { return delegate_; }
     void setDelegate(WebViewDelegate* delegate) { delegate_ = delegate; }

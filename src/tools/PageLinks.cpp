@@ -1,5 +1,9 @@
 #include "tools/PageLinks.h"
 
+#include "kit/Hex.h"
+#include "kit/Text.h"
+#include "kit/URL.h"
+
 #include <gumbo.h>
 
 #include <cctype>
@@ -13,16 +17,6 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 
 bool isIdentifier(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$'; }
 
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    return true;
-}
-
 std::string_view trim(std::string_view text)
 {
     while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
@@ -30,62 +24,6 @@ std::string_view trim(std::string_view text)
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
         text.remove_suffix(1);
     return text;
-}
-
-// "scheme:" at the start: a letter, then letters, digits, "+", "-" or ".".
-bool hasScheme(std::string_view text)
-{
-    if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0])))
-        return false;
-    for (char c : text.substr(1)) {
-        if (c == ':')
-            return true;
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
-            return false;
-    }
-    return false;
-}
-
-// "." and ".." segments of a path resolved away.
-std::string removeDotSegments(std::string_view path)
-{
-    bool absolute = path.starts_with('/');
-    if (absolute)
-        path.remove_prefix(1);
-    std::vector<std::string_view> kept;
-    while (true) {
-        size_t slash = path.find('/');
-        std::string_view segment = path.substr(0, slash);
-        bool last = slash == std::string_view::npos;
-        if (segment == "..") {
-            if (!kept.empty())
-                kept.pop_back();
-            if (last)
-                kept.push_back("");
-        } else if (segment == ".") {
-            if (last)
-                kept.push_back("");
-        } else {
-            kept.push_back(segment);
-        }
-        if (last)
-            break;
-        path.remove_prefix(slash + 1);
-    }
-    std::string out = absolute ? "/" : "";
-    for (size_t i = 0; i < kept.size(); ++i) {
-        if (i > 0)
-            out += '/';
-        out += kept[i];
-    }
-    return out;
-}
-
-// A path with whatever follows it ("?query#fragment"), its dot segments resolved.
-std::string withDotsRemoved(std::string_view pathAndRest)
-{
-    size_t end = pathAndRest.find_first_of("?#");
-    return removeDotSegments(pathAndRest.substr(0, end)) + std::string(pathAndRest.substr(std::min(end, pathAndRest.size())));
 }
 
 std::string escapeForURL(std::string_view text)
@@ -145,10 +83,10 @@ std::optional<std::string> literalAt(std::string_view js, size_t i)
                 return std::nullopt;
             unsigned value = 0;
             for (size_t k = 1; k <= digits; ++k) {
-                char h = js[i + k];
-                if (!std::isxdigit(static_cast<unsigned char>(h)))
+                int digit = kit::hexDigitValue(js[i + k]);
+                if (digit < 0)
                     return std::nullopt;
-                value = value * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : std::tolower(h) - 'a' + 10);
+                value = value * 16 + static_cast<unsigned>(digit);
             }
             // Only what stays one byte; a URL with anything else is escaped later anyway.
             if (value >= 0x80)
@@ -229,9 +167,7 @@ std::string formQuery(const GumboNode* form)
             return;
         switch (node->v.element.tag) {
         case GUMBO_TAG_INPUT: {
-            std::string type = attribute(node, "type") ? attribute(node, "type") : "text";
-            for (char& c : type)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            std::string type = kit::Text::asciiLowercase(attribute(node, "type") ? attribute(node, "type") : "text");
             if (type == "submit" || type == "button" || type == "reset" || type == "image" || type == "file")
                 return;
             const char* value = attribute(node, "value");
@@ -279,7 +215,7 @@ std::optional<std::string> refreshTarget(std::string_view content)
     if (separator == std::string_view::npos)
         return std::nullopt;
     std::string_view rest = trim(content.substr(separator + 1));
-    if (startsWithIgnoringCase(rest, "url")) {
+    if (kit::Text::startsWithIgnoringASCIICase(rest, "url")) {
         std::string_view afterWord = trim(rest.substr(3));
         if (afterWord.starts_with('='))
             rest = trim(afterWord.substr(1));
@@ -321,39 +257,9 @@ std::string PageLinks::resolve(std::string_view base, std::string_view reference
     for (char c : trim(reference))
         if (c != '\t' && c != '\n' && c != '\r')
             ref += c;
-    if (hasScheme(ref))
-        return escapeForURL(ref);
-
-    std::string_view b = base.substr(0, base.find('#'));
-    size_t colon = hasScheme(b) ? b.find(':') : std::string_view::npos;
-    std::string_view scheme = colon == std::string_view::npos ? "http" : b.substr(0, colon);
-    std::string_view afterScheme = colon == std::string_view::npos ? b : b.substr(colon + 1);
-    std::string_view authority;
-    if (afterScheme.starts_with("//")) {
-        size_t end = afterScheme.find_first_of("/?#", 2);
-        authority = afterScheme.substr(2, end == std::string_view::npos ? std::string_view::npos : end - 2);
-        afterScheme.remove_prefix(std::min(afterScheme.size(), 2 + authority.size()));
-    }
-    std::string_view basePath = afterScheme.substr(0, afterScheme.find('?'));
-    std::string origin = std::string(scheme) + "://" + std::string(authority);
-
-    std::string out;
-    if (ref.starts_with("//"))
-        out = std::string(scheme) + ":" + ref;
-    else if (ref.starts_with('/'))
-        out = origin + withDotsRemoved(ref);
-    else if (ref.empty())
-        out = std::string(b);
-    else if (ref.starts_with('#'))
-        out = std::string(b) + ref;
-    else if (ref.starts_with('?'))
-        out = origin + std::string(basePath.empty() ? "/" : basePath) + ref;
-    else {
-        size_t slash = basePath.rfind('/');
-        std::string directory = slash == std::string_view::npos ? "/" : std::string(basePath.substr(0, slash + 1));
-        out = origin + withDotsRemoved(directory + ref);
-    }
-    return escapeForURL(out);
+    ref = escapeForURL(ref);
+    // A reference libcurl cannot read ("mailto:", "javascript:", a base that is no URL) stands as written.
+    return kit::URL::resolve(escapeForURL(base), ref).value_or(ref);
 }
 
 std::vector<std::string> PageLinks::fromScript(std::string_view js)
@@ -420,7 +326,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         // Script in event attributes.
         for (unsigned i = 0; i < element.attributes.length; ++i) {
             auto* a = static_cast<const GumboAttribute*>(element.attributes.data[i]);
-            if (startsWithIgnoringCase(a->name, "on"))
+            if (kit::Text::startsWithIgnoringASCIICase(a->name, "on"))
                 addScript(a->name, a->value);
         }
         switch (element.tag) {
@@ -432,7 +338,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         case GUMBO_TAG_AREA:
             if (const char* href = attribute(node, "href")) {
                 std::string_view target = trim(href);
-                if (startsWithIgnoringCase(target, "javascript:"))
+                if (kit::Text::startsWithIgnoringASCIICase(target, "javascript:"))
                     addScript("javascript: link", target.substr(11));
                 else
                     add(element.tag == GUMBO_TAG_A ? "a" : "area", href);
@@ -440,7 +346,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
             break;
         case GUMBO_TAG_FORM: {
             const char* method = attribute(node, "method");
-            bool post = method && startsWithIgnoringCase(trim(method), "post");
+            bool post = method && kit::Text::startsWithIgnoringASCIICase(trim(method), "post");
             const char* action = attribute(node, "action");
             if (post)
                 add("form (post)", action ? action : "");
@@ -451,7 +357,7 @@ std::vector<PageLinks::Link> PageLinks::find(std::string_view html, const std::s
         case GUMBO_TAG_META: {
             const char* equiv = attribute(node, "http-equiv");
             const char* content = attribute(node, "content");
-            if (equiv && content && startsWithIgnoringCase(trim(equiv), "refresh") && trim(equiv).size() == 7)
+            if (equiv && content && kit::Text::startsWithIgnoringASCIICase(trim(equiv), "refresh") && trim(equiv).size() == 7)
                 if (auto target = refreshTarget(content))
                     add("meta refresh", *target);
             break;

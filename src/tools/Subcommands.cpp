@@ -2,6 +2,7 @@
 
 #include "app/GameServer.h"
 #include "kit/CertificateAuthorities.h"
+#include "kit/Text.h"
 #include "kit/URL.h"
 #include "kit/URLConnection.h"
 #include "tools/PageLinks.h"
@@ -117,13 +118,7 @@ int explainCommand(const Arguments& args)
 
 bool isWebAddress(std::string_view text)
 {
-    auto lower = [](std::string_view t, size_t n) {
-        std::string s(t.substr(0, n));
-        for (char& c : s)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    };
-    return lower(text, 7) == "http://" || lower(text, 8) == "https://";
+    return kit::Text::startsWithIgnoringASCIICase(text, "http://") || kit::Text::startsWithIgnoringASCIICase(text, "https://");
 }
 
 int checkPageCommand(const Arguments& args)

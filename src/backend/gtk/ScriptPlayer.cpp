@@ -26,19 +26,6 @@ namespace backend::gtk {
 
 namespace {
 
-template<typename T>
-T* findFirst(kit::View& root)
-{
-    if (auto* found = dynamic_cast<T*>(&root))
-        return found;
-    for (const auto& child : root.subviews())
-        if (auto* found = findFirst<T>(*child))
-            return found;
-    return nullptr;
-}
-
-kit::TabBar* findTabBar(kit::View& root) { return findFirst<kit::TabBar>(root); }
-
 // The peer of the first view of that kind on the modal screen in front, when one is presented
 // and no alert covers it.
 template<typename Peer, typename View>
@@ -49,7 +36,7 @@ Peer* frontModalPeer(const std::string& identifier = {})
     auto modal = kit::ViewController::frontmostModal();
     if (!modal || !modal->isViewLoaded())
         return nullptr;
-    kit::View* view = identifier.empty() ? findFirst<View>(*modal->view()) : modal->view()->viewWithIdentifier(identifier).get();
+    kit::View* view = identifier.empty() ? modal->view()->firstViewOfType<View>() : modal->view()->viewWithIdentifier(identifier).get();
     return view && dynamic_cast<View*>(view) ? dynamic_cast<Peer*>(view->peer()) : nullptr;
 }
 
@@ -69,7 +56,7 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
 
     case Kind::Tap: {
         kit::Window* window = kit::Application::sharedApplication().keyWindow();
-        kit::TabBar* bar = window ? findTabBar(*window) : nullptr;
+        kit::TabBar* bar = window ? window->firstViewOfType<kit::TabBar>() : nullptr;
         auto* peer = bar ? dynamic_cast<TabBarPeer*>(bar->peer()) : nullptr;
         if (!peer || kit::AlertView::frontmost() || kit::ViewController::frontmostModal())
             return ignored(command);

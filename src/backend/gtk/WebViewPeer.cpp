@@ -453,11 +453,10 @@ void WebViewPeer::stopLoading()
     webkit_web_view_stop_loading(webView_.get());
 }
 
-std::string WebViewPeer::evaluateJavaScript(const std::string& script)
+void WebViewPeer::evaluateJavaScript(const std::string& script)
 {
     webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
-    return {};
 }
 
 void WebViewPeer::navigateFromPage(const std::string& url)

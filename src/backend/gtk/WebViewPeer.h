@@ -47,7 +47,7 @@ public:
     void load(const kit::URLRequest& request) override;
     void stopLoading() override;
     bool isLoading() const override { return inFlight_ || ownLoadPending_; }
-    std::string evaluateJavaScript(const std::string& script) override;
+    void evaluateJavaScript(const std::string& script) override;
 
     GtkWidget* widget() const;
     // The page navigates to `url` as a script of its own would (scripts' `navigate`).

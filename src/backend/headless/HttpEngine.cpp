@@ -4,6 +4,7 @@
 #include "backend/headless/NetworkError.h"
 #include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
+#include "kit/Text.h"
 #include "kit/URL.h"
 
 #include <algorithm>
@@ -22,33 +23,6 @@ void initialiseCurl()
         curl_global_init(CURL_GLOBAL_DEFAULT);
         done = true;
     }
-}
-
-std::string lowerCase(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-// `location` resolved against `base`; empty when either does not form a URL.
-std::string resolveLocation(const std::string& base, const std::string& location)
-{
-    // A hop to another scheme (file:, view-source:, a custom one) stands as written: libcurl
-    // would read some of those as relative paths.
-    if (std::string scheme = kit::URL::scheme(location); !scheme.empty() && scheme != "http" && scheme != "https")
-        return location;
-    std::string resolved;
-    CURLU* url = curl_url();
-    if (!url)
-        return resolved;
-    char* text = nullptr;
-    if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK
-        && curl_url_set(url, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK
-        && curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK)
-        resolved = text;
-    curl_free(text);
-    curl_url_cleanup(url);
-    return resolved;
 }
 
 bool isTlsFailure(CURLcode result)
@@ -334,8 +308,14 @@ void HttpEngine::transferDone(CURLcode result)
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
     std::string location;
     curl_header* header = nullptr;
-    if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK)
-        location = resolveLocation(request_.url, header->value);
+    if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK) {
+        // A hop to another scheme (file:, view-source:, a custom one) stands as written: libcurl
+        // would read some of those as relative paths.
+        std::string scheme = kit::URL::scheme(header->value);
+        location = !scheme.empty() && scheme != "http" && scheme != "https"
+            ? std::string(header->value)
+            : kit::URL::resolve(request_.url, header->value).value_or("");
+    }
 
     if (location.empty() && curl_easy_header(easy_, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
         && DownloadPolicy::asksToSave(header->value)) {
@@ -372,7 +352,7 @@ void HttpEngine::transferDone(CURLcode result)
         hop.method = "GET";
         hop.body.clear();
         std::erase_if(hop.headers, [](const auto& header) {
-            auto name = lowerCase(header.first);
+            auto name = kit::Text::asciiLowercase(header.first);
             return name == "content-type" || name == "content-length";
         });
     }

@@ -19,17 +19,6 @@ namespace backend::headless {
 
 namespace {
 
-template<typename T>
-T* findFirst(kit::View& root)
-{
-    if (auto* found = dynamic_cast<T*>(&root))
-        return found;
-    for (const auto& child : root.subviews())
-        if (auto* found = findFirst<T>(*child))
-            return found;
-    return nullptr;
-}
-
 // Whether a person could touch the view: shown, not hidden through an ancestor, and not faded
 // out (views this transparent take no touches on the platform either).
 bool reachable(const kit::View& view)
@@ -96,7 +85,7 @@ void ScriptPlayer::perform(const ScriptCommand& command)
     case Kind::Tap: {
         // An alert or a modal screen covers the tab bar.
         kit::Window* window = application.keyWindow();
-        kit::TabBar* bar = window ? findFirst<kit::TabBar>(*window) : nullptr;
+        kit::TabBar* bar = window ? window->firstViewOfType<kit::TabBar>() : nullptr;
         if (kit::AlertView::frontmost() || kit::ViewController::frontmostModal() || !bar || !reachable(*bar))
             return ignored(command);
         const auto& items = bar->items();
@@ -186,7 +175,7 @@ void ScriptPlayer::perform(const ScriptCommand& command)
 
     case Kind::Row: {
         kit::View* screen = frontModalView();
-        auto* table = screen ? findFirst<kit::TableView>(*screen) : nullptr;
+        auto* table = screen ? screen->firstViewOfType<kit::TableView>() : nullptr;
         kit::IndexPath path{command.section, command.row};
         if (!table || !reachable(*table) || !table->hasRow(path))
             return ignored(command);
@@ -198,7 +187,7 @@ void ScriptPlayer::perform(const ScriptCommand& command)
 
     case Kind::Scroll: {
         kit::View* screen = frontModalView();
-        auto* table = screen ? findFirst<kit::TableView>(*screen) : nullptr;
+        auto* table = screen ? screen->firstViewOfType<kit::TableView>() : nullptr;
         if (!table || !reachable(*table))
             return ignored(command);
         table->scrollBy(command.points);
@@ -207,7 +196,7 @@ void ScriptPlayer::perform(const ScriptCommand& command)
 
     case Kind::Toolbar: {
         kit::View* screen = frontModalView();
-        auto* toolbar = screen ? findFirst<kit::Toolbar>(*screen) : nullptr;
+        auto* toolbar = screen ? screen->firstViewOfType<kit::Toolbar>() : nullptr;
         if (!toolbar || !reachable(*toolbar))
             return ignored(command);
         for (const auto& item : toolbar->items()) {

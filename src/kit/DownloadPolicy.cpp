@@ -1,9 +1,8 @@
 #include "backend/headless/DownloadPolicy.h"
 
 #include "backend/headless/NetworkError.h"
+#include "kit/Text.h"
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 
 namespace backend::headless {
@@ -23,9 +22,7 @@ bool DownloadPolicy::asksToSave(std::string_view value)
         type.remove_suffix(1);
     if (type.empty())
         return false; // no type, or only parameters: nothing is asked
-    std::string lower(type);
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    return lower != "inline";
+    return !kit::Text::equalsIgnoringASCIICase(type, "inline");
 }
 
 } // namespace backend::headless
