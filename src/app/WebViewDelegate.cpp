@@ -10,6 +10,7 @@
 #include "kit/Bundle.h"
 #include "kit/Events.h"
 #include "kit/Image.h"
+#include "kit/NetworkError.h"
 #include "kit/Screen.h"
 #include "kit/URL.h"
 
@@ -715,15 +716,15 @@ void WebViewDelegate::webViewDidFinishLoadCore(kit::WebView& webView)
 
 void WebViewDelegate::didFailLoadWithError(kit::WebView&, const kit::Error& error)
 {
-    if (error.code == kit::NSURLErrorCancelled)
+    if (error.code == kit::NetworkError::Cancelled)
         return;
     hideIndicators();
     switch (error.code) {
-    case -1009:
-    case -1001:
-    case -1003:
-    case -1005:
-    case -1004:
+    case kit::NetworkError::NotConnectedToInternet:
+    case kit::NetworkError::TimedOut:
+    case kit::NetworkError::CannotFindHost:
+    case kit::NetworkError::NetworkConnectionLost:
+    case kit::NetworkError::CannotConnectToHost:
         unableToReachInternet();
         if (parentWebView_)
             parentWebView_->stopLoading();

@@ -1,13 +1,13 @@
-#include "backend/headless/DownloadPolicy.h"
+#include "kit/DownloadPolicy.h"
 
-#include "backend/headless/NetworkError.h"
+#include "kit/NetworkError.h"
 #include "kit/Text.h"
 
 #include <string>
 
-namespace backend::headless {
+namespace kit {
 
-kit::Error DownloadPolicy::refused()
+Error DownloadPolicy::refused()
 {
     return NetworkError::make(refusedCode, "The server sent a file to download; the game never saves files.");
 }
@@ -25,4 +25,4 @@ bool DownloadPolicy::asksToSave(std::string_view value)
     return !kit::Text::equalsIgnoringASCIICase(type, "inline");
 }
 
-} // namespace backend::headless
+} // namespace kit

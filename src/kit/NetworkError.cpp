@@ -1,8 +1,8 @@
-#include "backend/headless/NetworkError.h"
+#include "kit/NetworkError.h"
 
 #include <openssl/x509_vfy.h>
 
-namespace backend::headless {
+namespace kit {
 
 std::string NetworkError::defaultDescription(int code)
 {
@@ -36,9 +36,9 @@ std::string NetworkError::defaultDescription(int code)
     }
 }
 
-kit::Error NetworkError::make(int code, std::optional<std::string> description)
+Error NetworkError::make(int code, std::optional<std::string> description)
 {
-    return kit::Error{code, "NSURLErrorDomain", description ? std::move(*description) : defaultDescription(code)};
+    return Error{code, "NSURLErrorDomain", description ? std::move(*description) : defaultDescription(code)};
 }
 
 int NetworkError::code(CertificateProblem problem)
@@ -55,7 +55,7 @@ int NetworkError::code(CertificateProblem problem)
     }
 }
 
-kit::Error NetworkError::certificateError(CertificateProblem problem, const std::string& host)
+Error NetworkError::certificateError(CertificateProblem problem, const std::string& host)
 {
     int errorCode = code(problem);
     if (errorCode == SecureConnectionFailed)
@@ -87,4 +87,4 @@ NetworkError::CertificateProblem NetworkError::problemForVerifyResult(long resul
     }
 }
 
-} // namespace backend::headless
+} // namespace kit

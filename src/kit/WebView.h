@@ -61,15 +61,13 @@ class WebEngine {
 public:
     virtual ~WebEngine() = default;
     // Start loading a request that the delegate has let through. A load still in flight is
-    // cancelled first and reported failed with -999.
+    // cancelled first and reported failed with NetworkError::Cancelled.
     virtual void load(const URLRequest& request) = 0;
     virtual void stopLoading() = 0;
     virtual bool isLoading() const = 0;
     // Runs a script in the page shown; its result is never waited for.
     virtual void evaluateJavaScript(const std::string&) {}
 };
-
-inline constexpr int NSURLErrorCancelled = -999;
 
 class WebView : public View {
 public:

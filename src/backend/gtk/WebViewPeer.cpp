@@ -2,8 +2,8 @@
 
 #include "backend/gtk/CookieJarPeer.h"
 #include "backend/gtk/WindowPeer.h"
-#include "backend/headless/DownloadPolicy.h"
-#include "backend/headless/NetworkError.h"
+#include "kit/DownloadPolicy.h"
+#include "kit/NetworkError.h"
 #include "kit/AlertView.h"
 #include "kit/URL.h"
 #include "kit/CertificateAuthorities.h"
@@ -19,8 +19,6 @@
 
 namespace backend::gtk {
 
-using backend::headless::DownloadPolicy;
-using backend::headless::NetworkError;
 
 namespace {
 
@@ -44,9 +42,9 @@ GList* fileAuthorities()
     return authorities;
 }
 
-backend::headless::NetworkError::CertificateProblem problemOf(GTlsCertificateFlags flags)
+kit::NetworkError::CertificateProblem problemOf(GTlsCertificateFlags flags)
 {
-    using Problem = backend::headless::NetworkError::CertificateProblem;
+    using Problem = kit::NetworkError::CertificateProblem;
     if (flags & (G_TLS_CERTIFICATE_UNKNOWN_CA | G_TLS_CERTIFICATE_BAD_IDENTITY))
         return Problem::Untrusted;
     if (flags & G_TLS_CERTIFICATE_EXPIRED)
@@ -202,36 +200,36 @@ kit::Error WebViewPeer::errorForFailedLoad(std::string_view domain, int code, st
     auto is = [&](GQuark quark) { return domain == g_quark_to_string(quark); };
     int mapped = 0;
     if ((is(WEBKIT_NETWORK_ERROR) && code == WEBKIT_NETWORK_ERROR_CANCELLED) || (is(G_IO_ERROR) && code == G_IO_ERROR_CANCELLED)) {
-        mapped = NetworkError::Cancelled;
+        mapped = kit::NetworkError::Cancelled;
     } else if (is(G_TLS_ERROR)) {
-        mapped = NetworkError::SecureConnectionFailed;
+        mapped = kit::NetworkError::SecureConnectionFailed;
     } else if (is(G_RESOLVER_ERROR) || (is(G_IO_ERROR) && code == G_IO_ERROR_HOST_NOT_FOUND)) {
-        mapped = networkAvailable ? NetworkError::CannotFindHost : NetworkError::NotConnectedToInternet;
+        mapped = networkAvailable ? kit::NetworkError::CannotFindHost : kit::NetworkError::NotConnectedToInternet;
     } else if (is(G_IO_ERROR)) {
         switch (code) {
         case G_IO_ERROR_CONNECTION_REFUSED:
-            mapped = NetworkError::CannotConnectToHost;
+            mapped = kit::NetworkError::CannotConnectToHost;
             break;
         case G_IO_ERROR_NETWORK_UNREACHABLE:
         case G_IO_ERROR_HOST_UNREACHABLE:
-            mapped = NetworkError::NotConnectedToInternet;
+            mapped = kit::NetworkError::NotConnectedToInternet;
             break;
         case G_IO_ERROR_TIMED_OUT:
-            mapped = NetworkError::TimedOut;
+            mapped = kit::NetworkError::TimedOut;
             break;
         case G_IO_ERROR_CONNECTION_CLOSED: // also a broken pipe
         case G_IO_ERROR_PARTIAL_INPUT:
         case G_IO_ERROR_NOT_CONNECTED:
-            mapped = NetworkError::NetworkConnectionLost;
+            mapped = kit::NetworkError::NetworkConnectionLost;
             break;
         default:
             break;
         }
     }
     if (mapped)
-        return NetworkError::make(mapped);
+        return kit::NetworkError::make(mapped);
     // Anything else keeps WebKit's words, under a code of its own that no other failure uses.
-    return NetworkError::make(-(3000 + std::abs(code)), std::string(message));
+    return kit::NetworkError::make(-(3000 + std::abs(code)), std::string(message));
 }
 
 std::optional<kit::Error> WebViewPeer::tlsFailure(GTlsCertificate* certificate, GTlsCertificateFlags errors,
@@ -251,7 +249,7 @@ std::optional<kit::Error> WebViewPeer::tlsFailure(GTlsCertificate* certificate, 
     }
     if (!flags)
         return std::nullopt;
-    return NetworkError::certificateError(problemOf(flags), host);
+    return kit::NetworkError::certificateError(problemOf(flags), host);
 }
 
 WebViewPeer::WebViewPeer(kit::WebView& view)
@@ -396,7 +394,7 @@ void WebViewPeer::load(const kit::URLRequest& request)
         provisional_ = false;
         startPending_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(loadURL_.empty() ? currentURL() : loadURL_, NetworkError::make(NetworkError::Cancelled));
+        view_.engineDidFailLoad(loadURL_.empty() ? currentURL() : loadURL_, kit::NetworkError::make(kit::NetworkError::Cancelled));
     }
     loadURL_ = request.url;
     ownLoadLed_ = request.navigation;
@@ -446,7 +444,7 @@ void WebViewPeer::stopLoading()
         // Stopped before WebKit was even asked for it: it ends quietly, as cancelled.
         ownLoadPending_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(loadURL_, NetworkError::make(NetworkError::Cancelled));
+        view_.engineDidFailLoad(loadURL_, kit::NetworkError::make(kit::NetworkError::Cancelled));
         return;
     }
     stopAsked_ = true;
@@ -573,7 +571,7 @@ bool WebViewPeer::decideResponse(WebKitResponsePolicyDecision* decision)
         webkit_uri_response_get_http_headers(webkit_response_policy_decision_get_response(decision));
     const char* disposition = headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
     if (webkit_response_policy_decision_is_mime_type_supported(decision)
-        && !(disposition && DownloadPolicy::asksToSave(disposition))) {
+        && !(disposition && kit::DownloadPolicy::asksToSave(disposition))) {
         webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
         return TRUE;
     }
@@ -601,7 +599,7 @@ void WebViewPeer::downloadStarted(WebKitDownload* download)
     const char* uri = webkit_uri_request_get_uri(webkit_download_get_request(download));
     auto report = [peer, url = std::string(uri ? uri : "")] {
         peer->view_.engineDidStartLoad(url);
-        peer->view_.engineDidFailLoad(url, DownloadPolicy::refused());
+        peer->view_.engineDidFailLoad(url, kit::DownloadPolicy::refused());
     };
     if (!peer->later(report))
         report();
@@ -699,7 +697,7 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
         inFlight_ = false;
         provisional_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::NetworkConnectionLost));
+        view_.engineDidFailLoad(main_.hops.back(), kit::NetworkError::make(kit::NetworkError::NetworkConnectionLost));
         return;
     }
     if (uri && !kit::WebView::loadsURL(uri) && !main_.hops.empty() && main_.hops.back() != uri && refusedHop_ != uri) {
@@ -715,7 +713,7 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
         inFlight_ = false;
         provisional_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::Cancelled));
+        view_.engineDidFailLoad(main_.hops.back(), kit::NetworkError::make(kit::NetworkError::Cancelled));
         return;
     }
     if (!refusedHop_.empty() && !main_.hops.empty() && error->domain == WEBKIT_POLICY_ERROR
@@ -725,7 +723,7 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
         inFlight_ = false;
         provisional_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(main_.hops.back(), NetworkError::make(NetworkError::Cancelled));
+        view_.engineDidFailLoad(main_.hops.back(), kit::NetworkError::make(kit::NetworkError::Cancelled));
         return;
     }
     inFlight_ = false;
@@ -736,7 +734,7 @@ void WebViewPeer::loadFailed(const char* uri, const GError* error)
     GNetworkMonitor* monitor = g_network_monitor_get_default();
     bool available = !monitor || g_network_monitor_get_network_available(monitor);
     view_.engineDidFailLoad(uri ? uri : currentURL(),
-                            refused ? DownloadPolicy::refused()
+                            refused ? kit::DownloadPolicy::refused()
                                     : errorForFailedLoad(g_quark_to_string(error->domain), error->code, error->message,
                                                          available));
 }
@@ -759,7 +757,7 @@ void WebViewPeer::webProcessEnded()
         reportPendingStart(currentURL());
         inFlight_ = false;
         disarmTimeout();
-        view_.engineDidFailLoad(currentURL(), NetworkError::make(kWebProcessEnded, "The page stopped responding."));
+        view_.engineDidFailLoad(currentURL(), kit::NetworkError::make(kWebProcessEnded, "The page stopped responding."));
     }
 }
 
@@ -823,7 +821,7 @@ void WebViewPeer::timedOut()
     webkit_web_view_stop_loading(webView_.get());
     if (!started)
         view_.engineDidStartLoad(url);
-    view_.engineDidFailLoad(url, NetworkError::make(NetworkError::TimedOut));
+    view_.engineDidFailLoad(url, kit::NetworkError::make(kit::NetworkError::TimedOut));
 }
 
 // Once the hold has ended, what WebKit reports still waits while earlier reports do, so that
@@ -861,7 +859,7 @@ bool WebViewPeer::tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsC
     }
     // Refused even after it was allowed: nothing is tried a third time.
     if (!failure)
-        failure = NetworkError::certificateError(NetworkError::CertificateProblem::Other, host);
+        failure = kit::NetworkError::certificateError(kit::NetworkError::CertificateProblem::Other, host);
     inFlight_ = false;
     disarmTimeout();
     view_.engineDidFailLoad(url, *failure);

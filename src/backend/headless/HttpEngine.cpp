@@ -1,7 +1,7 @@
 #include "backend/headless/HttpEngine.h"
 
-#include "backend/headless/DownloadPolicy.h"
-#include "backend/headless/NetworkError.h"
+#include "kit/DownloadPolicy.h"
+#include "kit/NetworkError.h"
 #include "kit/CertificateAuthorities.h"
 #include "kit/CookieJar.h"
 #include "kit/Text.h"
@@ -56,25 +56,25 @@ kit::Error errorForTransfer(CURLcode result, long osErrno, const char* detail)
     switch (result) {
     case CURLE_COULDNT_CONNECT:
         if (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH)
-            return NetworkError::make(NetworkError::NotConnectedToInternet);
-        return NetworkError::make(NetworkError::CannotConnectToHost);
+            return kit::NetworkError::make(kit::NetworkError::NotConnectedToInternet);
+        return kit::NetworkError::make(kit::NetworkError::CannotConnectToHost);
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        return NetworkError::make(NetworkError::CannotFindHost);
+        return kit::NetworkError::make(kit::NetworkError::CannotFindHost);
     case CURLE_OPERATION_TIMEDOUT:
-        return NetworkError::make(NetworkError::TimedOut);
+        return kit::NetworkError::make(kit::NetworkError::TimedOut);
     case CURLE_WRITE_ERROR:  // only our write callback refuses bytes: the page is too large
-        return NetworkError::make(NetworkError::DataLengthExceedsMaximum);
+        return kit::NetworkError::make(kit::NetworkError::DataLengthExceedsMaximum);
     case CURLE_PARTIAL_FILE:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
-        return NetworkError::make(NetworkError::NetworkConnectionLost);
+        return kit::NetworkError::make(kit::NetworkError::NetworkConnectionLost);
     default: {
         std::string description = curl_easy_strerror(result);
         if (detail && *detail && description != detail)
             description += std::string(" (") + detail + ")";
-        return NetworkError::make(-(2000 + static_cast<int>(result)), description);
+        return kit::NetworkError::make(-(2000 + static_cast<int>(result)), description);
     }
     }
 }
@@ -116,7 +116,7 @@ HttpEngine::~HttpEngine()
 void HttpEngine::load(const kit::URLRequest& request)
 {
     if (inFlight_)
-        failLoad(NetworkError::make(NetworkError::Cancelled));
+        failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
     ++generation_;
     inFlight_ = true;
     request_ = request;
@@ -135,7 +135,7 @@ void HttpEngine::load(const kit::URLRequest& request)
 void HttpEngine::stopLoading()
 {
     if (inFlight_)
-        failLoad(NetworkError::make(NetworkError::Cancelled));
+        failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
 }
 
 void HttpEngine::startTransfer()
@@ -185,7 +185,7 @@ void HttpEngine::startTransfer()
 
     CURLMcode added = curl_multi_add_handle(multi_, easy_);
     if (added != CURLM_OK) {
-        failLoad(NetworkError::make(-(2000 + static_cast<int>(CURLE_FAILED_INIT)), curl_multi_strerror(added)));
+        failLoad(kit::NetworkError::make(-(2000 + static_cast<int>(CURLE_FAILED_INIT)), curl_multi_strerror(added)));
         return;
     }
 }
@@ -288,13 +288,13 @@ void HttpEngine::transferDone(CURLcode result)
     // Whatever the hop set is kept before anything else can end the run.
     kit::CookieJar::shared().synchronize();
     if (isTlsFailure(result)) {
-        auto problem = NetworkError::CertificateProblem::Other;
+        auto problem = kit::NetworkError::CertificateProblem::Other;
         if (result == CURLE_PEER_FAILED_VERIFICATION) {
             long verified = 0;
             curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verified);
-            problem = NetworkError::problemForVerifyResult(verified);
+            problem = kit::NetworkError::problemForVerifyResult(verified);
         }
-        failLoad(NetworkError::certificateError(problem, hostOf(request_.url)));
+        failLoad(kit::NetworkError::certificateError(problem, hostOf(request_.url)));
         return;
     }
     if (result != CURLE_OK) {
@@ -318,9 +318,9 @@ void HttpEngine::transferDone(CURLcode result)
     }
 
     if (location.empty() && curl_easy_header(easy_, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
-        && DownloadPolicy::asksToSave(header->value)) {
+        && kit::DownloadPolicy::asksToSave(header->value)) {
         received_.clear();
-        failLoad(DownloadPolicy::refused());
+        failLoad(kit::DownloadPolicy::refused());
         return;
     }
     if (location.empty()) {
@@ -341,7 +341,7 @@ void HttpEngine::transferDone(CURLcode result)
 
     dropTransfer();
     if (hops_ >= maxRedirects) {
-        failLoad(NetworkError::make(NetworkError::HTTPTooManyRedirects));
+        failLoad(kit::NetworkError::make(kit::NetworkError::HTTPTooManyRedirects));
         return;
     }
     kit::URLRequest hop = request_;
@@ -362,7 +362,7 @@ void HttpEngine::transferDone(CURLcode result)
     if (generation != generation_ || !inFlight_)
         return;
     if (!allow) {
-        failLoad(NetworkError::make(NetworkError::Cancelled));
+        failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
         return;
     }
     ++hops_;
@@ -382,7 +382,7 @@ void HttpEngine::failLoad(const kit::Error& error)
     startTask_ = 0;
     // A load stopped before it was seen to start ends quietly with its cancellation; one that
     // the network ended is reported as started first.
-    if (startPending && error.code != NetworkError::Cancelled)
+    if (startPending && error.code != kit::NetworkError::Cancelled)
         view_.engineDidStartLoad(request_.url);
     view_.engineDidFailLoad(request_.url, error);
 }

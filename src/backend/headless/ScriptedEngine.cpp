@@ -1,6 +1,6 @@
 #include "backend/headless/ScriptedEngine.h"
 
-#include "backend/headless/NetworkError.h"
+#include "kit/NetworkError.h"
 
 namespace backend::headless {
 
@@ -12,7 +12,7 @@ void ScriptedEngine::load(const kit::URLRequest& request)
         kit::RunLoop::main().cancel(startTask_);
         startTask_ = 0;
         inFlight_ = false;
-        view_.engineDidFailLoad(url_, NetworkError::make(NetworkError::Cancelled));
+        view_.engineDidFailLoad(url_, kit::NetworkError::make(kit::NetworkError::Cancelled));
     }
     inFlight_ = true;
     url_ = request.url;
@@ -30,7 +30,7 @@ void ScriptedEngine::stopLoading()
     kit::RunLoop::main().cancel(startTask_);
     startTask_ = 0;
     inFlight_ = false;
-    view_.engineDidFailLoad(url_, NetworkError::make(NetworkError::Cancelled));
+    view_.engineDidFailLoad(url_, kit::NetworkError::make(kit::NetworkError::Cancelled));
 }
 
 std::string ScriptedEngine::endLoad()
@@ -56,7 +56,7 @@ bool ScriptedEngine::fail(int code, std::optional<std::string> description)
 {
     if (!inFlight_)
         return false;
-    view_.engineDidFailLoad(endLoad(), NetworkError::make(code, std::move(description)));
+    view_.engineDidFailLoad(endLoad(), kit::NetworkError::make(code, std::move(description)));
     return true;
 }
 
