@@ -7,10 +7,8 @@
 #include "app/RecruitState.h"
 #include "app/ScreenState.h"
 #include "backend/headless/HeadlessMoviePlayer.h"
-#include "backend/headless/Runner.h"
 #include "backend/headless/ScriptPlayer.h"
 #include "backend/headless/ScriptedEngine.h"
-#include "backend/headless/TranscriptWriter.h"
 #include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
@@ -26,6 +24,8 @@
 #include "kit/UserDefaults.h"
 #include "kit/ViewController.h"
 #include "kit/WebView.h"
+#include "shell/Options.h"
+#include "shell/TranscriptWriter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +37,7 @@ namespace fuzz {
 
 namespace {
 
-using backend::headless::ScriptCommand;
+using shell::ScriptCommand;
 using Kind = ScriptCommand::Kind;
 
 // Two people, so that the Recruit screen has rows to tick.
@@ -47,8 +47,8 @@ constexpr const char* contacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Able;Alice;;;\
                                  "TEL;TYPE=HOME:555 0101\r\nEND:VCARD\r\n";
 
 struct State {
-    backend::headless::AppHooks hooks;
-    std::unique_ptr<backend::headless::TranscriptWriter> transcript;
+    shell::AppHooks hooks;
+    std::unique_ptr<shell::TranscriptWriter> transcript;
     std::unique_ptr<backend::headless::ScriptPlayer> player;
 };
 
@@ -114,7 +114,7 @@ AppHarness::AppHarness()
     // The transcript is written for real (its JSON must survive any page text), then thrown away
     // unless STREET_FUZZ_TRANSCRIPT names a file for it (to see what a crashing input did).
     const char* transcript = std::getenv("STREET_FUZZ_TRANSCRIPT");
-    s.transcript = backend::headless::TranscriptWriter::open(transcript && *transcript ? transcript : "/dev/null", nullptr);
+    s.transcript = shell::TranscriptWriter::open(transcript && *transcript ? transcript : "/dev/null", nullptr);
     kit::setEventSink(s.transcript.get());
 
     kit::InterfaceLoader::registerKitClasses();
@@ -123,7 +123,7 @@ AppHarness::AppHarness()
     street::registerRecruitClasses();
     kit::ApplicationMain(s.hooks.mainInterface);
 
-    s.player = std::make_unique<backend::headless::ScriptPlayer>(s.hooks, backend::headless::ClockKind::Virtual);
+    s.player = std::make_unique<backend::headless::ScriptPlayer>(s.hooks, shell::ClockKind::Virtual);
     s.player->turn();
 }
 

@@ -4,7 +4,7 @@
 // (scripted web engine, virtual clock, a throwaway data directory) and then kept: every input
 // meets the state the inputs before it left behind, as a long session would.
 
-#include "backend/headless/Script.h"
+#include "shell/Script.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@ public:
     static AppHarness& instance();
 
     // Plays one scenario command, as the runner does (the command, then one run-loop turn).
-    void play(backend::headless::ScriptCommand command);
+    void play(shell::ScriptCommand command);
     void navigate(std::string url);
     void wait(double seconds);
     void press(size_t index);

@@ -1,9 +1,9 @@
 // The scenario-script reader on any text; a script that reads (and is short) is then played on
 // the client, which is started once and kept, like the runner plays it.
-#include "FuzzSupport.h"
 #include "AppHarness.h"
+#include "FuzzSupport.h"
 
-#include "backend/headless/Script.h"
+#include "shell/Script.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -18,8 +18,8 @@ using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    using backend::headless::Script;
-    using Kind = backend::headless::ScriptCommand::Kind;
+    using shell::Script;
+    using Kind = shell::ScriptCommand::Kind;
     std::string_view text(reinterpret_cast<const char*>(data), size);
     auto parsed = Script::parse(text);
 

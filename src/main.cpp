@@ -21,7 +21,7 @@
 #ifdef STREET_DESKTOP
 // The window lives in a module beside the program (the build) or in the installed library
 // directory, loaded only when a window is opened.
-static int runDesktop(const backend::headless::Options& options, const backend::headless::AppHooks& hooks)
+static int runDesktop(const shell::Options& options, const shell::AppHooks& hooks)
 {
     std::error_code error;
     auto directory = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
@@ -52,13 +52,13 @@ int main(int argc, char** argv)
 #else
     constexpr bool desktop = false;
 #endif
-    auto parsed = backend::headless::parseCommandLine(argc, argv, desktop);
+    auto parsed = shell::parseCommandLine(argc, argv, desktop);
     if (!parsed.options) {
         std::fputs(parsed.message.c_str(), parsed.exitCode == 0 ? stdout : stderr);
         return parsed.exitCode;
     }
 
-    backend::headless::AppHooks hooks;
+    shell::AppHooks hooks;
     hooks.mainInterface = "MainWindow";
     hooks.defaultResourceDirectory = kit::Bundle::installedResourceDirectory(STREET_RESOURCES_DIR);
     hooks.registerClasses = [] {

@@ -1,8 +1,8 @@
 // The authorities of --ca-file join the store libcurl verifies with (the system's) instead of
 // replacing it, and a file that holds no certificate is refused before anything runs.
 
-#include "backend/headless/Runner.h"
 #include "kit/CertificateAuthorities.h"
+#include "shell/Options.h"
 #include "support/Certificates.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +78,7 @@ TEST_F(Authorities, AFileWithoutACertificateIsABadCommandLine)
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
-        auto parsed = backend::headless::parseCommandLine(static_cast<int>(argv.size()), argv.data());
+        auto parsed = shell::parseCommandLine(static_cast<int>(argv.size()), argv.data());
         EXPECT_FALSE(parsed.options) << path;
         EXPECT_EQ(parsed.exitCode, 2) << path;
         EXPECT_TRUE(parsed.message.starts_with("street-client: --ca-file: cannot use the certificate file " + path + ": " + why + "\n"))

@@ -5,9 +5,9 @@
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
-#include "backend/headless/Runner.h"
 #include "kit/KeyPress.h"
 #include "kit/RunLoop.h"
+#include "shell/Options.h"
 #include "support/Desktop.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -288,7 +288,7 @@ TEST(DesktopCommandLine, TheWindowRunsOnTheRealClockOnly)
         std::vector<char*> argv{const_cast<char*>("street-client")};
         for (auto& a : args)
             argv.push_back(a.data());
-        return backend::headless::parseCommandLine(static_cast<int>(argv.size()), argv.data(), true);
+        return shell::parseCommandLine(static_cast<int>(argv.size()), argv.data(), true);
     };
     auto window = parse({"--scale", "2", "--load-timeout", "5", "--open-urls", "record"});
     ASSERT_TRUE(window.options);

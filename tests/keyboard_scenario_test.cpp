@@ -2,8 +2,8 @@
 // focus kept inside an alert, and the Recruit screen played with keys only. Headless, keys go
 // to the kit's focus model exactly as the window's key presses do.
 
-#include "backend/headless/Script.h"
 #include "kit/KeyPress.h"
+#include "shell/Script.h"
 #include "support/Timeline.h"
 
 #include <gtest/gtest.h>
@@ -74,14 +74,14 @@ TEST(KeyNames, ModifiersAndOneKeyAsGdkNamesThem)
     EXPECT_EQ((KeyPress{"4", KeyPress::Alt | KeyPress::Shift}).text(), "Alt+Shift+4");
 
     // A script line with a name that is not a key does not run: the line is named.
-    auto parsed = backend::headless::Script::parse("state\nkey Alt+4\nkey Shift+Tab\nkey Retrun\nstate\n");
+    auto parsed = shell::Script::parse("state\nkey Alt+4\nkey Shift+Tab\nkey Retrun\nstate\n");
     EXPECT_EQ(parsed.errorLine, 4);
     EXPECT_NE(parsed.error.find("Retrun"), std::string::npos) << parsed.error;
     for (const char* line : {"key", "key alt+4", "scroll", "scroll down", "scroll inf", "scroll nan", "scroll 1 2"}) {
-        auto bad = backend::headless::Script::parse(std::string("state\n") + line + "\n");
+        auto bad = shell::Script::parse(std::string("state\n") + line + "\n");
         EXPECT_EQ(bad.errorLine, 2) << line;
     }
-    auto good = backend::headless::Script::parse("key Alt+4\nscroll -12.5\nscroll 0\n");
+    auto good = shell::Script::parse("key Alt+4\nscroll -12.5\nscroll 0\n");
     ASSERT_FALSE(good.errorLine) << good.error;
     EXPECT_EQ(good.commands[0].key, (KeyPress{"4", KeyPress::Alt}));
     EXPECT_EQ(good.commands[1].points, -12.5);

@@ -2,7 +2,7 @@
 // the running client (through the built binary).
 
 #include "backend/headless/Runner.h"
-#include "backend/headless/Script.h"
+#include "shell/Script.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ extern char** environ;
 
 namespace {
 
-using backend::headless::Engine;
-using backend::headless::ParseResult;
-using backend::headless::Script;
-using Kind = backend::headless::ScriptCommand::Kind;
+using shell::Engine;
+using shell::ParseResult;
+using shell::Script;
+using Kind = shell::ScriptCommand::Kind;
 
 ParseResult parseArgs(std::vector<std::string> args)
 {
@@ -29,7 +29,7 @@ ParseResult parseArgs(std::vector<std::string> args)
     for (auto& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
-    return backend::headless::parseCommandLine(static_cast<int>(args.size()), argv.data());
+    return shell::parseCommandLine(static_cast<int>(args.size()), argv.data());
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -58,7 +58,7 @@ TEST(RunnerCommandLine, FlagsTheirDefaultsAndHelp)
                                  o.audioRoute}),
               std::vector<Text>({"s.txt", "-", "example.test:81", "/d", "/r", "c.vcf", "U1", "M", "9.1", "none"}));
     EXPECT_EQ(o.engine, Engine::Http);
-    EXPECT_EQ(o.clock, backend::headless::ClockKind::Real);
+    EXPECT_EQ(o.clock, shell::ClockKind::Real);
     EXPECT_FALSE(o.push || o.iconBadge);
     EXPECT_DOUBLE_EQ(o.movieSeconds, 0.25);
 

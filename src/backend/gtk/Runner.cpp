@@ -11,7 +11,6 @@
 #include "backend/gtk/WebSandbox.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
-#include "backend/headless/TranscriptWriter.h"
 #include "kit/AddressBook.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
@@ -23,6 +22,7 @@
 #include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
 #include "kit/Window.h"
+#include "shell/Launch.h"
 
 #include <csignal>
 #include <cstdio>
@@ -33,10 +33,10 @@
 
 namespace backend::gtk {
 
-int run(const headless::Options& options, const headless::AppHooks& hooks)
+int run(const shell::Options& options, const shell::AppHooks& hooks)
 {
-    std::optional<headless::Script::Parsed> script;
-    if (!headless::loadScript(options, script))
+    std::optional<shell::Script::Parsed> script;
+    if (!shell::loadScript(options, script))
         return 2;
 
     // Nothing the window, GTK or WebKit's processes write may be readable by other users.
@@ -65,19 +65,13 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
         return 1;
     }
 
-    std::unique_ptr<headless::TranscriptWriter> transcript;
-    if (options.transcript) {
-        std::string error;
-        transcript = headless::TranscriptWriter::open(*options.transcript, &error);
-        if (!transcript) {
-            std::fprintf(stderr, "street-client: %s\n", error.c_str());
-            return 2;
-        }
-    }
+    std::unique_ptr<shell::TranscriptWriter> transcript;
+    if (!shell::openTranscript(options, transcript))
+        return 2;
     std::signal(SIGPIPE, SIG_IGN);
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
-    headless::configureKit(options, hooks, headless::ClockKind::Real);
+    shell::configureKit(options, hooks, shell::ClockKind::Real);
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
@@ -113,7 +107,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     WindowPeer::installStyle(scale);
     kit::setEventSink(transcript.get());
 
-    headless::launch(hooks);
+    shell::launch(hooks);
 
     bool closed = false;
     std::shared_ptr<WindowPeer> window;
@@ -169,7 +163,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
     kit::FocusModel::setPageTakesKeys(false);
     kit::AlertView::setPresenter(nullptr);
     alerts.reset();
-    headless::finishKit();
+    shell::finishKit();
     kit::AddressBook::setSource(nullptr);
     kit::WebView::setEngineFactory(nullptr);
     window.reset();
@@ -185,7 +179,7 @@ int run(const headless::Options& options, const headless::AppHooks& hooks)
 
 } // namespace backend::gtk
 
-int street_desktop_run(const backend::headless::Options* options, const backend::headless::AppHooks* hooks)
+int street_desktop_run(const shell::Options* options, const shell::AppHooks* hooks)
 {
     return backend::gtk::run(*options, *hooks);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/headless/Runner.h"
+#include "shell/Options.h"
 
 namespace backend::gtk {
 
@@ -8,9 +8,9 @@ namespace backend::gtk {
 // status: 0 when the window was closed or the script ran to its end, 1 without a display or the
 // web sandbox, 2 for
 // a script or transcript that cannot be used.
-int run(const headless::Options& options, const headless::AppHooks& hooks);
+int run(const shell::Options& options, const shell::AppHooks& hooks);
 
 } // namespace backend::gtk
 
 // The entry of the desktop module, which the program loads when it opens a window: run() above.
-extern "C" int street_desktop_run(const backend::headless::Options* options, const backend::headless::AppHooks* hooks);
+extern "C" int street_desktop_run(const shell::Options* options, const shell::AppHooks* hooks);

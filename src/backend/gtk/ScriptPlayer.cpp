@@ -42,9 +42,9 @@ Peer* frontModalPeer(const std::string& identifier = {})
 
 } // namespace
 
-void ScriptPlayer::perform(const headless::ScriptCommand& command)
+void ScriptPlayer::perform(const shell::ScriptCommand& command)
 {
-    using Kind = headless::ScriptCommand::Kind;
+    using Kind = shell::ScriptCommand::Kind;
     auto& loop = kit::RunLoop::main();
     switch (command.kind) {
     case Kind::Wait: {
@@ -166,7 +166,7 @@ void ScriptPlayer::perform(const headless::ScriptCommand& command)
     }
 
     default:
-        headless::ScriptPlayer::perform(command);
+        shell::ScriptPlayer::perform(command);
         return;
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "backend/headless/ScriptPlayer.h"
+#include "shell/ScriptPlayer.h"
 
 namespace backend::gtk {
 
@@ -10,10 +10,10 @@ class WindowPeer;
 // Plays scenario scripts in the window on the real clock. The user's input goes through the
 // widgets (a tab's button is clicked, an alert's button pressed, a key sent to the window), so
 // a script proves the wiring a person's click or key press takes.
-class ScriptPlayer : public headless::ScriptPlayer {
+class ScriptPlayer : public shell::ScriptPlayer {
 public:
-    ScriptPlayer(const headless::AppHooks& hooks, WindowPeer& window, AlertViewPeer& alerts, const bool& closed)
-        : headless::ScriptPlayer(hooks, headless::ClockKind::Real)
+    ScriptPlayer(const shell::AppHooks& hooks, WindowPeer& window, AlertViewPeer& alerts, const bool& closed)
+        : shell::ScriptPlayer(hooks, shell::ClockKind::Real)
         , hooks_(hooks)
         , window_(window)
         , alerts_(alerts)
@@ -22,13 +22,13 @@ public:
     }
 
 protected:
-    void perform(const headless::ScriptCommand& command) override;
+    void perform(const shell::ScriptCommand& command) override;
 
 private:
     // False when the window cannot take keys.
     bool sendKey(const kit::KeyPress& key);
 
-    const headless::AppHooks& hooks_;
+    const shell::AppHooks& hooks_;
     WindowPeer& window_;
     AlertViewPeer& alerts_;
     const bool& closed_;

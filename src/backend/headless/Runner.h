@@ -1,75 +1,10 @@
 #pragma once
 
-#include "backend/headless/Script.h"
-
-#include <functional>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <vector>
+#include "shell/Options.h"
 
 namespace backend::headless {
 
-enum class Engine { Scripted, Http };
-enum class ClockKind { Virtual, Real };
-
-// The command line (see the README / scenario docs for the meaning of each flag).
-struct Options {
-    bool headless = false;
-    std::optional<std::string> script;      // "-" = standard input
-    std::optional<std::string> transcript;  // "-" = standard output
-    std::optional<std::string> server;      // [http://|https://]HOST[:PORT]
-    std::vector<std::string> trustedHosts;  // [http://|https://]HOST[:PORT], each --trusted-host
-    std::optional<std::string> caFile;      // further certificate authorities (PEM)
-    std::optional<Engine> engine;           // default: scripted with the virtual clock, http with the real one
-    std::optional<ClockKind> clock;         // default: virtual with a script, real without
-    std::optional<std::string> dataDir;
-    std::optional<std::string> resources;
-    std::optional<std::string> contacts;
-    std::optional<std::string> udid;
-    std::optional<std::string> model;
-    std::optional<std::string> systemVersion;
-    std::optional<std::string> audioRoute;  // "none" or "" = silent; default "Speaker"
-    bool push = true;
-    bool iconBadge = true;
-    double movieSeconds = 3.0;
-    // The desktop window only.
-    std::optional<int> scale;               // default: the largest that fits the monitor
-    double loadTimeout = 60.0;              // seconds before a silent server fails a load
-    bool recordOpenURLs = false;            // --open-urls record: never launch a browser
-};
-
-struct ParseResult {
-    std::optional<Options> options;  // none: exit with exitCode after printing message
-    int exitCode = 0;
-    std::string message;             // usage/version text (stdout, exit 0) or error (stderr, exit 2)
-};
-
-// `desktop`: this build also has the desktop window, which runs when --headless is not given.
-ParseResult parseCommandLine(int argc, char** argv, bool desktop = false);
-
-// What the runner needs from the application, which it does not otherwise know.
-struct AppHooks {
-    std::string mainInterface = "MainWindow";
-    std::string defaultResourceDirectory;
-    std::function<void()> registerClasses;             // application classes for interface files
-    std::function<void(const std::string&)> setServer; // --server as given
-    std::function<void(const std::vector<std::string>&)> setTrustedHosts; // every --trusted-host
-    std::function<nlohmann::json()> snapshot;          // the `state` object
-};
-
 // Runs the application with the headless backend; returns the exit status.
-int run(const Options& options, const AppHooks& hooks);
-
-// The steps of a run that the desktop backend shares.
-// Reads and checks the script the options name (none: nothing to do); false after printing why not.
-bool loadScript(const Options& options, std::optional<Script::Parsed>& script);
-// The kit as the options say: a fresh run loop on that clock, resources, defaults, device identity,
-// server, platform offers, audio route and the movie player.
-void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock);
-// Loads the main interface file: the application launches.
-void launch(const AppHooks& hooks);
-// Saves the defaults and lets everything go, leaving the kit as a fresh process has it.
-void finishKit();
+int run(const shell::Options& options, const shell::AppHooks& hooks);
 
 } // namespace backend::headless

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace backend::headless {
+namespace shell {
 
 // One line of a scenario script, parsed.
 struct ScriptCommand {
@@ -51,4 +51,4 @@ public:
     static std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text);
 };
 
-} // namespace backend::headless
+} // namespace shell

@@ -1,10 +1,10 @@
-#include "backend/headless/Script.h"
+#include "shell/Script.h"
 
 #include <cctype>
 #include <charconv>
 #include <cmath>
 
-namespace backend::headless {
+namespace shell {
 
 namespace {
 
@@ -269,4 +269,4 @@ Script::Parsed Script::parse(std::string_view text)
     return parsed;
 }
 
-} // namespace backend::headless
+} // namespace shell

@@ -1,4 +1,4 @@
-#include "backend/headless/Runner.h"
+#include "shell/Options.h"
 
 #include "kit/CertificateAuthorities.h"
 #include "kit/URL.h"
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <string_view>
 
-namespace backend::headless {
+namespace shell {
 
 namespace {
 
@@ -242,4 +242,4 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
     return result;
 }
 
-} // namespace backend::headless
+} // namespace shell

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace backend::headless {
+namespace shell {
 
 // Writes kit events as JSON Lines: {"t": seconds since launch, "ev": name, ...fields}. Each
 // line is flushed as it is written, so a reader (or a crash) sees everything up to that point.
@@ -26,4 +26,4 @@ private:
     bool owned_;
 };
 
-} // namespace backend::headless
+} // namespace shell

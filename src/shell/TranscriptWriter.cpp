@@ -1,11 +1,11 @@
-#include "backend/headless/TranscriptWriter.h"
+#include "shell/TranscriptWriter.h"
 
 #include "kit/RunLoop.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace backend::headless {
+namespace shell {
 
 std::unique_ptr<TranscriptWriter> TranscriptWriter::open(const std::string& path, std::string* error)
 {
@@ -44,4 +44,4 @@ void TranscriptWriter::event(const std::string& name, nlohmann::json fields)
     std::fflush(file_);
 }
 
-} // namespace backend::headless
+} // namespace shell
