@@ -1,0 +1,46 @@
+# Each folder of src/ includes only from the folders below it:
+#   kit <- app, shell <- backend/headless, backend/gtk; tools take app and kit.
+# Run as `cmake -DSOURCE_DIR=<a src tree> -P CheckLayers.cmake`; it fails naming every include
+# that runs against the arrows.
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "SOURCE_DIR is not set")
+endif()
+
+set(allowed_kit kit)
+set(allowed_app app kit)
+set(allowed_shell shell kit)
+set(allowed_backend/headless backend/headless shell kit)
+set(allowed_backend/gtk backend/gtk shell kit)
+set(allowed_tools tools app kit)
+
+set(violations "")
+foreach(folder kit app shell backend/headless backend/gtk tools)
+  file(GLOB_RECURSE sources ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.h)
+  foreach(source ${sources})
+    file(STRINGS ${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" header "${line}")
+      # A header beside the file, or a project header of an allowed folder.
+      if(NOT header MATCHES "/")
+        continue()
+      endif()
+      set(ok FALSE)
+      foreach(prefix ${allowed_${folder}})
+        string(LENGTH "${prefix}/" length)
+        string(SUBSTRING "${header}" 0 ${length} start)
+        if(start STREQUAL "${prefix}/")
+          set(ok TRUE)
+        endif()
+      endforeach()
+      if(NOT ok)
+        file(RELATIVE_PATH where ${SOURCE_DIR} ${source})
+        list(APPEND violations "${where} includes ${header}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(violations)
+  list(JOIN violations "\n  " text)
+  message(FATAL_ERROR "includes against the layers:\n  ${text}")
+endif()

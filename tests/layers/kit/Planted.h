@@ -1,0 +1,2 @@
+#include "kit/View.h"
+#include "app/Util.h"
