@@ -5,6 +5,7 @@
 #include "app/Util.h"
 #include "backend/headless/HttpEngine.h"
 #include "kit/Events.h"
+#include "kit/HttpTransfer.h"
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 #include "support/Scenario.h"
@@ -191,3 +192,38 @@ TEST_F(HttpEngineTest, ANewLoadOrAStopCancelsTheLoadInFlight)
 }
 
 } // namespace
+
+// The hop a redirect leads to, for the pages and the invite post alike.
+TEST(HttpTransfer, ARedirectKeepsTheRequestExceptWhereItTurnsIntoAGet)
+{
+    kit::URLRequest post = kit::URLRequest::requestWithURL("http://h/a");
+    post.method = "POST";
+    post.body = "x=1";
+    post.headers = {{"Content-Type", "application/x-www-form-urlencoded"}, {"content-length", "3"}, {"Cookie", "c=1"}};
+    kit::URLRequest put = post;
+    put.method = "PUT";
+    struct Case {
+        const kit::URLRequest& request;
+        long status;
+        const char* method;  // of the next hop
+        bool keepsBody;
+    };
+    const Case cases[] = {
+        {post, 301, "GET", false}, {post, 302, "GET", false}, {post, 303, "GET", false},
+        {post, 307, "POST", true}, {post, 308, "POST", true},
+        {put, 301, "PUT", true}, {put, 302, "PUT", true}, {put, 303, "GET", false}, {put, 307, "PUT", true},
+    };
+    for (const auto& c : cases) {
+        auto hop = kit::HttpTransfer::nextHop(c.request, c.status, "http://h/b");
+        SCOPED_TRACE(c.request.method + " " + std::to_string(c.status));
+        EXPECT_EQ(hop.url, "http://h/b");
+        EXPECT_EQ(hop.method, c.method);
+        EXPECT_EQ(hop.body, c.keepsBody ? "x=1" : "");
+        // The cookie header stays; the body's own headers go with the body.
+        EXPECT_EQ(hop.headers.size(), c.keepsBody ? 3u : 1u);
+        EXPECT_EQ(hop.headers.back().first, "Cookie");
+    }
+    auto head = kit::URLRequest::requestWithURL("http://h/a");
+    head.method = "HEAD";
+    EXPECT_EQ(kit::HttpTransfer::nextHop(head, 303, "http://h/b").method, "HEAD");
+}

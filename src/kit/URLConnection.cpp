@@ -1,8 +1,7 @@
 #include "kit/URLConnection.h"
 
-#include "kit/CertificateAuthorities.h"
-#include "kit/CookieJar.h"
 #include "kit/Events.h"
+#include "kit/HttpTransfer.h"
 #include "kit/RunLoop.h"
 #include "kit/Text.h"
 #include "kit/URL.h"
@@ -17,28 +16,6 @@
 namespace kit {
 
 namespace {
-
-// Keeps at most one byte beyond the cap, so the caller can tell a reply that was too long, then
-// ends the exchange. Nothing may throw through libcurl.
-size_t appendReply(char* data, size_t size, size_t count, void* reply)
-{
-    auto& text = *static_cast<std::string*>(reply);
-    size_t length = size * count;
-    size_t room = URLConnection::maxReplyBytes + 1 - std::min(text.size(), URLConnection::maxReplyBytes + 1);
-    try {
-        text.append(data, std::min(length, room));
-    } catch (...) {
-        return CURL_WRITEFUNC_ERROR;
-    }
-    return length <= room ? length : CURL_WRITEFUNC_ERROR;
-}
-
-struct CurlDeleter {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
-};
-struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 // Ends a transfer once no byte has moved, either way, for the idle time-out.
 struct IdleWatch {
@@ -98,7 +75,7 @@ std::optional<CURLcode> perform(CURL* handle, IdleWatch& idle, URLConnection::Wa
                           if (what == CURL_POLL_REMOVE)
                               events.erase(fd);
                           else
-                              events[fd] = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) | ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+                              events[fd] = HttpTransfer::pollEvents(what);
                           return 0;
                       });
     curl_multi_setopt(multi.get(), CURLMOPT_SOCKETDATA, &sockets);
@@ -146,13 +123,9 @@ std::optional<CURLcode> perform(CURL* handle, IdleWatch& idle, URLConnection::Wa
             abandoned = true;
             break;
         }
-        for (const auto& fd : fds) {
-            if (!fd.revents)
-                continue;
-            int flags = ((fd.revents & (POLLIN | POLLHUP)) ? CURL_CSELECT_IN : 0) | ((fd.revents & POLLOUT) ? CURL_CSELECT_OUT : 0)
-                | ((fd.revents & (POLLERR | POLLNVAL)) ? CURL_CSELECT_ERR : 0);
-            curl_multi_socket_action(multi.get(), fd.fd, flags, &running);
-        }
+        for (const auto& fd : fds)
+            if (fd.revents)
+                curl_multi_socket_action(multi.get(), fd.fd, HttpTransfer::socketFlags(fd.revents), &running);
     }
     curl_multi_remove_handle(multi.get(), handle);
     if (abandoned)
@@ -169,64 +142,31 @@ struct Reply {
 // One hop: the request as given, nothing followed.
 std::optional<Reply> exchange(const URLRequest& request, URLConnection::Waiter& waiter)
 {
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl)
+    HttpTransfer transfer(request, URLConnection::maxReplyBytes);
+    CURL* handle = transfer.handle();
+    if (!handle)
         return std::nullopt;
-    std::unique_ptr<curl_slist, HeaderListDeleter> headers;
-    auto addHeader = [&](const std::string& line) {
-        curl_slist* list = curl_slist_append(headers.get(), line.c_str());
-        if (list) {
-            (void)headers.release();
-            headers.reset(list);
-        }
-    };
-    for (const auto& [name, value] : request.headers)
-        addHeader(name + ": " + value);
-    // libcurl would otherwise hold back a large body waiting for "100 Continue".
-    addHeader("Expect:");
-
-    Reply reply;
-    CURL* handle = curl.get();
-    curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    if (request.method == "GET") {
-        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    } else {
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-        curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data());
-        if (request.method != "POST")
-            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-    }
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     IdleWatch idle {handle, URLConnection::idleTimeout()};
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle.limit.count()));
     curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &IdleWatch::progress);
     curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &idle);
-    CookieJar::shared().attach(handle);
-    CertificateAuthorities::apply(handle);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendReply);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &reply.body);
     auto performed = perform(handle, idle, waiter);
-    CookieJar::shared().synchronize();
+    transfer.ended();
     if (!performed)
         return std::nullopt;
-    CURLcode result = *performed;
-    if (result == CURLE_WRITE_ERROR && reply.body.size() > URLConnection::maxReplyBytes)
+    Reply reply;
+    if (*performed == CURLE_WRITE_ERROR && transfer.bodyTooLarge()) {
+        reply.body = transfer.takeBody();
         return reply;
-    if (result != CURLE_OK)
+    }
+    if (*performed != CURLE_OK)
         return std::nullopt;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply.status);
-    char* location = nullptr;
-    if (curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location)
-        reply.redirectURL = location;
+    reply.status = transfer.status();
+    if (HttpTransfer::isRedirect(reply.status))
+        reply.redirectURL = transfer.location();
+    reply.body = transfer.takeBody();
     return reply;
-}
-
-bool isRedirect(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 bool sameOrigin(const std::string& from, const std::string& to)
@@ -241,20 +181,13 @@ std::optional<std::string> follow(URLRequest hop, URLConnection::Waiter& waiter)
         auto reply = exchange(hop, waiter);
         if (!reply)
             return std::nullopt;
-        if (!isRedirect(reply->status) || reply->redirectURL.empty())
+        if (reply->redirectURL.empty())
             return std::move(reply->body);
         if (!sameOrigin(hop.url, reply->redirectURL))
             return std::string();
-        if (redirects == URLConnection::maxRedirects)
+        if (redirects == HttpTransfer::maxRedirects)
             return std::nullopt;
-        hop.url = reply->redirectURL;
-        if (reply->status != 307 && reply->status != 308 && hop.method != "GET" && hop.method != "HEAD") {
-            hop.method = "GET";
-            hop.body.clear();
-            std::erase_if(hop.headers, [](const auto& header) {
-                return Text::equalsIgnoringASCIICase(header.first, "Content-Type") || Text::equalsIgnoringASCIICase(header.first, "Content-Length");
-            });
-        }
+        hop = HttpTransfer::nextHop(hop, reply->status, reply->redirectURL);
     }
 }
 

@@ -13,8 +13,6 @@ namespace kit {
 // One HTTP exchange that blocks the caller until it ends (the invite post).
 class URLConnection {
 public:
-    // Redirect hops followed before the exchange counts as failed, as for page loads.
-    static constexpr int maxRedirects = 20;
     static constexpr std::chrono::milliseconds defaultIdleTimeout {60'000};
     // A longer reply is not read to its end: what is given back is its first maxReplyBytes + 1
     // bytes, so a caller sees that it was too long.
@@ -23,7 +21,7 @@ public:
     // Sends the request's method, headers and body as given and waits for the reply. Gives the
     // reply body whatever the HTTP status; none when the exchange failed (no connection, a
     // certificate that does not check out, no byte moving for the idle time-out, the
-    // connection lost before the reply was complete, more than maxRedirects redirects, the
+    // connection lost before the reply was complete, more than HttpTransfer::maxRedirects redirects, the
     // waiter giving up).
     // A redirect is followed only within the request's origin (scheme, host and port): after
     // 301, 302 or 303 a POST becomes a GET without body or Content-Type; after 307 or 308 the

@@ -1,29 +1,15 @@
 #include "backend/headless/HttpEngine.h"
 
 #include "kit/DownloadPolicy.h"
+#include "kit/HttpTransfer.h"
 #include "kit/NetworkError.h"
-#include "kit/CertificateAuthorities.h"
-#include "kit/CookieJar.h"
-#include "kit/Text.h"
 #include "kit/URL.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <poll.h>
 
 namespace backend::headless {
 
 namespace {
-
-void initialiseCurl()
-{
-    static bool done = false;
-    if (!done) {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        done = true;
-    }
-}
 
 bool isTlsFailure(CURLcode result)
 {
@@ -90,7 +76,7 @@ std::string hostOf(const std::string& url)
 HttpEngine::HttpEngine(kit::WebView& view)
     : view_(view)
 {
-    initialiseCurl();
+    kit::HttpTransfer::initialiseLibrary();
     multi_ = curl_multi_init();
     curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &HttpEngine::socketCallback);
     curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
@@ -147,43 +133,17 @@ void HttpEngine::startTransfer()
         timerTask_ = 0;
         loop_ = &loop;
     }
-    easy_ = curl_easy_init();
-    if (!easy_) {
+    transfer_ = std::make_unique<kit::HttpTransfer>(request_, maxBodyBytes);
+    CURL* easy = transfer_->handle();
+    if (!easy) {
         failLoad(errorForTransfer(CURLE_FAILED_INIT, 0, nullptr));
         return;
     }
-    received_.clear();
-    errorBuffer_[0] = '\0';
-    curl_easy_setopt(easy_, CURLOPT_URL, request_.url.c_str());
-    curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &HttpEngine::writeCallback);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeoutMillis);
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, "street-client/1.53");
-    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
-    kit::CookieJar::shared().attach(easy_);
-    kit::CertificateAuthorities::apply(easy_);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMillis);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, "street-client/1.53");
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
 
-    const std::string method = request_.method.empty() ? "GET" : request_.method;
-    if (method == "GET") {
-        curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD") {
-        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    } else {
-        if (method != "POST")
-            curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
-        curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
-        curl_easy_setopt(easy_, CURLOPT_COPYPOSTFIELDS, request_.body.c_str());
-    }
-    for (const auto& [name, value] : request_.headers)
-        headers_ = curl_slist_append(headers_, (name + ": " + value).c_str());
-    if (headers_)
-        curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
-
-    CURLMcode added = curl_multi_add_handle(multi_, easy_);
+    CURLMcode added = curl_multi_add_handle(multi_, easy);
     if (added != CURLM_OK) {
         failLoad(kit::NetworkError::make(-(2000 + static_cast<int>(CURLE_FAILED_INIT)), curl_multi_strerror(added)));
         return;
@@ -192,15 +152,9 @@ void HttpEngine::startTransfer()
 
 void HttpEngine::dropTransfer()
 {
-    if (easy_) {
-        curl_multi_remove_handle(multi_, easy_);
-        curl_easy_cleanup(easy_);
-        easy_ = nullptr;
-    }
-    if (headers_) {
-        curl_slist_free_all(headers_);
-        headers_ = nullptr;
-    }
+    if (transfer_ && transfer_->handle())
+        curl_multi_remove_handle(multi_, transfer_->handle());
+    transfer_.reset();
 }
 
 int HttpEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* self, void*)
@@ -215,20 +169,13 @@ int HttpEngine::socketCallback(CURL*, curl_socket_t fd, int what, void* self, vo
         }
         return 0;
     }
-    short events = static_cast<short>(((what & CURL_POLL_IN) ? POLLIN : 0) | ((what & CURL_POLL_OUT) ? POLLOUT : 0));
+    short events = kit::HttpTransfer::pollEvents(what);
     if (found != engine->watches_.end()) {
         loop.updateWatch(found->second, events);
         return 0;
     }
     engine->watches_[fd] = loop.addWatch(fd, events, [engine, fd](short revents) {
-        int flags = 0;
-        if (revents & (POLLIN | POLLHUP))
-            flags |= CURL_CSELECT_IN;
-        if (revents & POLLOUT)
-            flags |= CURL_CSELECT_OUT;
-        if (revents & (POLLERR | POLLNVAL))
-            flags |= CURL_CSELECT_ERR;
-        engine->socketAction(fd, flags);
+        engine->socketAction(fd, kit::HttpTransfer::socketFlags(revents));
     });
     return 0;
 }
@@ -248,22 +195,6 @@ int HttpEngine::timerCallback(CURLM*, long timeoutMs, void* self)
     return 0;
 }
 
-size_t HttpEngine::writeCallback(char* data, size_t size, size_t count, void* self)
-{
-    // Refusing the bytes ends the transfer with CURLE_WRITE_ERROR, reported as too large.
-    // Nothing may throw through libcurl.
-    auto& received = static_cast<HttpEngine*>(self)->received_;
-    size_t length = size * count;
-    if (length > maxBodyBytes - std::min(received.size(), maxBodyBytes))
-        return CURL_WRITEFUNC_ERROR;
-    try {
-        received.append(data, length);
-    } catch (...) {
-        return CURL_WRITEFUNC_ERROR;
-    }
-    return length;
-}
-
 void HttpEngine::socketAction(curl_socket_t fd, int flags)
 {
     int running = 0;
@@ -275,7 +206,7 @@ void HttpEngine::processMessages()
 {
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
-        if (message->msg != CURLMSG_DONE || message->easy_handle != easy_)
+        if (message->msg != CURLMSG_DONE || !transfer_ || message->easy_handle != transfer_->handle())
             continue;
         // transferDone removes the handle, which frees `message`: copy what it says first.
         CURLcode result = message->data.result;
@@ -286,12 +217,13 @@ void HttpEngine::processMessages()
 void HttpEngine::transferDone(CURLcode result)
 {
     // Whatever the hop set is kept before anything else can end the run.
-    kit::CookieJar::shared().synchronize();
+    transfer_->ended();
+    CURL* easy = transfer_->handle();
     if (isTlsFailure(result)) {
         auto problem = kit::NetworkError::CertificateProblem::Other;
         if (result == CURLE_PEER_FAILED_VERIFICATION) {
             long verified = 0;
-            curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verified);
+            curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verified);
             problem = kit::NetworkError::problemForVerifyResult(verified);
         }
         failLoad(kit::NetworkError::certificateError(problem, hostOf(request_.url)));
@@ -299,34 +231,23 @@ void HttpEngine::transferDone(CURLcode result)
     }
     if (result != CURLE_OK) {
         long osErrno = 0;
-        curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-        auto error = errorForTransfer(result, osErrno, errorBuffer_);
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        auto error = errorForTransfer(result, osErrno, transfer_->errorDetail());
         failLoad(error);
         return;
     }
-    long status = 0;
-    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
-    std::string location;
+    long status = transfer_->status();
+    std::string location = transfer_->location();
     curl_header* header = nullptr;
-    if (status >= 300 && status < 400 && curl_easy_header(easy_, "Location", 0, CURLH_HEADER, -1, &header) == CURLHE_OK) {
-        // A hop to another scheme (file:, view-source:, a custom one) stands as written: libcurl
-        // would read some of those as relative paths.
-        std::string scheme = kit::URL::scheme(header->value);
-        location = !scheme.empty() && scheme != "http" && scheme != "https"
-            ? std::string(header->value)
-            : kit::URL::resolve(request_.url, header->value).value_or("");
-    }
 
-    if (location.empty() && curl_easy_header(easy_, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
+    if (location.empty() && curl_easy_header(easy, "Content-Disposition", 0, CURLH_HEADER, -1, &header) == CURLHE_OK
         && kit::DownloadPolicy::asksToSave(header->value)) {
-        received_.clear();
         failLoad(kit::DownloadPolicy::refused());
         return;
     }
     if (location.empty()) {
         // A page, whatever its status: error pages show like any other.
-        body_ = std::move(received_);
-        received_.clear();
+        body_ = transfer_->takeBody();
         status_ = status;
         dropTransfer();
         inFlight_ = false;
@@ -340,22 +261,13 @@ void HttpEngine::transferDone(CURLcode result)
     }
 
     dropTransfer();
-    if (hops_ >= maxRedirects) {
+    if (hops_ >= kit::HttpTransfer::maxRedirects) {
         failLoad(kit::NetworkError::make(kit::NetworkError::HTTPTooManyRedirects));
         return;
     }
-    kit::URLRequest hop = request_;
-    hop.url = location;
+    kit::URLRequest hop = kit::HttpTransfer::nextHop(request_, status, location);
     hop.navigation.redirect = true;
     hop.navigation.earlierHops.push_back(request_.url);
-    if (status == 303 || ((status == 301 || status == 302) && hop.method == "POST")) {
-        hop.method = "GET";
-        hop.body.clear();
-        std::erase_if(hop.headers, [](const auto& header) {
-            auto name = kit::Text::asciiLowercase(header.first);
-            return name == "content-type" || name == "content-length";
-        });
-    }
     auto generation = generation_;
     bool allow = view_.engineShouldStartLoad(hop, kit::NavigationType::Other);
     // The delegate may have stopped this load or started another one while it decided.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "kit/HttpTransfer.h"
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 
 #include <curl/curl.h>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace backend::headless {
@@ -30,7 +32,6 @@ public:
     long statusCode() const { return status_; }
     const std::string& currentURL() const { return request_.url; }
 
-    static constexpr int maxRedirects = 20;
     static constexpr long timeoutMillis = 60'000;
     // A page body (as decoded) beyond this fails the load as too large.
     static constexpr size_t maxBodyBytes = size_t{32} << 20;
@@ -38,7 +39,6 @@ public:
 private:
     static int socketCallback(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* self);
-    static size_t writeCallback(char* data, size_t size, size_t count, void* self);
 
     void startTransfer();
     void dropTransfer();
@@ -50,9 +50,7 @@ private:
 
     kit::WebView& view_;
     CURLM* multi_ = nullptr;
-    CURL* easy_ = nullptr;
-    curl_slist* headers_ = nullptr;
-    char errorBuffer_[CURL_ERROR_SIZE] = {};
+    std::unique_ptr<kit::HttpTransfer> transfer_;  // the current hop's
     kit::RunLoop* loop_ = nullptr;  // the loop our watches and tasks belong to
     std::map<curl_socket_t, kit::RunLoop::WatchId> watches_;
     kit::RunLoop::TaskId timerTask_ = 0;
@@ -62,7 +60,6 @@ private:
     std::uint64_t generation_ = 0;  // tells a load apart from one that replaced it
     kit::URLRequest request_;      // the current hop
     int hops_ = 0;
-    std::string received_;
     std::string body_;
     long status_ = 0;
 };
