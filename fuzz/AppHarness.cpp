@@ -24,7 +24,7 @@
 #include "kit/UserDefaults.h"
 #include "kit/ViewController.h"
 #include "kit/WebView.h"
-#include "shell/Options.h"
+#include "shell/Launch.h"
 #include "shell/TranscriptWriter.h"
 
 #include <cstdio>
@@ -88,24 +88,23 @@ AppHarness::AppHarness()
         return snapshot;
     };
 
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
-    kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
-    kit::UserDefaults::setDataDirectory(dataDir_);
-    kit::AddressBook::setPath(dataDir_ + "/contacts.vcf");
-    auto& device = kit::Device::currentDevice();
-    device.setUniqueIdentifier("fuzz-device");
-    device.setModel("Linux");
-    device.setSystemVersion("12");
+    s.hooks.registerClasses = [] {
+        kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
+        kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
+        street::registerRecruitClasses();
+    };
+
+    // As a run's command line would set it up.
+    shell::Options options;
+    options.resources = STREET_RESOURCES_DIR;
+    options.dataDir = dataDir_;
+    options.contacts = dataDir_ + "/contacts.vcf";
+    options.udid = "fuzz-device";
+    options.model = "Linux";
+    options.systemVersion = "12";
+    shell::configureKit(options, s.hooks, shell::ClockKind::Virtual);
     // Nothing listens there unless a harness says otherwise: an invite post fails at once.
     street::GameServer::setHost("127.0.0.1:9");
-
-    auto& application = kit::Application::sharedApplication();
-    application.setOffersPushRegistration(true);
-    application.setOffersIconBadge(true);
-    application.setURLOpener([](const std::string&) { return true; });
-    application.setPushRegistrar([](int) {});
-    kit::AudioServices::setAudioRoute(std::string("Speaker"));
-    kit::AudioServices::setPlayer(nullptr);
     kit::MoviePlayerController::setPeerFactory([](kit::MoviePlayerController& controller) {
         return std::make_unique<backend::headless::HeadlessMoviePlayer>(controller, 3.0);
     });
@@ -117,11 +116,7 @@ AppHarness::AppHarness()
     s.transcript = shell::TranscriptWriter::open(transcript && *transcript ? transcript : "/dev/null", nullptr);
     kit::setEventSink(s.transcript.get());
 
-    kit::InterfaceLoader::registerKitClasses();
-    kit::ClassRegistry::registerClass("MainAppDelegate", [] { return std::make_shared<street::MainAppDelegate>(); });
-    kit::ClassRegistry::registerClass("MainViewController", [] { return std::make_shared<street::MainViewController>(); });
-    street::registerRecruitClasses();
-    kit::ApplicationMain(s.hooks.mainInterface);
+    shell::launch(s.hooks);
 
     s.player = std::make_unique<backend::headless::ScriptPlayer>(s.hooks, shell::ClockKind::Virtual);
     s.player->turn();
@@ -131,13 +126,7 @@ AppHarness::~AppHarness()
 {
     // As the runner ends a run: save the defaults, drop what the application holds while the
     // run loop is still there, then remove the data directory.
-    kit::UserDefaults::resetStandardUserDefaults();
-    kit::setEventSink(nullptr);
-    kit::AlertView::dismissAll();
-    kit::Application::reset();
-    kit::NotificationCenter::defaultCenter().reset();
-    kit::AudioServices::reset();
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    shell::finishKit();
     globals().player.reset();
     globals().transcript.reset();
     std::error_code ignored;

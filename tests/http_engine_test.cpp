@@ -6,6 +6,7 @@
 #include "backend/headless/HttpEngine.h"
 #include "kit/Events.h"
 #include "kit/HttpTransfer.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 #include "support/Scenario.h"
@@ -60,7 +61,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.started()) << "the demo server did not start";
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
+        kit::Platform::reset(kit::RunLoop::Clock::Real);
         kit::setEventSink(&log);
         kit::WebView::setEngineFactory([](kit::WebView& v) { return std::make_unique<HttpEngine>(v); });
         view = std::make_unique<kit::WebView>(kit::Rect{0, 0, 320, 480});
@@ -69,9 +70,7 @@ protected:
     void TearDown() override
     {
         view.reset();
-        kit::setEventSink(nullptr);
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
-        kit::WebView::setEngineFactory(nullptr);
+        kit::Platform::reset();
     }
 
     HttpEngine& engine() { return *static_cast<HttpEngine*>(view->engine()); }

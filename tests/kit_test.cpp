@@ -10,6 +10,7 @@
 #include "kit/Events.h"
 #include "kit/Label.h"
 #include "kit/NotificationCenter.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/TabBar.h"
 #include "kit/URL.h"
@@ -30,10 +31,7 @@ class KitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
-        kit::Application::reset();
-        kit::AlertView::dismissAll();
-        kit::AudioServices::reset();
+        kit::Platform::reset();
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
         kit::setEventSink(&recorder);
     }

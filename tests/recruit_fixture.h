@@ -16,6 +16,7 @@
 #include "kit/Device.h"
 #include "kit/Events.h"
 #include "kit/InterfaceLoader.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/UserDefaults.h"
 
@@ -197,9 +198,7 @@ protected:
         kit::Bundle::setResourceDirectory(dir_ + "/resources");
         kit::InterfaceLoader::registerKitClasses();
         street::registerRecruitClasses();
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
-        kit::AlertView::dismissAll();
-        kit::Application::reset();
+        kit::Platform::reset();
         kit::UserDefaults::setDataDirectory(dir_ + "/config");
         kit::AddressBook::setPath(dir_ + "/contacts.vcf");
         kit::Device::currentDevice().setUniqueIdentifier("udid-0123");
@@ -207,9 +206,7 @@ protected:
     }
     void TearDown() override
     {
-        kit::setEventSink(nullptr);
-        kit::AlertView::dismissAll();
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+        kit::Platform::reset();
         kit::UserDefaults::setDataDirectory("");
         kit::AddressBook::setPath("");
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);

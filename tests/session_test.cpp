@@ -5,6 +5,7 @@
 #include "app/Util.h"
 #include "kit/CookieJar.h"
 #include "kit/Events.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
 #include "support/Scenario.h"
@@ -256,9 +257,7 @@ TEST_F(Sessions, AWaitingExchangeHoldsTheRunLoopAndEndsWhenItsWaiterGivesUp)
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(recorder.events.size(), 2u);
 
-    URLConnection::setWaiter(nullptr);
-    kit::setEventSink(nullptr);
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    kit::Platform::reset();
 }
 
 TEST_F(Sessions, OnlyLastingCookiesAreKeptAcrossLaunches)

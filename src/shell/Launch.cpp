@@ -10,7 +10,7 @@
 #include "kit/Device.h"
 #include "kit/Events.h"
 #include "kit/InterfaceLoader.h"
-#include "kit/NotificationCenter.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/UserDefaults.h"
 
@@ -47,19 +47,6 @@ std::string deviceIdentifier(const Options& options)
     return id.empty() ? kit::DeviceIdentity::identifierForMachineId("unknown") : id;
 }
 
-// Process-wide kit state back to what a fresh process has, so that a run in a process that
-// has run before (tests) starts alike.
-void resetKitState()
-{
-    kit::setEventSink(nullptr);
-    kit::AlertView::dismissAll();
-    kit::Application::reset();
-    kit::NotificationCenter::defaultCenter().reset();
-    kit::AudioServices::reset();
-    kit::CookieJar::resetShared();
-    kit::CertificateAuthorities::reset();
-}
-
 } // namespace
 
 bool loadScript(const Options& options, std::optional<Script::Parsed>& script)
@@ -83,8 +70,7 @@ bool loadScript(const Options& options, std::optional<Script::Parsed>& script)
 
 void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock)
 {
-    resetKitState();
-    kit::RunLoop::resetMain(clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real);
+    kit::Platform::reset(clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real);
     kit::Bundle::setResourceDirectory(options.resources.value_or(hooks.defaultResourceDirectory));
     if (options.dataDir)
         kit::UserDefaults::setDataDirectory(*options.dataDir);
@@ -120,7 +106,6 @@ void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock
     if (route->empty() || *route == "none")
         route.reset();
     kit::AudioServices::setAudioRoute(route);
-    kit::AudioServices::setPlayer(nullptr);
 }
 
 bool openTranscript(const Options& options, std::unique_ptr<TranscriptWriter>& transcript)
@@ -147,9 +132,7 @@ void finishKit()
     // The platform saves the user defaults when the application ends; then everything the
     // application holds goes, while the run loop and the kit it relies on are still here.
     kit::UserDefaults::resetStandardUserDefaults();
-    kit::setEventSink(nullptr);
-    resetKitState();
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    kit::Platform::reset();
 }
 
 } // namespace shell

@@ -2,11 +2,8 @@
 
 #include "app/GameServer.h"
 #include "app/WebViewDelegate.h"
-#include "kit/AlertView.h"
 #include "kit/Application.h"
-#include "kit/AudioServices.h"
-#include "kit/Events.h"
-#include "kit/RunLoop.h"
+#include "kit/Platform.h"
 #include "kit/TabBar.h"
 #include "kit/UserDefaults.h"
 #include "kit/WebView.h"
@@ -18,13 +15,16 @@ namespace street::tools {
 
 namespace {
 
+// A fresh kit for each page, as a game's first start has it; the command line's network
+// settings (--ca-file) stay for the pages still to be fetched.
 void resetKit()
 {
-    kit::setEventSink(nullptr);
-    kit::AlertView::dismissAll();
-    kit::AudioServices::reset();
-    kit::AudioServices::setPlayer(nullptr);
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    kit::Platform::reset(kit::RunLoop::Clock::Virtual, kit::Platform::Network::Keep);
+    auto& application = kit::Application::sharedApplication();
+    application.setOffersPushRegistration(true);
+    application.setOffersIconBadge(true);
+    application.setURLOpener([](const std::string&) { return true; });
+    application.setPushRegistrar([](int) {});
 }
 
 } // namespace
@@ -38,20 +38,13 @@ PageSandbox::PageSandbox()
     previousDataDir_ = kit::UserDefaults::dataDirectory();
     kit::UserDefaults::setDataDirectory(dataDir_);
     resetKit();
-    kit::Application::reset();
-    auto& application = kit::Application::sharedApplication();
-    application.setOffersPushRegistration(true);
-    application.setOffersIconBadge(true);
-    application.setURLOpener([](const std::string&) { return true; });
-    application.setPushRegistrar([](int) {});
 }
 
 PageSandbox::~PageSandbox()
 {
     if (dataDir_.empty())
         return;
-    resetKit();
-    kit::Application::reset();
+    kit::Platform::reset(kit::RunLoop::Clock::Virtual, kit::Platform::Network::Keep);
     kit::UserDefaults::setDataDirectory(previousDataDir_);
     std::error_code ignored;
     std::filesystem::remove_all(dataDir_, ignored);

@@ -159,16 +159,11 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     g_source_remove(interrupt);
     g_source_remove(terminate);
-    kit::FocusModel::setObserver(nullptr);
-    kit::FocusModel::setPageTakesKeys(false);
-    kit::AlertView::setPresenter(nullptr);
-    alerts.reset();
+    // The kit lets go of every peer and factory first; then the peers themselves go.
     shell::finishKit();
-    kit::AddressBook::setSource(nullptr);
-    kit::WebView::setEngineFactory(nullptr);
+    alerts.reset();
     window.reset();
     WebViewPeer::releaseContext();
-    kit::MoviePlayerController::setPeerFactory(nullptr);
     sound.reset();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.
