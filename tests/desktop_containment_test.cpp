@@ -64,24 +64,6 @@ mode_t modeOf(const std::string& path)
     return st.st_mode & 07777;
 }
 
-// bwrap as WebKit's sandbox needs it: none when it works here, else what it said.
-std::optional<std::string> bubblewrapFailure(const std::vector<std::string>& launcher = {})
-{
-    std::string command;
-    for (const auto& word : launcher)
-        command += word + " ";
-    command += "/usr/bin/bwrap --ro-bind / / --proc /proc --dev /dev --unshare-all --die-with-parent true 2>&1";
-    std::string said;
-    if (FILE* out = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, out))
-            said += buffer;
-        if (::pclose(out) == 0)
-            return std::nullopt;
-    }
-    return said.empty() ? std::string("it failed") : said;
-}
-
 TEST(DesktopContainment, FilesToSaveAreRefusedBeforeAnythingIsWrittenAndTheirLoadsFail)
 {
     if (!scenario::haveDisplay())
@@ -324,7 +306,7 @@ TEST(DesktopContainment, PagesRunInTheSandboxAndTheWindowsFilesArePrivate)
 {
     if (!scenario::haveDisplay())
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
-    if (auto failure = bubblewrapFailure()) {
+    if (auto failure = scenario::bubblewrapFailure()) {
         // CI's machines run bwrap: there, a sandbox that cannot start is a fault, not a reason.
         if (std::getenv("CI"))
             FAIL() << "bwrap cannot run on this CI machine: " << *failure;
@@ -428,9 +410,9 @@ TEST(DesktopContainment, WithoutTheSandboxNoPageIsShownUnlessThePlayerTurnsItOff
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
     const std::vector<std::string> blocked{"/usr/bin/bwrap", "--dev-bind", "/", "/", "--unshare-user", "--uid", "1000",
                                            "--disable-userns", "--"};
-    if (bubblewrapFailure())
-        GTEST_SKIP() << "bwrap cannot run here at all: " << *bubblewrapFailure();
-    if (!bubblewrapFailure(blocked))
+    if (scenario::bubblewrapFailure())
+        GTEST_SKIP() << "bwrap cannot run here at all: " << *scenario::bubblewrapFailure();
+    if (!scenario::bubblewrapFailure(blocked))
         GTEST_SKIP() << "user namespaces cannot be taken away here";
     scenario::DemoServer server;
     ASSERT_TRUE(server.started());

@@ -35,6 +35,10 @@ void removeTree(const std::string& path);
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& text);
 
+// Why bwrap (and so WebKit's sandbox) cannot run here, launched through `launcher`; none when it
+// runs.
+std::optional<std::string> bubblewrapFailure(const std::vector<std::string>& launcher = {});
+
 struct ScenarioOptions {
     // Use this data directory instead of a fresh one; it is left in place afterwards. Two runs
     // given the same directory see each other's user defaults (a restart).

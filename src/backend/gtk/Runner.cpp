@@ -42,17 +42,6 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // Nothing the window, GTK or WebKit's processes write may be readable by other users.
     ::umask(077);
 
-    // Pages run only in WebKit's sandbox, unless the player has turned it off.
-    if (WebSandbox::optedOut()) {
-        std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
-                     WebSandbox::optOutVariable);
-    } else if (auto failure = WebSandbox::trialFailure()) {
-        std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
-                             "%s=1 shows pages without it, where they can reach your files\n",
-                     failure->c_str(), WebSandbox::optOutVariable);
-        return 1;
-    }
-
     // The window's class and the dock's launcher entry name the application by its desktop id.
     g_set_prgname(ApplicationPeer::applicationId);
     g_set_application_name("street-client");
@@ -62,6 +51,18 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         std::fprintf(stderr, "street-client: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); "
                              "use --headless to run without one\n",
                      display ? display : "", wayland ? wayland : "");
+        return 1;
+    }
+
+    // Pages run only in WebKit's sandbox, unless the player has turned it off. (Without a display
+    // there is nothing to show anyway, and that is what the player must hear first.)
+    if (WebSandbox::optedOut()) {
+        std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
+                     WebSandbox::optOutVariable);
+    } else if (auto failure = WebSandbox::trialFailure()) {
+        std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
+                             "%s=1 shows pages without it, where they can reach your files\n",
+                     failure->c_str(), WebSandbox::optOutVariable);
         return 1;
     }
 
