@@ -57,6 +57,14 @@ std::map<std::string, std::string> filesUnder(const std::string& root)
     return files;
 }
 
+// This process's root is not the machine's (its first process sees another one).
+bool inChroot()
+{
+    struct stat ours {}, machines {};
+    return ::stat("/", &ours) == 0 && ::stat("/proc/1/root/", &machines) == 0
+        && (ours.st_dev != machines.st_dev || ours.st_ino != machines.st_ino);
+}
+
 mode_t modeOf(const std::string& path)
 {
     struct stat st {};
@@ -308,7 +316,8 @@ TEST(DesktopContainment, PagesRunInTheSandboxAndTheWindowsFilesArePrivate)
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
     if (auto failure = scenario::bubblewrapFailure()) {
         // CI's machines run bwrap: there, a sandbox that cannot start is a fault, not a reason.
-        if (std::getenv("CI"))
+        // A fresh root made for a trial install (a chroot) cannot make namespaces at all.
+        if (std::getenv("CI") && !inChroot())
             FAIL() << "bwrap cannot run on this CI machine: " << *failure;
         GTEST_SKIP() << "bwrap cannot run here, so neither can WebKit's sandbox: " << *failure;
     }
