@@ -42,20 +42,19 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // Nothing the window, GTK or WebKit's processes write may be readable by other users.
     ::umask(077);
 
-    // The window's class and the dock's launcher entry name the application by its desktop id.
-    g_set_prgname(ApplicationPeer::applicationId);
-    g_set_application_name("street-client");
-    if (!gtk_init_check(nullptr, nullptr)) {
+    auto noDisplay = [] {
         const char* display = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         std::fprintf(stderr, "street-client: cannot open the display (DISPLAY=%s, WAYLAND_DISPLAY=%s); "
                              "use --headless to run without one\n",
                      display ? display : "", wayland ? wayland : "");
         return 1;
-    }
+    };
+    // Without a display there is nothing to show, and that is what the player must hear first.
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        return noDisplay();
 
-    // Pages run only in WebKit's sandbox, unless the player has turned it off. (Without a display
-    // there is nothing to show anyway, and that is what the player must hear first.)
+    // Pages run only in WebKit's sandbox, unless the player has turned it off.
     if (WebSandbox::optedOut()) {
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
                      WebSandbox::optOutVariable);
@@ -65,6 +64,12 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
                      failure->c_str(), WebSandbox::optOutVariable);
         return 1;
     }
+
+    // The window's class and the dock's launcher entry name the application by its desktop id.
+    g_set_prgname(ApplicationPeer::applicationId);
+    g_set_application_name("street-client");
+    if (!gtk_init_check(nullptr, nullptr))
+        return noDisplay();
 
     std::unique_ptr<shell::TranscriptWriter> transcript;
     if (!shell::openTranscript(options, transcript))
