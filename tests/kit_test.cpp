@@ -92,6 +92,8 @@ TEST(URLTest, ReferencesResolveAgainstTheBaseAsRFC3986Says)
         // scheme-relative and absolute
         {"//o.org/p", "http://o.org/p"}, {"//o.org/../p", "http://o.org/p"}, {"//h:99/p?x", "http://h:99/p?x"},
         {"HTTPS://X/a/../b", "https://X/b"}, {"http://h", "http://h/"}, {"http://[::1]:80/x", "http://[::1]:80/x"},
+        // a host's escapes stay escaped (libcurl decodes them)
+        {"http://127.0%EF%BF%BD.0.1:8642/x", "http://127.0%EF%BF%BD.0.1:8642/x"}, {"//a%7Fb/", "http://a%7Fb/"},
         // nothing libcurl reads
         {"mailto:a@b", std::nullopt}, {"javascript:x()", std::nullopt}, {"//", std::nullopt}, {"http://h:99999/", std::nullopt},
     };

@@ -213,7 +213,20 @@ std::optional<std::string> resolve(std::string_view base, std::string_view refer
     char* text = nullptr;
     if (code != CURLUE_OK || curl_url_get(handle.get(), CURLUPART_URL, &text, 0) != CURLUE_OK)
         return std::nullopt;
-    std::string resolved = text;
+    // libcurl decodes a host's escapes and hands back the raw bytes (DEL, UTF-8); escape them
+    // again so what comes out is still a URL, as the reference wrote it.
+    std::string resolved;
+    for (const char* p = text; *p; ++p) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c <= ' ' || c >= 0x7F) {
+            static constexpr char hex[] = "0123456789ABCDEF";
+            resolved += '%';
+            resolved += hex[c >> 4];
+            resolved += hex[c & 0x0F];
+        } else {
+            resolved += static_cast<char>(c);
+        }
+    }
     curl_free(text);
     return resolved;
 }
