@@ -1,2 +1,0 @@
-#include "kit/View.h"
-#include "app/Util.h"
