@@ -1,2 +1,2 @@
-// The window may not see the headless backend: this must not compile.
+// One backend may not see another: this must not compile.
 #include "backend/headless/ScriptedEngine.h"
