@@ -1,6 +1,7 @@
 #include "kit/WebView.h"
 
 #include "kit/Events.h"
+#include "kit/NetworkError.h"
 #include "kit/URL.h"
 
 #include <algorithm>
@@ -33,6 +34,7 @@ WebView::WebView(Rect frame)
 
 WebView::~WebView()
 {
+    RunLoop::main().cancel(startTask_);
     engine_.reset();
     auto& views = liveWebViews();
     views.erase(std::remove(views.begin(), views.end(), this), views.end());
@@ -45,23 +47,81 @@ void WebView::loadRequest(const URLRequest& request)
     own.navigation.byClient = true;
     if (!documentURL_)
         documentURL_ = own.url;
-    if (engineShouldStartLoad(own, NavigationType::Other) && engine_)
-        engine_->load(own);
+    if (engineShouldStartLoad(own, NavigationType::Other))
+        beginLoad(own);
+}
+
+void WebView::loadFromPage(const URLRequest& request, NavigationType type)
+{
+    if (engineShouldStartLoad(request, type))
+        beginLoad(request);
+}
+
+void WebView::beginLoad(const URLRequest& request)
+{
+    if (!engine_)
+        return;
+    cancelLoad();
+    loading_ = true;
+    startReported_ = false;
+    loadURL_ = request.url;
+    ++loadSerial_;
+    // Posted before the engine starts, so the start comes before anything the transport reports.
+    startTask_ = RunLoop::main().post([this] {
+        startTask_ = 0;
+        reportStart();
+    });
+    engine_->loadImpl(request);
 }
 
 void WebView::stopLoading()
 {
-    if (engine_)
-        engine_->stopLoading();
+    if (!loading_)
+        return;
+    engine_->stopLoadingImpl();
+    cancelLoad();
 }
 
-bool WebView::isLoading() const { return engine_ && engine_->isLoading(); }
+void WebView::cancelLoad()
+{
+    if (!loading_)
+        return;
+    loading_ = false;
+    ++loadSerial_;
+    RunLoop::main().cancel(startTask_);
+    startTask_ = 0;
+    reportFailure(loadURL_, NetworkError::make(NetworkError::Cancelled));
+}
+
+void WebView::reportFailure(const std::string& url, const Error& error)
+{
+    emit("load-fail", {{"url", url}, {"code", error.code}, {"description", error.description}});
+    if (delegate_)
+        delegate_->didFailLoadWithError(*this, error);
+}
+
+bool WebView::reportStart()
+{
+    if (!loading_)
+        return false;
+    if (startReported_)
+        return true;
+    RunLoop::main().cancel(startTask_);
+    startTask_ = 0;
+    startReported_ = true;
+    auto serial = loadSerial_;
+    url_ = loadURL_;
+    emit("load-start", {{"url", loadURL_}});
+    if (delegate_)
+        delegate_->webViewDidStartLoad(*this);
+    return loading_ && serial == loadSerial_;
+}
 
 void WebView::stringByEvaluatingJavaScriptFromString(const std::string& script)
 {
     emit("js", {{"script", script}});
     if (engine_)
-        engine_->evaluateJavaScript(script);
+        engine_->evaluateJavaScriptImpl(script);
 }
 
 bool WebView::loadsURL(std::string_view url)
@@ -87,16 +147,28 @@ bool WebView::engineShouldStartLoad(const URLRequest& request, NavigationType ty
     return allow;
 }
 
-void WebView::engineDidStartLoad(const std::string& url)
+void WebView::engineDidBeginLoad(const std::string& url)
 {
-    url_ = url;
-    emit("load-start", {{"url", url}});
-    if (delegate_)
-        delegate_->webViewDidStartLoad(*this);
+    cancelLoad();
+    loading_ = true;
+    startReported_ = false;
+    loadURL_ = url;
+    ++loadSerial_;
+    reportStart();
+}
+
+void WebView::engineDidRedirect(const std::string& url)
+{
+    if (loading_)
+        loadURL_ = url;
 }
 
 void WebView::engineDidFinishLoad(const std::string& url)
 {
+    if (!reportStart())
+        return;
+    loading_ = false;
+    ++loadSerial_;
     // After redirects the page shown is the last hop's.
     url_ = url;
     documentURL_ = url;
@@ -107,9 +179,11 @@ void WebView::engineDidFinishLoad(const std::string& url)
 
 void WebView::engineDidFailLoad(const std::string& url, const Error& error)
 {
-    emit("load-fail", {{"url", url}, {"code", error.code}, {"description", error.description}});
-    if (delegate_)
-        delegate_->didFailLoadWithError(*this, error);
+    if (!reportStart())
+        return;
+    loading_ = false;
+    ++loadSerial_;
+    reportFailure(url, error);
 }
 
 } // namespace kit

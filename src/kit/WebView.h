@@ -1,8 +1,10 @@
 #pragma once
 
 #include "kit/Application.h"
+#include "kit/RunLoop.h"
 #include "kit/View.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -55,18 +57,23 @@ public:
     virtual void didFailLoadWithError(WebView&, const Error&) {}
 };
 
-// The web view's engine, supplied by a backend. It fetches and shows pages; every navigation of
-// its own (a redirect hop, a link) goes through WebView::engineShouldStartLoad first.
+// The web view's engine, supplied by a backend: it fetches and shows pages, and reports what
+// the transport did. The load's lifecycle is the web view's (see WebView::loadRequest); every
+// navigation of the engine's own (a redirect hop, a link) goes through
+// WebView::engineShouldStartLoad first.
 class WebEngine {
 public:
     virtual ~WebEngine() = default;
-    // Start loading a request that the delegate has let through. A load still in flight is
-    // cancelled first and reported failed with NetworkError::Cancelled.
-    virtual void load(const URLRequest& request) = 0;
-    virtual void stopLoading() = 0;
-    virtual bool isLoading() const = 0;
-    // Runs a script in the page shown; its result is never waited for.
-    virtual void evaluateJavaScript(const std::string&) {}
+
+private:
+    friend class WebView;
+    // Start fetching a request the delegate has let through. Whatever the engine had in flight is
+    // dropped without a word: the web view has reported its end already.
+    virtual void loadImpl(const URLRequest& request) = 0;
+    // Drop the load in flight without a word: the web view reports it cancelled.
+    virtual void stopLoadingImpl() = 0;
+    // Run a script in the page shown; its result is never waited for.
+    virtual void evaluateJavaScriptImpl(const std::string&) {}
 };
 
 class WebView : public View {
@@ -77,9 +84,16 @@ public:
     explicit WebView(Rect frame);
     ~WebView() override;
 
+    // One load is in flight at a time. A new one ends the one before as cancelled
+    // (NetworkError::Cancelled); its start is reported on the next run-loop turn, never from
+    // inside the call, and always before its end. A load replaced or stopped before its start
+    // was reported ends with the cancellation alone.
     void loadRequest(const URLRequest& request);
+    // The page shown starts a load (a link, a script): the delegate decides as for any of the
+    // page's navigations, and the load then runs as the client's do.
+    void loadFromPage(const URLRequest& request, NavigationType type);
     void stopLoading();
-    bool isLoading() const;
+    bool isLoading() const { return loading_; }
     // Runs a script in the page shown. The page's answer is not waited for, so there is no text
     // to return: callers only ever run scripts for their effect.
     void stringByEvaluatingJavaScriptFromString(const std::string& script);
@@ -103,15 +117,38 @@ public:
     // For engines: the delegate's answer, then loadsURL's (a refusal of the latter is reported as a
     // `scheme-refused` event).
     bool engineShouldStartLoad(const URLRequest& request, NavigationType type);
-    void engineDidStartLoad(const std::string& url);
+    // For engines, what the transport did. A navigation of the engine's own became the load in
+    // flight (reported started now; any load before it ends as cancelled); the load in flight
+    // moved on to a redirect hop; it finished or failed at `url`. Reports of a load that has
+    // ended already are ignored.
+    void engineDidBeginLoad(const std::string& url);
+    // The engine takes up a request of the page's that the delegate has let through already (a
+    // window the page asked for, opened in this web view): it runs as the client's loads do.
+    void engineLoadAllowedRequest(const URLRequest& request) { beginLoad(request); }
+    void engineDidRedirect(const std::string& url);
     void engineDidFinishLoad(const std::string& url);
     void engineDidFailLoad(const std::string& url, const Error& error);
+    // Changes whenever a load begins or ends: an engine that called out (to the delegate, say)
+    // compares it to tell whether its load is still the one in flight.
+    std::uint64_t loadSerial() const { return loadSerial_; }
 
     // Every web view alive, oldest first (for tools that play the page).
     static const std::vector<WebView*>& allWebViews();
 
 private:
+    void beginLoad(const URLRequest& request);
+    // The load in flight ends as cancelled, quietly if its start was not reported yet.
+    void cancelLoad();
+    // Reports the load's start if it is still owed: false when that ended it or began another.
+    bool reportStart();
+    void reportFailure(const std::string& url, const Error& error);
+
     WebViewDelegate* delegate_ = nullptr;
+    bool loading_ = false;
+    bool startReported_ = false;
+    std::string loadURL_;  // where the load in flight is
+    std::uint64_t loadSerial_ = 0;
+    RunLoop::TaskId startTask_ = 0;
     bool detectsPhoneNumbers_ = true;
     std::optional<std::string> url_;
     std::optional<std::string> documentURL_;

@@ -106,8 +106,7 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         // The page shown starts it.
         auto request = kit::URLRequest::requestWithURL(command.text);
         request.navigation.startingDocument = view->documentURL();
-        if (view->engineShouldStartLoad(request, kit::NavigationType::LinkClicked) && view->engine())
-            view->engine()->load(request);
+        view->loadFromPage(request, kit::NavigationType::LinkClicked);
         return;
     }
 

@@ -385,17 +385,12 @@ std::string WebViewPeer::currentURL() const
     return uri ? uri : loadURL_;
 }
 
-void WebViewPeer::load(const kit::URLRequest& request)
+void WebViewPeer::loadImpl(const kit::URLRequest& request)
 {
-    if (inFlight_ || ownLoadPending_) {
-        // The load it replaces ends as cancelled; WebKit's own report of it is not passed on.
-        inFlight_ = false;
-        ownLoadPending_ = false;
-        provisional_ = false;
-        startPending_ = false;
-        disarmTimeout();
-        view_.engineDidFailLoad(loadURL_.empty() ? currentURL() : loadURL_, kit::NetworkError::make(kit::NetworkError::Cancelled));
-    }
+    // The load it replaces has been reported cancelled; WebKit's own report of it is not passed on.
+    inFlight_ = false;
+    provisional_ = false;
+    startPending_ = false;
     loadURL_ = request.url;
     ownLoadLed_ = request.navigation;
     refusedHop_.clear();
@@ -438,20 +433,22 @@ void WebViewPeer::primed()
         startOwnLoad();
 }
 
-void WebViewPeer::stopLoading()
+void WebViewPeer::stopLoadingImpl()
 {
-    if (priming_ && ownLoadPending_) {
-        // Stopped before WebKit was even asked for it: it ends quietly, as cancelled.
-        ownLoadPending_ = false;
-        disarmTimeout();
-        view_.engineDidFailLoad(loadURL_, kit::NetworkError::make(kit::NetworkError::Cancelled));
-        return;
+    // The web view reports the load cancelled; what WebKit then says of it is not passed on.
+    bool asked = !(priming_ && ownLoadPending_); // otherwise WebKit never heard of it
+    inFlight_ = false;
+    ownLoadPending_ = false;
+    provisional_ = false;
+    startPending_ = false;
+    disarmTimeout();
+    if (asked) {
+        stopAsked_ = true;
+        webkit_web_view_stop_loading(webView_.get());
     }
-    stopAsked_ = true;
-    webkit_web_view_stop_loading(webView_.get());
 }
 
-void WebViewPeer::evaluateJavaScript(const std::string& script)
+void WebViewPeer::evaluateJavaScriptImpl(const std::string& script)
 {
     webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
@@ -459,7 +456,7 @@ void WebViewPeer::evaluateJavaScript(const std::string& script)
 
 void WebViewPeer::navigateFromPage(const std::string& url)
 {
-    evaluateJavaScript("window.location.href = " + nlohmann::json(url).dump() + ";");
+    evaluateJavaScriptImpl("window.location.href = " + nlohmann::json(url).dump() + ";");
 }
 
 bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
@@ -533,7 +530,7 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
         webkit_policy_decision_ignore(decision);
         // A window the page asked for opens in this view.
         if (allowed)
-            load(asked);
+            view_.engineLoadAllowedRequest(asked);
         return TRUE;
     }
     if (mainHop)
@@ -598,7 +595,7 @@ void WebViewPeer::downloadStarted(WebKitDownload* download)
         return;
     const char* uri = webkit_uri_request_get_uri(webkit_download_get_request(download));
     auto report = [peer, url = std::string(uri ? uri : "")] {
-        peer->view_.engineDidStartLoad(url);
+        peer->view_.engineDidBeginLoad(url);
         peer->view_.engineDidFailLoad(url, kit::DownloadPolicy::refused());
     };
     if (!peer->later(report))
@@ -620,8 +617,7 @@ void WebViewPeer::loadChanged(int event)
         provisional_ = true;
         armTimeout();
         if (ownLoadDecided_) {
-            ownLoadDecided_ = false;
-            view_.engineDidStartLoad(loadURL_);
+            ownLoadDecided_ = false; // its start is the web view's to report
         } else {
             // The page's own navigation of the main frame, which WebKit names only once its main
             // resource starts: see mainResourceStarted.
@@ -677,7 +673,7 @@ void WebViewPeer::reportPendingStart(const std::string& url)
                               [&](const PageNavigation& n) { return n.url == url; });
     main_ = MainLoad{found != pageNavigations_.rend() ? found->led : kit::NavigationContext{}, {url}};
     loadURL_ = url;
-    view_.engineDidStartLoad(loadURL_);
+    view_.engineDidBeginLoad(loadURL_);
 }
 
 void WebViewPeer::loadFailed(const char* uri, const GError* error)
@@ -819,8 +815,6 @@ void WebViewPeer::timedOut()
     std::string url = started ? currentURL() : loadURL_;
     // The cancellation that follows is ours: nothing more is reported.
     webkit_web_view_stop_loading(webView_.get());
-    if (!started)
-        view_.engineDidStartLoad(url);
     view_.engineDidFailLoad(url, kit::NetworkError::make(kit::NetworkError::TimedOut));
 }
 

@@ -44,11 +44,6 @@ public:
     WebViewPeer(const WebViewPeer&) = delete;
     WebViewPeer& operator=(const WebViewPeer&) = delete;
 
-    void load(const kit::URLRequest& request) override;
-    void stopLoading() override;
-    bool isLoading() const override { return inFlight_ || ownLoadPending_; }
-    void evaluateJavaScript(const std::string& script) override;
-
     GtkWidget* widget() const;
     // The page navigates to `url` as a script of its own would (scripts' `navigate`).
     void navigateFromPage(const std::string& url);
@@ -69,6 +64,10 @@ public:
     static void downloadStarted(WebKitDownload* download);
 
 private:
+    void loadImpl(const kit::URLRequest& request) override;
+    void stopLoadingImpl() override;
+    void evaluateJavaScriptImpl(const std::string& script) override;
+
     // How the main frame's load was led there, and the URLs it has been through.
     struct MainLoad {
         kit::NavigationContext led;
@@ -106,7 +105,7 @@ private:
 
     kit::WebView& view_;
     GObjectPtr<WebKitWebView> webView_;
-    bool inFlight_ = false;        // between the start and the end of a load we report
+    bool inFlight_ = false;        // WebKit has taken up the load in flight, ours or the page's
     bool ownLoadPending_ = false;  // load() asked WebKit for a page; its policy check is ours
     bool ownLoadDecided_ = false;  // ... and has passed it: the next start is that load's
     kit::NavigationContext ownLoadLed_;

@@ -86,8 +86,6 @@ HttpEngine::HttpEngine(kit::WebView& view)
 
 HttpEngine::~HttpEngine()
 {
-    ++generation_;
-    inFlight_ = false;
     dropTransfer();
     curl_multi_cleanup(multi_);
     auto& loop = kit::RunLoop::main();
@@ -96,32 +94,14 @@ HttpEngine::~HttpEngine()
             loop.removeWatch(id);
     }
     loop.cancel(timerTask_);
-    loop.cancel(startTask_);
 }
 
-void HttpEngine::load(const kit::URLRequest& request)
+void HttpEngine::loadImpl(const kit::URLRequest& request)
 {
-    if (inFlight_)
-        failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
-    ++generation_;
-    inFlight_ = true;
+    dropTransfer();
     request_ = request;
     hops_ = 0;
-    // Posted before the transfer is added, so the start is reported before anything the
-    // transfer itself reports.
-    auto& loop = kit::RunLoop::main();
-    loop.cancel(startTask_);
-    startTask_ = loop.post([this, url = request.url] {
-        startTask_ = 0;
-        view_.engineDidStartLoad(url);
-    });
     startTransfer();
-}
-
-void HttpEngine::stopLoading()
-{
-    if (inFlight_)
-        failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
 }
 
 void HttpEngine::startTransfer()
@@ -250,12 +230,6 @@ void HttpEngine::transferDone(CURLcode result)
         body_ = transfer_->takeBody();
         status_ = status;
         dropTransfer();
-        inFlight_ = false;
-        if (startTask_) {
-            kit::RunLoop::main().cancel(startTask_);
-            startTask_ = 0;
-            view_.engineDidStartLoad(request_.url);
-        }
         view_.engineDidFinishLoad(request_.url);
         return;
     }
@@ -268,10 +242,10 @@ void HttpEngine::transferDone(CURLcode result)
     kit::URLRequest hop = kit::HttpTransfer::nextHop(request_, status, location);
     hop.navigation.redirect = true;
     hop.navigation.earlierHops.push_back(request_.url);
-    auto generation = generation_;
+    auto serial = view_.loadSerial();
     bool allow = view_.engineShouldStartLoad(hop, kit::NavigationType::Other);
     // The delegate may have stopped this load or started another one while it decided.
-    if (generation != generation_ || !inFlight_)
+    if (serial != view_.loadSerial())
         return;
     if (!allow) {
         failLoad(kit::NetworkError::make(kit::NetworkError::Cancelled));
@@ -279,23 +253,13 @@ void HttpEngine::transferDone(CURLcode result)
     }
     ++hops_;
     request_ = std::move(hop);
+    view_.engineDidRedirect(request_.url);
     startTransfer();
 }
 
 void HttpEngine::failLoad(const kit::Error& error)
 {
     dropTransfer();
-    if (!inFlight_)
-        return;
-    inFlight_ = false;
-    ++generation_;
-    bool startPending = startTask_ != 0;
-    kit::RunLoop::main().cancel(startTask_);
-    startTask_ = 0;
-    // A load stopped before it was seen to start ends quietly with its cancellation; one that
-    // the network ended is reported as started first.
-    if (startPending && error.code != kit::NetworkError::Cancelled)
-        view_.engineDidStartLoad(request_.url);
     view_.engineDidFailLoad(request_.url, error);
 }
 

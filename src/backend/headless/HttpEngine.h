@@ -23,20 +23,18 @@ public:
     HttpEngine(const HttpEngine&) = delete;
     HttpEngine& operator=(const HttpEngine&) = delete;
 
-    void load(const kit::URLRequest& request) override;
-    void stopLoading() override;
-    bool isLoading() const override { return inFlight_; }
-
     // The last page fetched (the final hop of the last load that finished).
     const std::string& body() const { return body_; }
     long statusCode() const { return status_; }
-    const std::string& currentURL() const { return request_.url; }
 
     static constexpr long timeoutMillis = 60'000;
     // A page body (as decoded) beyond this fails the load as too large.
     static constexpr size_t maxBodyBytes = size_t{32} << 20;
 
 private:
+    void loadImpl(const kit::URLRequest& request) override;
+    void stopLoadingImpl() override { dropTransfer(); }
+
     static int socketCallback(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
     static int timerCallback(CURLM* multi, long timeoutMs, void* self);
 
@@ -45,7 +43,7 @@ private:
     void socketAction(curl_socket_t fd, int flags);
     void processMessages();
     void transferDone(CURLcode result);
-    // Ends the load in flight with an error (the start is reported first if still pending).
+    // Ends the load in flight with an error.
     void failLoad(const kit::Error& error);
 
     kit::WebView& view_;
@@ -54,10 +52,7 @@ private:
     kit::RunLoop* loop_ = nullptr;  // the loop our watches and tasks belong to
     std::map<curl_socket_t, kit::RunLoop::WatchId> watches_;
     kit::RunLoop::TaskId timerTask_ = 0;
-    kit::RunLoop::TaskId startTask_ = 0;
 
-    bool inFlight_ = false;
-    std::uint64_t generation_ = 0;  // tells a load apart from one that replaced it
     kit::URLRequest request_;      // the current hop
     int hops_ = 0;
     std::string body_;
