@@ -5,6 +5,7 @@
 #include "backend/gtk/AudioOutput.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "kit/AudioServices.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 
 #include <benchmark/benchmark.h>
@@ -89,9 +90,10 @@ void BM_TapToSoundStart(benchmark::State& state)
         state.SkipWithError("cannot start pulseaudio");
         return;
     }
-    kit::AudioServices::reset();
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
-    backend::gtk::GLibRunLoopDriver::install();
+    kit::Platform platform;
+    platform.clock = kit::RunLoop::Clock::Real;
+    platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<backend::gtk::GLibRunLoopDriver>(loop); };
+    kit::PlatformSession session(std::move(platform));
     auto& loop = kit::RunLoop::main();
     {
         backend::gtk::AudioOutput output;
@@ -119,8 +121,6 @@ void BM_TapToSoundStart(benchmark::State& state)
                 loop.runOnce(kit::RunLoop::toMicros(0.05));
         }
     }
-    kit::AudioServices::reset();
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
 }
 BENCHMARK(BM_TapToSoundStart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
 

@@ -19,6 +19,7 @@
 #include "kit/InterfaceLoader.h"
 #include "kit/MoviePlayerController.h"
 #include "kit/NotificationCenter.h"
+#include "kit/Platform.h"
 #include "kit/Object.h"
 #include "kit/RunLoop.h"
 #include "kit/UserDefaults.h"
@@ -49,6 +50,7 @@ constexpr const char* contacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Able;Alice;;;\
 struct State {
     shell::AppHooks hooks;
     std::unique_ptr<shell::TranscriptWriter> transcript;
+    std::unique_ptr<kit::PlatformSession> session;
     std::unique_ptr<backend::headless::ScriptPlayer> player;
 };
 
@@ -102,19 +104,20 @@ AppHarness::AppHarness()
     options.udid = "fuzz-device";
     options.model = "Linux";
     options.systemVersion = "12";
-    shell::configureKit(options, s.hooks, shell::ClockKind::Virtual);
-    // Nothing listens there unless a harness says otherwise: an invite post fails at once.
-    street::GameServer::setHost("127.0.0.1:9");
-    kit::MoviePlayerController::setPeerFactory([](kit::MoviePlayerController& controller) {
-        return std::make_unique<backend::headless::HeadlessMoviePlayer>(controller, 3.0);
-    });
-    kit::WebView::setEngineFactory(
-        [](kit::WebView& view) { return std::make_unique<backend::headless::ScriptedEngine>(view); });
     // The transcript is written for real (its JSON must survive any page text), then thrown away
     // unless STREET_FUZZ_TRANSCRIPT names a file for it (to see what a crashing input did).
     const char* transcript = std::getenv("STREET_FUZZ_TRANSCRIPT");
     s.transcript = shell::TranscriptWriter::open(transcript && *transcript ? transcript : "/dev/null", nullptr);
-    kit::setEventSink(s.transcript.get());
+    kit::Platform platform;
+    platform.movies = [](kit::MoviePlayerController& controller) {
+        return std::make_unique<backend::headless::HeadlessMoviePlayer>(controller, 3.0);
+    };
+    platform.engines = [](kit::WebView& view) { return std::make_unique<backend::headless::ScriptedEngine>(view); };
+    platform.events = s.transcript.get();
+    s.session = std::make_unique<kit::PlatformSession>(std::move(platform));
+    shell::configureKit(options, s.hooks);
+    // Nothing listens there unless a harness says otherwise: an invite post fails at once.
+    street::GameServer::setHost("127.0.0.1:9");
 
     shell::launch(s.hooks);
 
@@ -126,7 +129,8 @@ AppHarness::~AppHarness()
 {
     // As the runner ends a run: save the defaults, drop what the application holds while the
     // run loop is still there, then remove the data directory.
-    shell::finishKit();
+    shell::finishKit(*globals().session);
+    globals().session.reset();
     globals().player.reset();
     globals().transcript.reset();
     std::error_code ignored;

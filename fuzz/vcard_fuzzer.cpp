@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 #include "app/RecruitABContainerController.h"
 #include "app/RecruitABTableViewController.h"
+#include "kit/Platform.h"
 #include "kit/AddressBook.h"
 #include "kit/Bundle.h"
 #include "kit/RunLoop.h"
@@ -23,6 +24,7 @@ namespace {
 using fuzz::check;
 
 struct Setup {
+    kit::PlatformSession session;
     std::string dir;
     std::string file;
 
@@ -30,7 +32,6 @@ struct Setup {
     {
         dir = fuzz::scratchDirectory("vcard-");
         file = dir + "/contacts.vcf";
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
         kit::AddressBook::setPath(file);
         // "not a vCard file" for most inputs: true, and noise here.

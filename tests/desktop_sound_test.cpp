@@ -4,6 +4,7 @@
 #include "backend/gtk/AudioOutput.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/SoundDecoder.h"
+#include "kit/Platform.h"
 #include "kit/AudioServices.h"
 #include "kit/RunLoop.h"
 #include "support/Desktop.h"
@@ -138,16 +139,17 @@ protected:
         SoundTest::SetUp();
         if (IsSkipped())
             return;
-        kit::AudioServices::reset();
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
-        backend::gtk::GLibRunLoopDriver::install();
+        kit::Platform platform;
+        platform.clock = kit::RunLoop::Clock::Real;
+        platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<backend::gtk::GLibRunLoopDriver>(loop); };
+        session_.emplace(std::move(platform));
     }
     void TearDown() override
     {
         output_.reset();
-        kit::AudioServices::reset();
-        kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+        session_.reset();
     }
+    std::optional<kit::PlatformSession> session_;
     void open(bool waitForServer = true)
     {
         output_ = std::make_unique<AudioOutput>();

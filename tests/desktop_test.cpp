@@ -5,6 +5,7 @@
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
+#include "kit/Platform.h"
 #include "kit/KeyPress.h"
 #include "kit/RunLoop.h"
 #include "shell/Options.h"
@@ -350,8 +351,10 @@ TEST(DesktopCookies, CookieLinesCrossBetweenTheStoresUnchanged)
 
 TEST(DesktopRunLoop, TasksAndWatchesRunFromTheGLibLoop)
 {
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
-    backend::gtk::GLibRunLoopDriver::install();
+    kit::Platform platform;
+    platform.clock = kit::RunLoop::Clock::Real;
+    platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<backend::gtk::GLibRunLoopDriver>(loop); };
+    kit::PlatformSession session(std::move(platform));
     auto& loop = kit::RunLoop::main();
     std::vector<std::string> order;
     loop.schedule(kit::RunLoop::toMicros(0.02), [&] { order.push_back("late"); });
@@ -373,7 +376,6 @@ TEST(DesktopRunLoop, TasksAndWatchesRunFromTheGLibLoop)
     close(fds[1]);
     ASSERT_EQ(order.size(), 3u);
     EXPECT_EQ(order.back(), "late");
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
 }
 
 } // namespace

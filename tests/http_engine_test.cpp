@@ -61,17 +61,20 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(server.started()) << "the demo server did not start";
-        kit::Platform::reset(kit::RunLoop::Clock::Real);
-        kit::setEventSink(&log);
-        kit::WebView::setEngineFactory([](kit::WebView& v) { return std::make_unique<HttpEngine>(v); });
+        kit::Platform platform;
+        platform.clock = kit::RunLoop::Clock::Real;
+        platform.events = &log;
+        platform.engines = [](kit::WebView& v) { return std::make_unique<HttpEngine>(v); };
+        session.emplace(std::move(platform));
         view = std::make_unique<kit::WebView>(kit::Rect{0, 0, 320, 480});
         view->setDelegate(&delegate);
     }
     void TearDown() override
     {
         view.reset();
-        kit::Platform::reset();
+        session.reset();
     }
+    std::optional<kit::PlatformSession> session;
 
     HttpEngine& engine() { return *static_cast<HttpEngine*>(view->engine()); }
 

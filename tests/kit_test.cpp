@@ -31,11 +31,13 @@ class KitTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit::Platform::reset();
+        kit::Platform platform;
+        platform.events = &recorder;
+        session.emplace(std::move(platform));
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
-        kit::setEventSink(&recorder);
     }
-    void TearDown() override { kit::setEventSink(nullptr); }
+    void TearDown() override { session.reset(); }
+    std::optional<kit::PlatformSession> session;
     Recorder recorder;
 };
 

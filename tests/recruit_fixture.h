@@ -198,15 +198,16 @@ protected:
         kit::Bundle::setResourceDirectory(dir_ + "/resources");
         kit::InterfaceLoader::registerKitClasses();
         street::registerRecruitClasses();
-        kit::Platform::reset();
+        kit::Platform platform;
+        platform.events = &sink_;
+        session_.emplace(std::move(platform));
         kit::UserDefaults::setDataDirectory(dir_ + "/config");
         kit::AddressBook::setPath(dir_ + "/contacts.vcf");
         kit::Device::currentDevice().setUniqueIdentifier("udid-0123");
-        kit::setEventSink(&sink_);
     }
     void TearDown() override
     {
-        kit::Platform::reset();
+        session_.reset();
         kit::UserDefaults::setDataDirectory("");
         kit::AddressBook::setPath("");
         kit::Bundle::setResourceDirectory(STREET_RESOURCES_DIR);
@@ -220,6 +221,7 @@ protected:
 
     std::string dir_;
     RecordingSink sink_;
+    std::optional<kit::PlatformSession> session_;
 };
 
 } // namespace recruit_test

@@ -8,6 +8,7 @@
 #include "app/RecruitABControllerDelegate.h"
 #include "app/RecruitABTableViewController.h"
 
+#include "kit/Platform.h"
 #include "kit/ImageView.h"
 #include "kit/Label.h"
 #include "kit/TableView.h"
@@ -141,7 +142,7 @@ TEST_F(RecruitScreen, OnlyExactlyTitledToolbarItemsActAndOtherButtonsDoNothing)
 
 TEST(RecruitControllerDelegate, CancelsOnlyAndHidesThePickersRightButton)
 {
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
+    kit::PlatformSession session;
     auto presenter = std::make_shared<kit::ViewController>();
     presenter->presentModalViewController(std::make_shared<kit::ViewController>(), true);
     street::RecruitABControllerDelegate delegate;
@@ -157,7 +158,6 @@ TEST(RecruitControllerDelegate, CancelsOnlyAndHidesThePickersRightButton)
     EXPECT_EQ(page.navigationItem.rightBarButtonItem->customView->frame(), kit::Rect(0, 0, 0, 0));
     delegate.peoplePickerNavigationControllerDidCancel(picker);
     EXPECT_EQ(presenter->modalViewController(), nullptr);
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual);
 }
 
 } // namespace

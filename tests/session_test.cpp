@@ -223,8 +223,10 @@ TEST_F(Sessions, AWaitingExchangeHoldsTheRunLoopAndEndsWhenItsWaiterGivesUp)
             return !giveUp;
         }
     } spinner;
-    kit::RunLoop::resetMain(kit::RunLoop::Clock::Real);
-    kit::setEventSink(&recorder);
+    kit::Platform platform;
+    platform.clock = kit::RunLoop::Clock::Real;
+    platform.events = &recorder;
+    kit::PlatformSession session(std::move(platform));
     URLConnection::setWaiter(&spinner);
     std::vector<std::string> ran;
     kit::RunLoop::main().post([&] { ran.push_back("task"); });
@@ -256,8 +258,6 @@ TEST_F(Sessions, AWaitingExchangeHoldsTheRunLoopAndEndsWhenItsWaiterGivesUp)
     EXPECT_EQ(URLConnection::sendSynchronousRequest(post(silent.url("/post"))), std::nullopt);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     EXPECT_EQ(recorder.events.size(), 2u);
-
-    kit::Platform::reset();
 }
 
 TEST_F(Sessions, OnlyLastingCookiesAreKeptAcrossLaunches)

@@ -2,6 +2,7 @@
 // the pinned header, the section index, hitting rows, telling a tap from a drag, and the row
 // that keyboard focus is on.
 
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/TableView.h"
 
@@ -43,7 +44,7 @@ public:
 
 class TableViewTest : public ::testing::Test {
 protected:
-    void SetUp() override { kit::RunLoop::resetMain(kit::RunLoop::Clock::Virtual); }
+    kit::PlatformSession session;
 
     // A: two rows; B: none; an untitled section of three; D: one. 320 x `height` points.
     std::shared_ptr<TableView> make(double height = 100, std::vector<std::pair<int, std::string>> sections = {

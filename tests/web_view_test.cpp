@@ -53,16 +53,18 @@ class WebViewLifecycle : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kit::Platform::reset();
-        kit::WebView::setEngineFactory([this](kit::WebView&) { return std::make_unique<FakeEngine>(calls); });
+        kit::Platform platform;
+        platform.engines = [this](kit::WebView&) { return std::make_unique<FakeEngine>(calls); };
+        session.emplace(std::move(platform));
         view = std::make_unique<kit::WebView>(kit::Rect{0, 0, 320, 480});
         view->setDelegate(&recorder);
     }
     void TearDown() override
     {
         view.reset();
-        kit::Platform::reset();
+        session.reset();
     }
+    std::optional<kit::PlatformSession> session;
     void load(const std::string& url) { view->loadRequest(kit::URLRequest::requestWithURL(url)); }
     void turn() { kit::RunLoop::main().advanceSeconds(0); }
     Calls take() { return std::exchange(calls, {}); }

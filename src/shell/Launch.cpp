@@ -68,9 +68,13 @@ bool loadScript(const Options& options, std::optional<Script::Parsed>& script)
     return true;
 }
 
-void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock)
+kit::RunLoop::Clock runLoopClock(ClockKind clock)
 {
-    kit::Platform::reset(clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real);
+    return clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real;
+}
+
+void configureKit(const Options& options, const AppHooks& hooks)
+{
     kit::Bundle::setResourceDirectory(options.resources.value_or(hooks.defaultResourceDirectory));
     if (options.dataDir)
         kit::UserDefaults::setDataDirectory(*options.dataDir);
@@ -127,12 +131,12 @@ void launch(const AppHooks& hooks)
     kit::ApplicationMain(hooks.mainInterface);
 }
 
-void finishKit()
+void finishKit(kit::PlatformSession& session)
 {
     // The platform saves the user defaults when the application ends; then everything the
     // application holds goes, while the run loop and the kit it relies on are still here.
     kit::UserDefaults::resetStandardUserDefaults();
-    kit::Platform::reset();
+    session.end();
 }
 
 } // namespace shell

@@ -3,6 +3,8 @@
 #include "shell/Options.h"
 #include "shell/Script.h"
 #include "shell/TranscriptWriter.h"
+#include "kit/Platform.h"
+#include "kit/RunLoop.h"
 
 #include <memory>
 #include <optional>
@@ -16,12 +18,15 @@ bool loadScript(const Options& options, std::optional<Script::Parsed>& script);
 // The transcript the options name (none: nothing written); false after printing why it cannot be
 // written.
 bool openTranscript(const Options& options, std::unique_ptr<TranscriptWriter>& transcript);
-// The kit as the options say: a fresh run loop on that clock, resources, defaults, device identity,
-// server, platform offers and audio route. The backend supplies the engines and the movie player.
-void configureKit(const Options& options, const AppHooks& hooks, ClockKind clock);
+// The run loop's clock the options ask for.
+kit::RunLoop::Clock runLoopClock(ClockKind clock);
+// The kit as the options say, within the backend's platform session (its engines, movie player
+// and services): resources, defaults, device identity, server, platform offers and audio route.
+void configureKit(const Options& options, const AppHooks& hooks);
 // Loads the main interface file: the application launches.
 void launch(const AppHooks& hooks);
-// Saves the defaults and lets everything go, leaving the kit as a fresh process has it.
-void finishKit();
+// Saves the defaults and ends the session: everything goes, leaving the kit as a fresh process
+// has it.
+void finishKit(kit::PlatformSession& session);
 
 } // namespace shell

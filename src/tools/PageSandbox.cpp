@@ -17,9 +17,15 @@ namespace {
 
 // A fresh kit for each page, as a game's first start has it; the command line's network
 // settings (--ca-file) stay for the pages still to be fetched.
-void resetKit()
+kit::Platform pagePlatform()
 {
-    kit::Platform::reset(kit::RunLoop::Clock::Virtual, kit::Platform::Network::Keep);
+    kit::Platform platform;
+    platform.network = kit::Platform::Network::Keep;
+    return platform;
+}
+
+void offerEverything()
+{
     auto& application = kit::Application::sharedApplication();
     application.setOffersPushRegistration(true);
     application.setOffersIconBadge(true);
@@ -37,14 +43,12 @@ PageSandbox::PageSandbox()
     dataDir_ = pattern;
     previousDataDir_ = kit::UserDefaults::dataDirectory();
     kit::UserDefaults::setDataDirectory(dataDir_);
-    resetKit();
 }
 
 PageSandbox::~PageSandbox()
 {
     if (dataDir_.empty())
         return;
-    kit::Platform::reset(kit::RunLoop::Clock::Virtual, kit::Platform::Network::Keep);
     kit::UserDefaults::setDataDirectory(previousDataDir_);
     std::error_code ignored;
     std::filesystem::remove_all(dataDir_, ignored);
@@ -55,6 +59,8 @@ Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phas
 {
     Explanation explanation(url, phase);
     {
+        kit::PlatformSession session(pagePlatform());
+        offerEverything();
         auto tabBar = std::make_shared<kit::TabBar>();
         std::vector<std::shared_ptr<kit::TabBarItem>> items;
         for (int i = 0; i < 5; ++i)
@@ -85,7 +91,6 @@ Explanation PageSandbox::explain(const std::string& url, Explanation::Phase phas
                                        "refused");
         explanation.finish(*page, *tabBar);
     }
-    resetKit();
     return explanation;
 }
 

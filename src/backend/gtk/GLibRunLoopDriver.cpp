@@ -57,12 +57,6 @@ GLibRunLoopDriver::~GLibRunLoopDriver()
     g_source_unref(&source_->base);
 }
 
-void GLibRunLoopDriver::install()
-{
-    auto& loop = kit::RunLoop::main();
-    loop.setDriver(std::make_unique<GLibRunLoopDriver>(loop));
-}
-
 void GLibRunLoopDriver::syncWatches()
 {
     // A held loop watches nothing: a ready fd that nobody may read would wake the context at once,

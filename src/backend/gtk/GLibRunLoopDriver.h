@@ -20,9 +20,6 @@ public:
 
     void wait(std::int64_t maxWait) override;
 
-    // Installs a driver on the process's run loop (which must be on the real clock).
-    static void install();
-
 private:
     struct Source;
     static gboolean prepare(GSource* source, gint* timeout);

@@ -19,6 +19,7 @@
 #include "kit/Events.h"
 #include "kit/FocusModel.h"
 #include "kit/MoviePlayerController.h"
+#include "kit/Platform.h"
 #include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
 #include "kit/Window.h"
@@ -77,24 +78,30 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     std::signal(SIGPIPE, SIG_IGN);
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
-    shell::configureKit(options, hooks, shell::ClockKind::Real);
-    // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
-    // invite post, so it keeps no file of its own here.
-    kit::CookieJar::resetShared();
-    // Unless --contacts names a file: the desktop's address books, else the default file.
-    kit::AddressBook::setSource(&AddressBookPeer::readAll);
-    GLibRunLoopDriver::install();
-    auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
     // The desktop's sound output is the silent switch, unless the command line names a route.
     // A server that is slow to answer must not hold the window back for long.
     auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));
+    auto alerts = std::make_unique<AlertViewPeer>();
+    kit::Platform platform;
+    platform.clock = kit::RunLoop::Clock::Real;
+    platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<GLibRunLoopDriver>(loop); };
+    platform.engines = [](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); };
+    platform.movies = [maxSeconds = options.movieSeconds, server = output.server](kit::MoviePlayerController& controller) {
+        return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
+    };
+    // Unless --contacts names a file: the desktop's address books, else the default file.
+    platform.addressBook = &AddressBookPeer::readAll;
+    platform.events = transcript.get();
+    platform.alerts = alerts.get();
+    kit::PlatformSession session(std::move(platform));
+    shell::configureKit(options, hooks);
+    // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
+    // invite post, so it keeps no file of its own here.
+    kit::CookieJar::resetShared();
+    auto services = std::make_unique<ApplicationPeer>(options.recordOpenURLs, options.iconBadge);
     if (!options.audioRoute)
         kit::AudioServices::setAudioRoute(output.route);
     auto sound = std::make_unique<AudioOutput>();
-    kit::MoviePlayerController::setPeerFactory(
-        [maxSeconds = options.movieSeconds, server = output.server](kit::MoviePlayerController& controller) {
-            return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
-        });
     // Site data (cookies.sqlite) beside the settings when the command line names a data
     // directory (a test's own), else where the desktop keeps programs' data. Both directories
     // are the player's alone, and so is everything in the client's own data directory (an
@@ -107,11 +114,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
                                                            : kit::AtomicFile::Depth::WholeTree);
     kit::AtomicFile::makePrivate(webCache, kit::AtomicFile::Depth::DirectoryOnly);
     WebViewPeer::configure({siteData, webCache, options.loadTimeout, scale});
-    kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); });
-    auto alerts = std::make_unique<AlertViewPeer>();
-    kit::AlertView::setPresenter(alerts.get());
     WindowPeer::installStyle(scale);
-    kit::setEventSink(transcript.get());
 
     shell::launch(hooks);
 
@@ -166,7 +169,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     g_source_remove(interrupt);
     g_source_remove(terminate);
     // The kit lets go of every peer and factory first; then the peers themselves go.
-    shell::finishKit();
+    shell::finishKit(session);
     alerts.reset();
     window.reset();
     WebViewPeer::releaseContext();

@@ -80,16 +80,18 @@ int run(const Options& options, const AppHooks& hooks)
     // A reader that went away must not end the run.
     std::signal(SIGPIPE, SIG_IGN);
 
-    shell::configureKit(options, hooks, clock);
-    double movieSeconds = options.movieSeconds;
-    kit::MoviePlayerController::setPeerFactory([movieSeconds](kit::MoviePlayerController& controller) {
+    kit::Platform platform;
+    platform.clock = shell::runLoopClock(clock);
+    platform.movies = [movieSeconds = options.movieSeconds](kit::MoviePlayerController& controller) {
         return std::make_unique<HeadlessMoviePlayer>(controller, movieSeconds);
-    });
+    };
     if (engine == Engine::Scripted)
-        kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); });
+        platform.engines = [](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); };
     else
-        kit::WebView::setEngineFactory([](kit::WebView& view) { return std::make_unique<HttpEngine>(view); });
-    kit::setEventSink(transcript.get());
+        platform.engines = [](kit::WebView& view) { return std::make_unique<HttpEngine>(view); };
+    platform.events = transcript.get();
+    kit::PlatformSession session(std::move(platform));
+    shell::configureKit(options, hooks);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
@@ -105,7 +107,7 @@ int run(const Options& options, const AppHooks& hooks)
         stopOnSignal->run();
     }
 
-    shell::finishKit();
+    shell::finishKit(session);
     return 0;
 }
 
