@@ -70,13 +70,8 @@ TEST_F(DesktopRecruitTest, WholeFlowThroughTheWidgets)
         "row 0 0\nrow 2 0\nrow 0 1\nrow 0 1\nrow 1 0\nwait 0.3\nstate\nsnapshot " + picture + "\n"
         "toolbar Send Invites\nwait 3\nstate\npress OK\n"
         "toolbar Back\nstate\nwait 0.6\nstate\n";
-    scenario::ScenarioOptions options;
-    options.desktop = true;
-    options.timeoutSeconds = 60;
-    auto t = scenario::runScenario(script, {"--scale", "1", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
-                                            server_->hostPort(), "--contacts", contacts},
-                                   options);
-    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    auto t = scenario::runInWindow(script, server_->hostPort(), "0.5", {"--contacts", contacts});
+    ASSERT_EQ(t.exitCode, 0);
     auto states = t.states();
     ASSERT_EQ(states.size(), 6u) << t.dump();
 
@@ -173,13 +168,9 @@ TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
         "key Alt+1\nkey Return\ntype Me\nkey Return\nkey Down\nkey Down\nkey space\nscroll 30\nwait 0.3\nstate\n"
         "snapshot " + picture + "\n"
         "scroll -100\nkey Shift+Tab\nstate\nkey Escape\nwait 0.6\nstate\n";
-    scenario::ScenarioOptions options;
-    options.desktop = true;
-    options.timeoutSeconds = 60;
-    auto t = scenario::runScenario(script, {"--scale", "2", "--movie-seconds", "0.5", "--open-urls", "record", "--server",
-                                            server_->hostPort(), "--contacts", contacts},
-                                   options);
-    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    // At scale 2 (the last --scale counts).
+    auto t = scenario::runInWindow(script, server_->hostPort(), "0.5", {"--scale", "2", "--contacts", contacts});
+    ASSERT_EQ(t.exitCode, 0);
     auto states = t.states();
     ASSERT_EQ(states.size(), 4u) << t.dump();
 

@@ -116,23 +116,6 @@ TEST(DesktopExchangeWaiter, DropsInputButNotTheRequestToClose)
     gtk_widget_destroy(window);
 }
 
-const std::string kContacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL:555\r\nEND:VCARD\r\n";
-
-std::vector<std::string> logged(const scenario::DemoServer& server, const std::string& prefix)
-{
-    std::vector<std::string> lines;
-    for (const auto& line : server.requestLog())
-        if (line.starts_with(prefix))
-            lines.push_back(line);
-    return lines;
-}
-
-// The Recruit screen opened from the game server's page, one contact ticked.
-std::string openRecruit(const std::string& base)
-{
-    return "navigate " + base + "/commands.php?showABRecruit=true\nwait 1.5\npress Continue\ntype Zed\npress Done\nrow 0 0\n";
-}
-
 // The top-level window of process `pid` on `display`; None when there is none.
 Window windowOf(Display* display, pid_t pid)
 {
@@ -230,7 +213,7 @@ protected:
     {
         if (!scenario::haveDisplay())
             GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
-        scenario::writeFile(dir_.path() + "/contacts.vcf", kContacts);
+        scenario::writeFile(dir_.path() + "/contacts.vcf", scenario::kOneContact);
     }
     Transcript run(const std::string& script, const std::string& server, std::vector<std::string> more = {},
                    scenario::ScenarioOptions options = {})
@@ -256,7 +239,7 @@ TEST_F(DesktopSecure, EveryRequestTravelsOverTlsAndTheWindowDrawsWhileThePostWai
                                              "--invite-delay", "5"});
     ASSERT_TRUE(tls.server.started());
     std::string base = tls.baseURL();
-    auto t = run("wait 4\ntap Street\nwait 1\nnavigate " + base + "/live.php\nwait 1\n" + openRecruit(base) + "navigate " + base
+    auto t = run("wait 4\ntap Street\nwait 1\nnavigate " + base + "/live.php\nwait 1\n" + scenario::openRecruitScript(base, "1.5") + "navigate " + base
                      + "/commands.php?invokeTapSound=true&invokeSoundDelay=1&stopLoad=true\nwait 0.3\n"
                        "toolbar Send Invites\nwait 1.5\nstate\n",
                  tls.serverArgument(), {"--ca-file", authority_.certificateFile()});
@@ -275,10 +258,10 @@ TEST_F(DesktopSecure, EveryRequestTravelsOverTlsAndTheWindowDrawsWhileThePostWai
         EXPECT_TRUE(line["url"].get<std::string>().starts_with(base + "/")) << line;
 
     std::string player = "Racer " + street::Util::md5("window-udid:BrightPlume27k:45").substr(0, 4);
-    EXPECT_EQ(logged(tls.server, "page "), (std::vector<std::string>{"page home.php: " + player, "page missions.php: " + player}));
-    EXPECT_EQ(logged(tls.server, "POST "), (std::vector<std::string>{"POST /postback/invite_postback.php 307",
+    EXPECT_EQ(tls.server.requestsStartingWith("page "), (std::vector<std::string>{"page home.php: " + player, "page missions.php: " + player}));
+    EXPECT_EQ(tls.server.requestsStartingWith("POST "), (std::vector<std::string>{"POST /postback/invite_postback.php 307",
                                                                      "POST /postback/invite_postback.php?repeated=1 200"}));
-    EXPECT_EQ(logged(tls.server, "invite: 1"), std::vector<std::string>{"invite: 1 invitation(s) from udid window-udid"});
+    EXPECT_EQ(tls.server.requestsStartingWith("invite: 1"), std::vector<std::string>{"invite: 1 invitation(s) from udid window-udid"});
 
     // The post's line is written when it has ended: the window drew all along.
     const json* post = t.first("post");
@@ -314,13 +297,13 @@ TEST_F(DesktopSecure, ThePostIsNotRedirectedToAnotherOrigin)
     ASSERT_TRUE(elsewhere.server.started());
     scenario::TlsDemoServer tls(authority_, {"--invite-redirect", "307", elsewhere.baseURL() + "/postback/invite_postback.php"});
     ASSERT_TRUE(tls.server.started());
-    auto t = run("wait 4\n" + openRecruit(tls.baseURL()) + "toolbar Send Invites\nwait 0.5\nstate\n", tls.serverArgument(),
+    auto t = run("wait 4\n" + scenario::openRecruitScript(tls.baseURL(), "1.5") + "toolbar Send Invites\nwait 0.5\nstate\n", tls.serverArgument(),
                  {"--ca-file", authority_.certificateFile()});
     ASSERT_EQ(t.exitCode, 0) << t.dump();
     ASSERT_NE(t.last("alert"), nullptr) << t.dump();
     EXPECT_EQ((*t.last("alert"))["title"], "Fail");
     EXPECT_EQ((*t.last("alert"))["message"], "Unknown error occurred.  Please try again later.");
-    EXPECT_EQ(logged(tls.server, "POST "), std::vector<std::string>{"POST /postback/invite_postback.php 307"});
+    EXPECT_EQ(tls.server.requestsStartingWith("POST "), std::vector<std::string>{"POST /postback/invite_postback.php 307"});
     EXPECT_TRUE(elsewhere.server.requestLog().empty()) << elsewhere.server.requestLog().front();
 }
 
@@ -331,7 +314,7 @@ TEST_F(DesktopSecure, WhatThePageDoesDuringThePostReachesTheGameAfterIt)
     scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {"--invite", "slow"});
     ASSERT_TRUE(server.started());
     std::string base = server.baseURL();
-    auto t = run("wait 4\nnavigate " + base + "/download-in-post.php\nwait 1\n" + openRecruit(base)
+    auto t = run("wait 4\nnavigate " + base + "/download-in-post.php\nwait 1\n" + scenario::openRecruitScript(base, "1.5")
                      + "toolbar Send Invites\nwait 1.5\nstate\n",
                  server.hostPort());
     ASSERT_EQ(t.exitCode, 0) << t.dump();
@@ -365,7 +348,7 @@ TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
     std::atomic<pid_t> client{0};
     std::atomic<bool> pinged{false}, closed{false}, done{false};
     std::thread closer([&] {
-        while (!done && logged(tls.server, "invite: replying").empty())
+        while (!done && tls.server.requestsStartingWith("invite: replying").empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (done)
@@ -376,7 +359,7 @@ TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
     scenario::ScenarioOptions options;
     options.whileRunning = [&](pid_t pid) { client = pid; };
     options.timeoutSeconds = 25;
-    auto t = run("wait 4\n" + openRecruit(tls.baseURL()) + "toolbar Send Invites\nwait 30\n", tls.serverArgument(),
+    auto t = run("wait 4\n" + scenario::openRecruitScript(tls.baseURL(), "1.5") + "toolbar Send Invites\nwait 30\n", tls.serverArgument(),
                  {"--ca-file", authority_.certificateFile()}, options);
     done = true;
     closer.join();

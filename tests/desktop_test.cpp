@@ -228,8 +228,7 @@ TEST_F(DesktopTest, OutsideLinksAreRecordedAndTheBadgeReachesTheSessionBus)
 TEST_F(DesktopTest, ThePagesCookiesGoWithTheInvitePostAndTheLoginOutlivesTheRun)
 {
     scenario::TempDir dir;
-    scenario::writeFile(dir.path() + "/contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\n"
-                                                      "TEL:555\r\nEND:VCARD\r\n");
+    scenario::writeFile(dir.path() + "/contacts.vcf", scenario::kOneContact);
     const std::vector<std::string> args = {"--udid", "desktop-udid", "--contacts", dir.path() + "/contacts.vcf",
                                            "--data-dir", dir.path() + "/data"};
     auto first = run("wait 4.5\nnavigate " + url("/commands.php?showABRecruit=true")
@@ -239,10 +238,7 @@ TEST_F(DesktopTest, ThePagesCookiesGoWithTheInvitePostAndTheLoginOutlivesTheRun)
 
     ASSERT_NE(first.last("alert"), nullptr) << first.dump();
     EXPECT_EQ((*first.last("alert"))["title"], "Invites Sent") << first.dump();
-    std::vector<std::string> seen;
-    for (const auto& line : server_->requestLog())
-        if (line.starts_with("invite:") || line.starts_with("entry:"))
-            seen.push_back(line);
+    auto seen = server_->requestsStartingWith({"invite:", "entry:"});
     ASSERT_GE(seen.size(), 3u);
     EXPECT_TRUE(seen[seen.size() - 3].starts_with("entry: new player")) << seen[seen.size() - 3];
     EXPECT_EQ(seen[seen.size() - 2], "invite: 1 invitation(s) from udid desktop-udid");

@@ -288,6 +288,8 @@ TEST(ExplainCommand, ExitStatusSaysWhetherThereIsAWarning)
         {{"explain"}, 2},
         {{"explain", "a", "b"}, 2},
         {{"explain", "--phase", "later", "http://127.0.0.1:8642/"}, 2},
+        {{"explain", "--phase=first-load", "http://127.0.0.1:8642/cars.php?stopLoad=True"}, 1},
+        {{"explain", "--phase=", "http://127.0.0.1:8642/"}, 2},
         {{"explain", "--colour", "http://127.0.0.1:8642/"}, 2},
         {{"check-page", "/no/such/page.html"}, 2},
         {{"check-page", "--server"}, 2},

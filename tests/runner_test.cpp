@@ -62,6 +62,14 @@ TEST(RunnerCommandLine, FlagsTheirDefaultsAndHelp)
     EXPECT_FALSE(o.push || o.iconBadge);
     EXPECT_DOUBLE_EQ(o.movieSeconds, 0.25);
 
+    // A value may be written with its flag; only the first '=' separates them.
+    parsed = parseArgs({"--headless", "--server=example.test:82", "--udid=a=b", "--audio-route="});
+    ASSERT_TRUE(parsed.options) << parsed.message;
+    EXPECT_EQ(parsed.options->server, "example.test:82");
+    EXPECT_EQ(parsed.options->udid, "a=b");
+    EXPECT_EQ(parsed.options->audioRoute, "");
+    EXPECT_FALSE(parseArgs({"--headless", "--headless=yes"}).options);
+
     // Engine and clock are left to the run; push and the badge are offered; an empty audio route
     // (silent) and a 0 s movie are legal.
     parsed = parseArgs({"--headless", "--audio-route", "", "--movie-seconds", "0"});

@@ -15,28 +15,17 @@ namespace {
 using nlohmann::json;
 using scenario::Transcript;
 
-const std::string kContacts = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL:555\r\nEND:VCARD\r\n";
 const std::string kUnknownError = "Unknown error occurred.  Please try again later.";
-
-std::vector<std::string> logged(const scenario::DemoServer& server, const std::string& prefix)
-{
-    std::vector<std::string> lines;
-    for (const auto& line : server.requestLog())
-        if (line.starts_with(prefix))
-            lines.push_back(line);
-    return lines;
-}
 
 // The Recruit screen opened from the game server's page, one contact ticked and sent.
 std::string inviteScript(const std::string& baseURL)
 {
-    return "navigate " + baseURL + "/commands.php?showABRecruit=true\nwait 0.5\npress Continue\ntype Zed\npress Done\n"
-           "row 0 0\ntoolbar Send Invites\nstate\n";
+    return scenario::openRecruitScript(baseURL, "0.5") + "toolbar Send Invites\nstate\n";
 }
 
 class SecureServer : public ::testing::Test {
 protected:
-    void SetUp() override { scenario::writeFile(dir_.path() + "/contacts.vcf", kContacts); }
+    void SetUp() override { scenario::writeFile(dir_.path() + "/contacts.vcf", scenario::kOneContact); }
 
     // The client headless, fetching its pages, against `server`.
     Transcript run(const std::string& script, const std::string& server, const std::vector<std::string>& more = {})
@@ -77,10 +66,10 @@ TEST_F(SecureServer, EveryRequestOfTheGameTravelsOverTlsAndTheSameOriginRedirect
 
     // The session cookie went with the tab and the post; the post was repeated after the 307.
     std::string player = "Racer " + street::Util::md5("tls-udid:BrightPlume27k:45").substr(0, 4);
-    EXPECT_EQ(logged(tls.server, "page "), (std::vector<std::string>{"page home.php: " + player, "page missions.php: " + player}));
-    EXPECT_EQ(logged(tls.server, "invite"), (std::vector<std::string>{"invite redirected to /postback/invite_postback.php?repeated=1",
+    EXPECT_EQ(tls.server.requestsStartingWith("page "), (std::vector<std::string>{"page home.php: " + player, "page missions.php: " + player}));
+    EXPECT_EQ(tls.server.requestsStartingWith("invite"), (std::vector<std::string>{"invite redirected to /postback/invite_postback.php?repeated=1",
                                                                       "invite: 1 invitation(s) from udid tls-udid"}));
-    EXPECT_EQ(logged(tls.server, "POST "), (std::vector<std::string>{"POST /postback/invite_postback.php 307",
+    EXPECT_EQ(tls.server.requestsStartingWith("POST "), (std::vector<std::string>{"POST /postback/invite_postback.php 307",
                                                                      "POST /postback/invite_postback.php?repeated=1 200"}));
 
     // Without the authority's file the very first load fails as untrusted, with one alert, and
@@ -182,7 +171,7 @@ TEST_F(SecureServer, TheInvitePostNeverFollowsARedirectToAnotherOrigin)
         std::vector<std::string> posts{"POST " + invite + " 307"};
         if (c.message != kUnknownError)
             posts.push_back("POST " + invite + "?repeated=1 200");
-        EXPECT_EQ(logged(game.server, "POST " + invite), posts);
+        EXPECT_EQ(game.server.requestsStartingWith("POST " + invite), posts);
     }
     EXPECT_TRUE(elsewhere.server.requestLog().empty()) << elsewhere.server.requestLog().front();
 }

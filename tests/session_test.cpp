@@ -320,8 +320,7 @@ TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesThe
     scenario::DemoServer server;
     ASSERT_TRUE(server.started());
     scenario::TempDir dir {"street-session-scenario"};
-    scenario::writeFile(dir.path() + "/contacts.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\n"
-                                                      "TEL:555\r\nEND:VCARD\r\n");
+    scenario::writeFile(dir.path() + "/contacts.vcf", scenario::kOneContact);
     const std::vector<std::string> args = {"--clock", "real", "--engine", "http", "--server", server.hostPort(),
         "--movie-seconds", "0.2", "--udid", "session-udid", "--contacts", dir.path() + "/contacts.vcf"};
     scenario::ScenarioOptions options;
@@ -330,9 +329,8 @@ TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesThe
     // The page on "localhost" is another host, which never gets the session cookie; a tab leads back
     // to the game's pages, whose commands run again.
     auto first = scenario::runScenario("wait 4\ntap Street\nwait 1\nnavigate http://localhost:"
-            + std::to_string(server.port()) + "/bank.php\nwait 1\ntap Street\nwait 1\nnavigate " + server.baseURL()
-            + "/commands.php?showABRecruit=true\nwait 0.5\npress Continue\ntype Zed\npress Done\nrow 0 0\n"
-              "toolbar Send Invites\n",
+            + std::to_string(server.port()) + "/bank.php\nwait 1\ntap Street\nwait 1\n"
+            + scenario::openRecruitScript(server.baseURL(), "0.5") + "toolbar Send Invites\n",
         args, options);
     std::string saved = scenario::readFile(*options.dataDir + "/cookies.txt");
     auto second = scenario::runScenario("wait 4\n", args, options);
@@ -349,11 +347,7 @@ TEST(SessionScenario, TheSessionSurvivesTheRedirectATabAndARelaunchAndReachesThe
     const std::vector<std::string> expected = {"entry: new player " + player, "page home.php: " + player,
         "page missions.php: " + player, "page bank.php: no session", "page missions.php: " + player, "invite: 1 invitation(s) from udid session-udid",
         "entry: returning player " + player, "page home.php: " + player};
-    std::vector<std::string> seen;
-    for (const auto& line : server.requestLog())
-        if (line.starts_with("entry:") || line.starts_with("page ") || line.starts_with("invite"))
-            seen.push_back(line);
-    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(server.requestsStartingWith({"entry:", "page ", "invite"}), expected);
 }
 
 } // namespace

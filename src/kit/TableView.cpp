@@ -175,20 +175,30 @@ std::vector<TableView::RowPlacement> TableView::visibleRows()
     return rows;
 }
 
+std::vector<size_t> TableView::sectionsInView()
+{
+    std::vector<size_t> shown;
+    const auto& sections = sectionLayout();
+    for (size_t s = 0; s < sections.size(); ++s) {
+        const SectionLayout& section = sections[s];
+        if (section.rowsTop + section.rows * rowHeight <= contentOffset_ || section.rows == 0)
+            continue;
+        if (section.top >= contentOffset_ + frame().size.height)
+            break;
+        shown.push_back(s);
+    }
+    return shown;
+}
+
 std::optional<TableView::HeaderPlacement> TableView::pinnedHeader()
 {
     // The first section in view that has a header keeps it at the top edge until its own rows
     // end and push it away.
-    const auto& sections = sectionLayout();
-    for (size_t s = 0; s < sections.size(); ++s) {
-        const SectionLayout& section = sections[s];
-        double bottom = section.rowsTop + section.rows * rowHeight;
-        if (bottom <= contentOffset_ || section.rows == 0)
-            continue;
-        if (section.top >= contentOffset_ + frame().size.height)
-            break;
+    for (size_t s : sectionsInView()) {
+        const SectionLayout& section = sectionLayout()[s];
         if (!section.header)
             continue;
+        double bottom = section.rowsTop + section.rows * rowHeight;
         double y = std::min(std::max(0.0, section.top - contentOffset_), bottom - contentOffset_ - headerHeight);
         return HeaderPlacement{static_cast<int>(s), section.title, y};
     }
@@ -199,14 +209,8 @@ std::vector<TableView::HeaderPlacement> TableView::visibleHeaders()
 {
     std::vector<HeaderPlacement> headers;
     auto pinned = pinnedHeader();
-    const auto& sections = sectionLayout();
-    for (size_t s = 0; s < sections.size(); ++s) {
-        const SectionLayout& section = sections[s];
-        double bottom = section.rowsTop + section.rows * rowHeight;
-        if (bottom <= contentOffset_ || section.rows == 0)
-            continue;
-        if (section.top >= contentOffset_ + frame().size.height)
-            break;
+    for (size_t s : sectionsInView()) {
+        const SectionLayout& section = sectionLayout()[s];
         if (section.header && !(pinned && pinned->section == static_cast<int>(s)))
             headers.push_back({static_cast<int>(s), section.title, section.top - contentOffset_});
     }

@@ -103,6 +103,8 @@ public:
 
     // The layout, as the data source answered at the last reload.
     const std::vector<SectionLayout>& sectionLayout();
+    // The sections with rows in view, top to bottom.
+    std::vector<size_t> sectionsInView();
     double contentHeight();
     // Where a section's header (or first row) starts, in list points; past the end for a
     // section after the last.

@@ -102,4 +102,12 @@ bool containsIgnoringASCIICase(std::string_view text, std::string_view needle)
     return false;
 }
 
+std::pair<std::string, std::optional<std::string>> splitOption(std::string_view argument)
+{
+    auto equals = argument.find('=');
+    if (equals == std::string_view::npos)
+        return {std::string(argument), std::nullopt};
+    return {std::string(argument.substr(0, equals)), std::string(argument.substr(equals + 1))};
+}
+
 } // namespace kit::Text

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kit {
 
@@ -21,6 +22,10 @@ std::string asciiLowercase(std::string_view text);
 bool equalsIgnoringASCIICase(std::string_view a, std::string_view b);
 bool startsWithIgnoringASCIICase(std::string_view text, std::string_view prefix);
 bool containsIgnoringASCIICase(std::string_view text, std::string_view needle);
+
+// A command line's "--flag=value" as the flag and the value written with it; "--flag" alone has
+// none (its value, if it takes one, is the next argument).
+std::pair<std::string, std::optional<std::string>> splitOption(std::string_view argument);
 } // namespace Text
 
 } // namespace kit

@@ -1,6 +1,7 @@
 #include "shell/Options.h"
 
 #include "kit/CertificateAuthorities.h"
+#include "kit/Text.h"
 #include "kit/URL.h"
 
 #include <algorithm>
@@ -114,12 +115,7 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             return failure("unexpected argument '" + std::string(arg) + "'");
 
         // Every other flag takes a value: "--flag value" or "--flag=value".
-        std::string flag(arg);
-        std::optional<std::string> value;
-        if (auto equals = flag.find('='); equals != std::string::npos) {
-            value = flag.substr(equals + 1);
-            flag.resize(equals);
-        }
+        auto [flag, value] = kit::Text::splitOption(arg);
         static const char* const valued[] = {"--script", "--transcript", "--server", "--engine", "--clock",
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",

@@ -60,12 +60,7 @@ std::optional<std::string> parse(int argc, char** argv, bool allowServer, Argume
             continue;
         }
         if (arg.starts_with("--")) {
-            std::string flag = arg;
-            std::optional<std::string> value;
-            if (auto equals = flag.find('='); equals != std::string::npos) {
-                value = flag.substr(equals + 1);
-                flag.resize(equals);
-            }
+            auto [flag, value] = kit::Text::splitOption(arg);
             if (flag != "--phase" && !(allowServer && (flag == "--server" || flag == "--ca-file")))
                 return "unknown option '" + flag + "'";
             if (!value) {

@@ -359,6 +359,26 @@ std::vector<std::string> DemoServer::requestLog() const
     return lines;
 }
 
+std::vector<std::string> DemoServer::requestsStartingWith(std::initializer_list<std::string_view> prefixes) const
+{
+    std::vector<std::string> lines;
+    for (const auto& line : requestLog())
+        for (auto prefix : prefixes)
+            if (line.starts_with(prefix)) {
+                lines.push_back(line);
+                break;
+            }
+    return lines;
+}
+
+const std::string kOneContact = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nFN:Ann Lee\r\nTEL:555\r\nEND:VCARD\r\n";
+
+std::string openRecruitScript(const std::string& baseURL, const std::string& settle)
+{
+    return "navigate " + baseURL + "/commands.php?showABRecruit=true\nwait " + settle
+        + "\npress Continue\ntype Zed\npress Done\nrow 0 0\n";
+}
+
 int closedLoopbackPort()
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <optional>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <sys/types.h>
 #include <vector>
@@ -115,12 +117,21 @@ public:
     std::string baseURL() const { return "http://" + hostPort(); }
     // Everything the server has written to stdout after its first line.
     std::vector<std::string> requestLog() const;
+    // The lines of the request log that start with one of `prefixes`.
+    std::vector<std::string> requestsStartingWith(std::initializer_list<std::string_view> prefixes) const;
+    std::vector<std::string> requestsStartingWith(std::string_view prefix) const { return requestsStartingWith({prefix}); }
 
 private:
     pid_t pid_ = -1;
     int port_ = 0;
     TempDir dir_;
 };
+
+// An address book of one contact with a phone number, Ann Lee: enough for one invitation.
+extern const std::string kOneContact;
+// Script lines that open the Recruit screen from the game server's commands page at `baseURL`,
+// wait `settle` seconds for it, name the sender "Zed" and tick the first contact.
+std::string openRecruitScript(const std::string& baseURL, const std::string& settle);
 
 // A loopback port with nothing listening on it (bound, then closed again).
 int closedLoopbackPort();
