@@ -4,9 +4,11 @@
 // itself again under xvfb-run.
 #include "app/RecruitABTableViewController.h"
 #include "backend/gtk/TableViewPeer.h"
+#include "backend/gtk/WindowPeer.h"
 
 #include "kit/AddressBook.h"
 #include "kit/Bundle.h"
+#include "kit/Window.h"
 
 #include <benchmark/benchmark.h>
 #include <gtk/gtk.h>
@@ -39,12 +41,13 @@ std::string contactsFile(int count)
     return path;
 }
 
-// The table as the screen has it, in an offscreen window of its own.
+// The table as the screen has it, alone in a window of its own.
 struct Screen {
     std::shared_ptr<street::RecruitABTableViewController> controller;
     std::shared_ptr<kit::TableView> table;
-    std::shared_ptr<backend::gtk::TableViewPeer> peer;
-    GtkWidget* window = nullptr;
+    std::shared_ptr<kit::Window> model = std::make_shared<kit::Window>(kit::Rect(0, 0, tableWidth, tableHeight));
+    std::shared_ptr<backend::gtk::WindowPeer> window;
+    backend::gtk::TableViewPeer* peer = nullptr;
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, tableWidth, tableHeight);
 
     Screen()
@@ -54,17 +57,17 @@ struct Screen {
         controller->setView(table);
         table->setDataSource(controller);
         table->setDelegate(controller);
-        peer = std::make_shared<backend::gtk::TableViewPeer>(*table);
-        table->setPeer(peer);
-        window = gtk_offscreen_window_new();
-        gtk_widget_set_size_request(peer->widget(), tableWidth, tableHeight);
-        gtk_container_add(GTK_CONTAINER(window), peer->widget());
-        gtk_widget_show_all(window);
+        model->addSubview(table);
+        window = std::make_shared<backend::gtk::WindowPeer>(*model, 1);
+        model->setPeer(window);
+        window->sync();
+        gtk_widget_show(GTK_WIDGET(window->gtkWindow()));
+        peer = dynamic_cast<backend::gtk::TableViewPeer*>(table->peer());
         peer->update();
     }
     ~Screen()
     {
-        gtk_widget_destroy(window);
+        model->setPeer(nullptr);
         cairo_surface_destroy(surface);
     }
     // What "Continue" does: read and section the book, reload the table.

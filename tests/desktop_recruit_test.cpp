@@ -3,8 +3,10 @@
 // display (./dev test runs the suite under xvfb-run).
 
 #include "backend/gtk/TableViewPeer.h"
+#include "backend/gtk/WindowPeer.h"
 #include "kit/Label.h"
 #include "kit/TableView.h"
+#include "kit/Window.h"
 #include "support/Desktop.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -264,12 +266,15 @@ TEST(DesktopTableTest, IndexJumpsRowsClickAndCellsAreReused)
     auto table = std::make_shared<kit::TableView>(kit::Rect(0, 0, 320, 376));
     table->setDataSource(rows);
     table->setDelegate(rows);
-    auto peer = std::make_shared<backend::gtk::TableViewPeer>(*table);
-    table->setPeer(peer);
-    GtkWidget* window = gtk_offscreen_window_new();
-    gtk_widget_set_size_request(peer->widget(), 320, 376);
-    gtk_container_add(GTK_CONTAINER(window), peer->widget());
-    gtk_widget_show_all(window);
+    // The table's peer is the window's to make.
+    auto model = std::make_shared<kit::Window>(kit::Rect(0, 0, 320, 480));
+    model->addSubview(table);
+    auto window = std::make_shared<backend::gtk::WindowPeer>(*model, 1);
+    model->setPeer(window);
+    window->sync();
+    gtk_widget_show(GTK_WIDGET(window->gtkWindow()));
+    auto* peer = dynamic_cast<backend::gtk::TableViewPeer*>(table->peer());
+    ASSERT_NE(peer, nullptr);
     peer->update();
     auto draw = [&] {
         while (g_main_context_pending(nullptr))
@@ -311,7 +316,7 @@ TEST(DesktopTableTest, IndexJumpsRowsClickAndCellsAreReused)
     }
     EXPECT_LE(rows->made, 13);
     EXPECT_LE(table->subviews().size(), 12u);
-    gtk_widget_destroy(window);
+    model->setPeer(nullptr);
 }
 
 } // namespace

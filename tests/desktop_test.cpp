@@ -7,6 +7,8 @@
 #include "backend/gtk/WindowPeer.h"
 #include "kit/Platform.h"
 #include "kit/KeyPress.h"
+#include "kit/Label.h"
+#include "kit/Window.h"
 #include "kit/RunLoop.h"
 #include "shell/Options.h"
 #include "support/Desktop.h"
@@ -343,6 +345,56 @@ TEST(DesktopCookies, CookieLinesCrossBetweenTheStoresUnchanged)
     }
     for (const std::string line : {"", "# comment", "host\tFALSE\t/\tFALSE\tsoon\tn\tv", "host\tFALSE\t/\tFALSE\t0\tn"})
         EXPECT_EQ(CookieJarPeer::cookieOf(line), nullptr) << line;
+}
+
+// Two windows at once: each places the views it holds, a view that goes leaves only its own
+// window, and views outliving their window no longer reach it.
+TEST(DesktopWindows, EachWindowKeepsItsOwnViews)
+{
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    kit::PlatformSession session(kit::Platform{});
+    auto ids = [](backend::gtk::WindowPeer& window) {
+        std::vector<std::string> out;
+        nlohmann::json described = window.describe();
+        for (const auto& widget : described["widgets"])
+            out.push_back(widget["id"]);
+        return out;
+    };
+    auto makeWindow = [](const std::string& name, int scale) {
+        auto model = std::make_shared<kit::Window>(kit::Rect(0, 0, 320, 480));
+        for (const char* part : {"-page", "-label"}) {
+            std::shared_ptr<kit::View> view = std::string(part) == "-label"
+                ? std::make_shared<kit::Label>(kit::Rect(0, 0, 100, 20)) : std::make_shared<kit::View>(kit::Rect(0, 0, 320, 400));
+            view->setIdentifier(name + part);
+            model->addSubview(view);
+        }
+        auto peer = std::make_shared<backend::gtk::WindowPeer>(*model, scale);
+        model->setPeer(peer);
+        peer->sync();
+        return std::make_pair(model, peer);
+    };
+    auto [first, firstPeer] = makeWindow("first", 1);
+    auto [second, secondPeer] = makeWindow("second", 2);
+    EXPECT_EQ(ids(*firstPeer), (std::vector<std::string>{"first-page", "first-label"}));
+    EXPECT_EQ(ids(*secondPeer), (std::vector<std::string>{"second-page", "second-label"}));
+
+    // A change in the first window is placed there at the first window's scale.
+    first->viewWithIdentifier("first-label")->setFrame(kit::Rect(10, 20, 100, 20));
+    nlohmann::json firstWidgets = firstPeer->describe()["widgets"];
+    EXPECT_EQ(firstWidgets[1]["rect"], (nlohmann::json{10, 20, 100, 20}));
+    first->viewWithIdentifier("first-page")->removeFromSuperview();
+    EXPECT_EQ(ids(*firstPeer), (std::vector<std::string>{"first-label"}));
+    EXPECT_EQ(ids(*secondPeer), (std::vector<std::string>{"second-page", "second-label"}));
+
+    // The second window goes before its views: they change and go without it.
+    std::shared_ptr<kit::View> kept = second->viewWithIdentifier("second-label");
+    second->setPeer(nullptr);
+    secondPeer.reset();
+    kept->setFrame(kit::Rect(5, 5, 50, 10));
+    kept->removeFromSuperview();
+    kept.reset();
+    EXPECT_EQ(ids(*firstPeer), (std::vector<std::string>{"first-label"}));
+    first->setPeer(nullptr);
 }
 
 TEST(DesktopRunLoop, TasksAndWatchesRunFromTheGLibLoop)

@@ -2,8 +2,8 @@
 
 namespace backend::gtk {
 
-ActivityIndicatorViewPeer::ActivityIndicatorViewPeer(kit::ActivityIndicatorView& view)
-    : ViewPeer(view, gtk_spinner_new())
+ActivityIndicatorViewPeer::ActivityIndicatorViewPeer(WindowPeer& window, kit::ActivityIndicatorView& view)
+    : ViewPeer(window, view, gtk_spinner_new())
     , indicator_(view)
 {
     gtk_style_context_add_class(gtk_widget_get_style_context(content()), "street-spinner");

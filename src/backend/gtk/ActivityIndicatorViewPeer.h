@@ -8,7 +8,7 @@ namespace backend::gtk {
 // A large white spinner, shown only while the indicator animates.
 class ActivityIndicatorViewPeer : public ViewPeer {
 public:
-    explicit ActivityIndicatorViewPeer(kit::ActivityIndicatorView& view);
+    ActivityIndicatorViewPeer(WindowPeer& window, kit::ActivityIndicatorView& view);
     void update() override;
     bool shows() const override { return indicator_.isAnimating(); }
 

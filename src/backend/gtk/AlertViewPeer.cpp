@@ -45,15 +45,15 @@ AlertViewPeer::~AlertViewPeer()
             g_signal_handlers_disconnect_by_data(button, this);
         if (shown.entry)
             g_signal_handlers_disconnect_by_data(shown.entry, this);
-        if (auto* window = WindowPeer::current())
-            window->removeTopLayer(shown.layer);
+        if (window_)
+            window_->removeTopLayer(shown.layer);
         g_object_unref(shown.layer);
     }
 }
 
 void AlertViewPeer::alertShown(kit::AlertView& alert)
 {
-    auto* window = WindowPeer::current();
+    WindowPeer* window = window_;
     if (!window)
         return;
     int scale = window->scale();
@@ -124,8 +124,8 @@ void AlertViewPeer::alertDismissed(kit::AlertView& alert)
     }
     GtkWidget* layer = it->layer;
     shown_.erase(it);
-    if (auto* window = WindowPeer::current())
-        window->removeTopLayer(layer);
+    if (window_)
+        window_->removeTopLayer(layer);
     gtk_widget_destroy(layer);
     g_object_unref(layer);
 }

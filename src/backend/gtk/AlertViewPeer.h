@@ -9,6 +9,8 @@
 
 namespace backend::gtk {
 
+class WindowPeer;
+
 // Draws alerts inside the window, in front of everything and blocking input behind them: title,
 // message, the text field when there is one, the buttons in index order. What keys do is the
 // kit's focus model; the alert shows its focus and tells it where a click put the desktop's.
@@ -18,6 +20,10 @@ public:
     ~AlertViewPeer() override;
     AlertViewPeer(const AlertViewPeer&) = delete;
     AlertViewPeer& operator=(const AlertViewPeer&) = delete;
+
+    // The window alerts show in, from when it is made until before it goes. No alert shows
+    // without one.
+    void setWindow(WindowPeer* window) { window_ = window; }
 
     void alertShown(kit::AlertView& alert) override;
     void alertDismissed(kit::AlertView& alert) override;
@@ -39,6 +45,7 @@ private:
     Shown* frontmost();
     void watchFocus(GtkWidget* widget, int control);
     std::vector<Shown> shown_;
+    WindowPeer* window_ = nullptr;
     bool grabbing_ = false;
 };
 

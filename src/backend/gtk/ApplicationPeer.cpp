@@ -38,9 +38,8 @@ bool ApplicationPeer::openURL(const std::string& url)
         return false;
     if (recordOpenURLs_)
         return true;
-    auto* window = WindowPeer::current();
     GError* error = nullptr;
-    bool opened = gtk_show_uri_on_window(window ? window->gtkWindow() : nullptr, url.c_str(), GDK_CURRENT_TIME, &error);
+    bool opened = gtk_show_uri_on_window(window_ ? window_->gtkWindow() : nullptr, url.c_str(), GDK_CURRENT_TIME, &error);
     if (!opened) {
         std::fprintf(stderr, "street-client: cannot open %s: %s\n", url.c_str(), error ? error->message : "unknown error");
         g_clear_error(&error);

@@ -324,8 +324,8 @@ void AudioOutput::finish(Voice* voice)
 
 void AudioOutput::vibrate()
 {
-    if (auto* window = WindowPeer::current())
-        window->shake();
+    if (window_)
+        window_->shake();
 }
 
 } // namespace backend::gtk

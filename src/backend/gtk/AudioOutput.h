@@ -18,6 +18,8 @@ struct pa_stream;
 
 namespace backend::gtk {
 
+class WindowPeer;
+
 // The desktop's system sounds: each sound is decoded when it is created and played through the
 // sound server (PulseAudio's API, which PipeWire serves too) on the GLib main context, one
 // stream per play, so sounds overlap. A sound's end is its stream drained: the completion then
@@ -45,6 +47,8 @@ public:
     void unload(kit::SystemSoundID id) override;
     void play(kit::SystemSoundID id, const std::string& path, std::function<void()> finished) override;
     void vibrate() override;
+    // The window that vibration shakes, from when it is made until before it goes.
+    void setWindow(WindowPeer* window) { window_ = window; }
 
     // True once the server has accepted the connection (and while it keeps it).
     bool connected() const { return link_ == Link::Ready; }
@@ -54,6 +58,7 @@ public:
 
 private:
     enum class Link { Connecting, Ready, Gone };
+    WindowPeer* window_ = nullptr;
     struct Voice {
         AudioOutput* owner;
         kit::SystemSoundID id;

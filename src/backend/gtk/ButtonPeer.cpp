@@ -4,8 +4,8 @@
 
 namespace backend::gtk {
 
-ButtonPeer::ButtonPeer(kit::Button& button)
-    : ViewPeer(button, gtk_button_new(), true)
+ButtonPeer::ButtonPeer(WindowPeer& window, kit::Button& button)
+    : ViewPeer(window, button, gtk_button_new(), true)
     , button_(button)
 {
     GtkWidget* gtkButton = content();

@@ -11,7 +11,7 @@ namespace backend::gtk {
 // A push button with the kit button's title; a click is the user's tap.
 class ButtonPeer : public ViewPeer {
 public:
-    explicit ButtonPeer(kit::Button& button);
+    ButtonPeer(WindowPeer& window, kit::Button& button);
     void update() override;
 
     // Clicks the button as a person's click does. False when it cannot be clicked.

@@ -16,22 +16,21 @@ GstElement* silentSink()
     return sink;
 }
 
-DesktopMoviePlayer*& latestPlayer()
-{
-    static DesktopMoviePlayer* player = nullptr;
-    return player;
-}
-
 } // namespace
 
-DesktopMoviePlayer* DesktopMoviePlayer::latest() { return latestPlayer(); }
-
-DesktopMoviePlayer::DesktopMoviePlayer(kit::MoviePlayerController& controller, double maxSeconds, bool soundServer)
-    : controller_(controller.weak_from_this())
-    , name_(controller.name())
-    , maxSeconds_(maxSeconds)
+std::unique_ptr<kit::MoviePlayerPeer> DesktopMoviePlayer::Factory::operator()(kit::MoviePlayerController& controller)
 {
-    latestPlayer() = this;
+    return std::make_unique<DesktopMoviePlayer>(*this, controller);
+}
+
+DesktopMoviePlayer::DesktopMoviePlayer(Factory& maker, kit::MoviePlayerController& controller)
+    : maker_(maker)
+    , controller_(controller.weak_from_this())
+    , name_(controller.name())
+    , maxSeconds_(maker.maxSeconds_)
+{
+    bool soundServer = maker.soundServer_;
+    maker_.latest_ = this;
     gst_init(nullptr, nullptr);
     pipeline_ = gst_element_factory_make("playbin", nullptr);
     gchar* uri = pipeline_ ? gst_filename_to_uri(controller.contentURL().c_str(), nullptr) : nullptr;
@@ -74,8 +73,8 @@ DesktopMoviePlayer::DesktopMoviePlayer(kit::MoviePlayerController& controller, d
 
 DesktopMoviePlayer::~DesktopMoviePlayer()
 {
-    if (latestPlayer() == this)
-        latestPlayer() = nullptr;
+    if (maker_.latest_ == this)
+        maker_.latest_ = nullptr;
     kit::RunLoop::main().cancel(endTask_);
     kit::RunLoop::main().cancel(showTask_);
     teardown();
@@ -154,7 +153,7 @@ void DesktopMoviePlayer::show()
     showTask_ = 0;
     if (shownIn_ || !widget_ || ended_)
         return;
-    if (auto* window = WindowPeer::current()) {
+    if (auto* window = maker_.window()) {
         shownIn_ = window;
         if (gtk_widget_get_parent(widget_))
             gtk_container_remove(GTK_CONTAINER(gtk_widget_get_parent(widget_)), widget_);
@@ -181,7 +180,7 @@ void DesktopMoviePlayer::teardown()
         g_source_remove(busWatch_);
         busWatch_ = 0;
     }
-    if (shownIn_ && shownIn_ == WindowPeer::current())
+    if (shownIn_ && shownIn_ == maker_.window())
         shownIn_->removeTopLayer(widget_);
     shownIn_ = nullptr;
     if (pipeline_)

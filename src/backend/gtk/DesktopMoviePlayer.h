@@ -18,15 +18,36 @@ class WindowPeer;
 // server when there is one, and nowhere otherwise.
 class DesktopMoviePlayer : public kit::MoviePlayerPeer {
 public:
-    DesktopMoviePlayer(kit::MoviePlayerController& controller, double maxSeconds, bool soundServer);
+    // Makes the window's movie players and tells them the window they show in. The launch makes
+    // the intro's player before the window is up: it waits for the window to be set.
+    class Factory {
+    public:
+        Factory(double maxSeconds, bool soundServer) : maxSeconds_(maxSeconds), soundServer_(soundServer) {}
+        Factory(const Factory&) = delete;
+        Factory& operator=(const Factory&) = delete;
+        std::unique_ptr<kit::MoviePlayerPeer> operator()(kit::MoviePlayerController& controller);
+
+        // From when the window is made until before it goes.
+        void setWindow(WindowPeer* window) { window_ = window; }
+        WindowPeer* window() const { return window_; }
+        // The player made last, while it lives (the script's `movie` commands act on it).
+        DesktopMoviePlayer* latest() const { return latest_; }
+
+    private:
+        friend class DesktopMoviePlayer;
+        double maxSeconds_;
+        bool soundServer_;
+        WindowPeer* window_ = nullptr;
+        DesktopMoviePlayer* latest_ = nullptr;
+    };
+
+    DesktopMoviePlayer(Factory& maker, kit::MoviePlayerController& controller);
     ~DesktopMoviePlayer() override;
     DesktopMoviePlayer(const DesktopMoviePlayer&) = delete;
     DesktopMoviePlayer& operator=(const DesktopMoviePlayer&) = delete;
 
     void play(kit::MoviePlayerController& controller) override;
 
-    // The player made last, while it lives (the script's `movie` commands act on it).
-    static DesktopMoviePlayer* latest();
     // As if the movie had prerolled / played to its end now.
     void finishPreload();
     void finishPlayback() { end("script"); }
@@ -41,6 +62,7 @@ private:
     void teardown();
     std::shared_ptr<kit::MoviePlayerController> controller() const;
 
+    Factory& maker_;
     std::weak_ptr<kit::Object> controller_;
     std::string name_;
     double maxSeconds_;

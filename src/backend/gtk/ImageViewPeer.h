@@ -12,7 +12,7 @@ namespace backend::gtk {
 // cannot be read).
 class ImageViewPeer : public ViewPeer {
 public:
-    explicit ImageViewPeer(kit::ImageView& view) : ViewPeer(view), imageView_(view) {}
+    ImageViewPeer(WindowPeer& window, kit::ImageView& view) : ViewPeer(window, view), imageView_(view) {}
     void update() override;
 
 protected:

@@ -1,16 +1,9 @@
 #include "backend/gtk/LabelPeer.h"
 
-#include "backend/gtk/WindowPeer.h"
 
 #include <pango/pangocairo.h>
 
 namespace backend::gtk {
-
-namespace {
-
-int currentScale() { return WindowPeer::current() ? WindowPeer::current()->scale() : 1; }
-
-} // namespace
 
 PangoFontDescription* LabelPeer::fontDescription(const kit::Font& font, int scale)
 {
@@ -60,7 +53,7 @@ void LabelPeer::update()
 void LabelPeer::draw(cairo_t* cr, int width, int height)
 {
     ViewPeer::draw(cr, width, height);
-    drawText(cr, label_, width, height, currentScale());
+    drawText(cr, label_, width, height, scale());
 }
 
 } // namespace backend::gtk

@@ -12,7 +12,7 @@ namespace backend::gtk {
 // ellipsis where it does not fit.
 class LabelPeer : public ViewPeer {
 public:
-    explicit LabelPeer(kit::Label& label) : ViewPeer(label), label_(label) {}
+    LabelPeer(WindowPeer& window, kit::Label& label) : ViewPeer(window, label), label_(label) {}
     void update() override;
 
     // The desktop face of a kit font at a scale: the interface files name device fonts, which

@@ -82,13 +82,20 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // A server that is slow to answer must not hold the window back for long.
     auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));
     auto alerts = std::make_unique<AlertViewPeer>();
+    // Site data (cookies.sqlite) beside the settings when the command line names a data
+    // directory (a test's own), else where the desktop keeps programs' data. Both directories
+    // are the player's alone, and so is everything in the client's own data directory (an
+    // earlier version left it open); a directory named on the command line may hold other files.
+    std::string siteData = options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client");
+    std::string webCache = std::string(g_get_user_cache_dir()) + "/street-client";
+    // The makers outlive the session: the kit lets go of what they made before they go.
+    std::optional<WebViewPeer::Factory> pages(std::in_place, WebViewPeer::Settings{siteData, webCache, options.loadTimeout, scale});
+    DesktopMoviePlayer::Factory movies(options.movieSeconds, output.server);
     kit::Platform platform;
     platform.clock = kit::RunLoop::Clock::Real;
     platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<GLibRunLoopDriver>(loop); };
-    platform.engines = [](kit::WebView& view) { return std::make_unique<WebViewPeer>(view); };
-    platform.movies = [maxSeconds = options.movieSeconds, server = output.server](kit::MoviePlayerController& controller) {
-        return std::make_unique<DesktopMoviePlayer>(controller, maxSeconds, server);
-    };
+    platform.engines = [&pages](kit::WebView& view) { return (*pages)(view); };
+    platform.movies = [&movies](kit::MoviePlayerController& controller) { return movies(controller); };
     // Unless --contacts names a file: the desktop's address books, else the default file.
     platform.addressBook = &AddressBookPeer::readAll;
     platform.events = transcript.get();
@@ -102,18 +109,11 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     if (!options.audioRoute)
         kit::AudioServices::setAudioRoute(output.route);
     auto sound = std::make_unique<AudioOutput>();
-    // Site data (cookies.sqlite) beside the settings when the command line names a data
-    // directory (a test's own), else where the desktop keeps programs' data. Both directories
-    // are the player's alone, and so is everything in the client's own data directory (an
-    // earlier version left it open); a directory named on the command line may hold other files.
-    std::string siteData = options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client");
-    std::string webCache = std::string(g_get_user_cache_dir()) + "/street-client";
     kit::AtomicFile::makeDirectories(siteData);
     kit::AtomicFile::makeDirectories(webCache);
     kit::AtomicFile::makePrivate(siteData, options.dataDir ? kit::AtomicFile::Depth::DirectoryOnly
                                                            : kit::AtomicFile::Depth::WholeTree);
     kit::AtomicFile::makePrivate(webCache, kit::AtomicFile::Depth::DirectoryOnly);
-    WebViewPeer::configure({siteData, webCache, options.loadTimeout, scale});
     WindowPeer::installStyle(scale);
 
     shell::launch(hooks);
@@ -123,6 +123,10 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     if (kit::Window* model = kit::Application::sharedApplication().keyWindow()) {
         window = std::make_shared<WindowPeer>(*model, scale);
         model->setPeer(window);
+        alerts->setWindow(window.get());
+        movies.setWindow(window.get());
+        sound->setWindow(window.get());
+        services->setWindow(window.get());
         window->onClose = [&closed] { closed = true; };
         // Keys go to the kit's focus model first; the page (WebKit) takes those it passes on.
         kit::FocusModel::setPageTakesKeys(true);
@@ -151,7 +155,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         // The invite post waits here with the window drawing, the kit's run loop held.
         ExchangeWaiter waiter(window->gtkWindow(), closed);
         kit::URLConnection::setWaiter(&waiter);
-        ScriptPlayer player(hooks, *window, *alerts, closed);
+        ScriptPlayer player(hooks, *window, *alerts, movies, closed);
         while (!closed && !gtk_widget_get_mapped(GTK_WIDGET(window->gtkWindow())))
             kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(0.1));
         player.turn();
@@ -171,8 +175,11 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // The kit lets go of every peer and factory first; then the peers themselves go.
     shell::finishKit(session);
     alerts.reset();
+    movies.setWindow(nullptr);
+    sound->setWindow(nullptr);
+    services->setWindow(nullptr);
     window.reset();
-    WebViewPeer::releaseContext();
+    pages.reset();
     sound.reset();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.

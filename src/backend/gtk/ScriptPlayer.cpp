@@ -155,7 +155,7 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
 
     case Kind::MoviePreloaded:
     case Kind::MovieFinished: {
-        auto* movie = DesktopMoviePlayer::latest();
+        auto* movie = movies_.latest();
         if (!movie)
             return ignored(command);
         if (command.kind == Kind::MoviePreloaded)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backend/gtk/DesktopMoviePlayer.h"
 #include "shell/ScriptPlayer.h"
 
 namespace backend::gtk {
@@ -12,11 +13,14 @@ class WindowPeer;
 // a script proves the wiring a person's click or key press takes.
 class ScriptPlayer : public shell::ScriptPlayer {
 public:
-    ScriptPlayer(const shell::AppHooks& hooks, WindowPeer& window, AlertViewPeer& alerts, const bool& closed)
+    // The script's `movie` commands act on the latest player that `movies` made.
+    ScriptPlayer(const shell::AppHooks& hooks, WindowPeer& window, AlertViewPeer& alerts,
+                 const DesktopMoviePlayer::Factory& movies, const bool& closed)
         : shell::ScriptPlayer(hooks, shell::ClockKind::Real)
         , hooks_(hooks)
         , window_(window)
         , alerts_(alerts)
+        , movies_(movies)
         , closed_(closed)
     {
     }
@@ -31,6 +35,7 @@ private:
     const shell::AppHooks& hooks_;
     WindowPeer& window_;
     AlertViewPeer& alerts_;
+    const DesktopMoviePlayer::Factory& movies_;
     const bool& closed_;
 };
 

@@ -8,8 +8,8 @@
 
 namespace backend::gtk {
 
-TabBarPeer::TabBarPeer(kit::TabBar& bar)
-    : ViewPeer(bar, gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0), true)
+TabBarPeer::TabBarPeer(WindowPeer& window, kit::TabBar& bar)
+    : ViewPeer(window, bar, gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0), true)
     , bar_(bar)
 {
     gtk_box_set_homogeneous(GTK_BOX(content()), TRUE);
@@ -71,7 +71,7 @@ void TabBarPeer::update()
         same = models[i].get() == built_[i];
     if (!same)
         rebuild();
-    int scale = WindowPeer::current() ? WindowPeer::current()->scale() : 1;
+    int scale = this->scale();
     auto focus = kit::FocusModel::focus();
     for (size_t i = 0; i < items_.size(); ++i) {
         Item& item = items_[i];

@@ -13,7 +13,7 @@ namespace backend::gtk {
 // badge bubble where an item has a badge. A click goes to the kit's tab bar as the user's tap.
 class TabBarPeer : public ViewPeer {
 public:
-    explicit TabBarPeer(kit::TabBar& bar);
+    TabBarPeer(WindowPeer& window, kit::TabBar& bar);
     void update() override;
 
     // Clicks the item's button, as a person's click does. False when it cannot be clicked.

@@ -15,8 +15,8 @@ namespace backend::gtk {
 
 using Table = kit::TableView;
 
-TableViewPeer::TableViewPeer(kit::TableView& table)
-    : ViewPeer(table, nullptr, true)
+TableViewPeer::TableViewPeer(WindowPeer& window, kit::TableView& table)
+    : ViewPeer(window, table, nullptr, true)
     , table_(table)
 {
     GtkWidget* area = widget();
@@ -37,8 +37,6 @@ TableViewPeer::TableViewPeer(kit::TableView& table)
 }
 
 TableViewPeer::~TableViewPeer() = default;
-
-int TableViewPeer::scale() const { return WindowPeer::current() ? WindowPeer::current()->scale() : 1; }
 
 kit::Point TableViewPeer::pointOf(double x, double y) const
 {

@@ -15,7 +15,7 @@ namespace backend::gtk {
 // and the wheel go to the table as its touches and scrolling; the table decides what they do.
 class TableViewPeer : public ViewPeer {
 public:
-    explicit TableViewPeer(kit::TableView& table);
+    TableViewPeer(WindowPeer& window, kit::TableView& table);
     ~TableViewPeer() override;
 
     void viewChanged(kit::View& view) override;
@@ -44,7 +44,6 @@ protected:
     void draw(cairo_t* cr, int width, int height) override;
 
 private:
-    int scale() const;
     // The row keyboard focus is on, when the table holds focus.
     std::optional<kit::IndexPath> focusedRow() const;
     bool reachable() const;

@@ -4,8 +4,8 @@
 
 namespace backend::gtk {
 
-ToolbarPeer::ToolbarPeer(kit::Toolbar& toolbar)
-    : ViewPeer(toolbar, gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0), true)
+ToolbarPeer::ToolbarPeer(WindowPeer& window, kit::Toolbar& toolbar)
+    : ViewPeer(window, toolbar, gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0), true)
     , toolbar_(toolbar)
 {
     gtk_style_context_add_class(gtk_widget_get_style_context(content()), "street-toolbar");

@@ -11,7 +11,7 @@ namespace backend::gtk {
 // A toolbar: one bordered button per item, left to right. A click is the user's tap on the item.
 class ToolbarPeer : public ViewPeer {
 public:
-    explicit ToolbarPeer(kit::Toolbar& toolbar);
+    ToolbarPeer(WindowPeer& window, kit::Toolbar& toolbar);
     void update() override;
 
     // Clicks the first item with that title, as a person's click does. False when there is

@@ -22,8 +22,9 @@ GtkWidget* holdable(GtkWidget* widget)
 
 } // namespace
 
-ViewPeer::ViewPeer(kit::View& view, GtkWidget* widget, bool takesInput)
+ViewPeer::ViewPeer(WindowPeer& window, kit::View& view, GtkWidget* widget, bool takesInput)
     : view_(view)
+    , window_(&window)
     , widget_(holdable(widget))
     , content_(widget ? widget : widget_.get())
     , takesInput_(takesInput)
@@ -40,22 +41,26 @@ ViewPeer::~ViewPeer()
 {
     // Disconnect handlers so that no callback reaches a peer being destroyed.
     g_signal_handlers_disconnect_by_data(widget_.get(), this);
-    if (auto* window = WindowPeer::current())
-        window->forget(this);
+    if (content_ != widget_.get())
+        g_signal_handlers_disconnect_by_data(content_, this);
+    if (window_)
+        window_->forget(this);
     if (GtkWidget* parent = gtk_widget_get_parent(widget_.get()))
         gtk_container_remove(GTK_CONTAINER(parent), widget_.get());
 }
 
+int ViewPeer::scale() const { return window_ ? window_->scale() : 1; }
+
 void ViewPeer::viewChanged(kit::View&)
 {
-    if (auto* window = WindowPeer::current())
-        window->sync();
+    if (window_)
+        window_->sync();
 }
 
 void ViewPeer::subviewsChanged(kit::View&)
 {
-    if (auto* window = WindowPeer::current())
-        window->sync();
+    if (window_)
+        window_->sync();
 }
 
 void ViewPeer::setStyleClass(GtkWidget* widget, const char* name, bool on)

@@ -9,13 +9,15 @@
 
 namespace backend::gtk {
 
+class WindowPeer;
+
 // The widget of one kit view. The window places it (frame, order, alpha, hidden); the peer
 // draws what the view holds. A plain view draws its background colour.
 class ViewPeer : public kit::ViewPeer {
 public:
     // Null `widget`: a drawing area that calls draw(). A widget without a window of its own
     // gets one (an event box): the window's overlay stacks windowed children reliably only.
-    explicit ViewPeer(kit::View& view, GtkWidget* widget = nullptr, bool takesInput = false);
+    ViewPeer(WindowPeer& window, kit::View& view, GtkWidget* widget = nullptr, bool takesInput = false);
     ~ViewPeer() override;
     ViewPeer(const ViewPeer&) = delete;
     ViewPeer& operator=(const ViewPeer&) = delete;
@@ -25,6 +27,12 @@ public:
     GtkWidget* content() const { return content_; }
     bool takesInput() const { return takesInput_; }
     kit::View& view() const { return view_; }
+    // The window that made the peer and places its widget; null once that window has gone.
+    WindowPeer* window() const { return window_; }
+    // The window's scale (1 once it has gone).
+    int scale() const;
+    // The window is going: the peer no longer reaches it.
+    void windowGone() { window_ = nullptr; }
 
     void viewChanged(kit::View&) override;
     void subviewsChanged(kit::View&) override;
@@ -50,6 +58,7 @@ protected:
     kit::View& view_;
 
 private:
+    WindowPeer* window_;
     GObjectPtr<GtkWidget> widget_;
     GtkWidget* content_;
     bool takesInput_;

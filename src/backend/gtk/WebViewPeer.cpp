@@ -1,7 +1,6 @@
 #include "backend/gtk/WebViewPeer.h"
 
 #include "backend/gtk/CookieJarPeer.h"
-#include "backend/gtk/WindowPeer.h"
 #include "kit/DownloadPolicy.h"
 #include "kit/NetworkError.h"
 #include "kit/AlertView.h"
@@ -22,11 +21,8 @@ namespace backend::gtk {
 
 namespace {
 
-WebViewPeer::Settings settings;
 // The peer of a WebKitWebView, for WebKit's signals that name only the view.
 constexpr const char* peerKey = "street-web-view-peer";
-WebKitWebContext* context = nullptr;
-std::unique_ptr<CookieJarPeer> cookies;
 
 // The certificates of --ca-file, as GIO reads them.
 GList* fileAuthorities()
@@ -62,34 +58,6 @@ std::shared_ptr<T> keep(T* object)
     return std::shared_ptr<T>(object, [](T* o) { g_object_unref(o); });
 }
 
-WebKitWebContext* sharedContext()
-{
-    if (context)
-        return context;
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-        "base-data-directory", settings.dataDirectory.empty() ? nullptr : settings.dataDirectory.c_str(),
-        "base-cache-directory", settings.cacheDirectory.empty() ? nullptr : settings.cacheDirectory.c_str(), nullptr);
-    context = webkit_web_context_new_with_website_data_manager(manager);
-    G_GNUC_END_IGNORE_DEPRECATIONS
-    // Before any web process starts. WebKit leaves it off when the player has turned it off.
-    webkit_web_context_set_sandbox_enabled(context, TRUE);
-    // Responses to be saved are refused before this; anything that still turns into a download
-    // (a link with a download attribute) is cancelled before it has a file.
-    g_signal_connect(context, "download-started", G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
-        WebViewPeer::downloadStarted(download);
-    }), nullptr);
-    // One jar for every page, kept across launches.
-    if (!settings.dataDirectory.empty()) {
-        std::string jar = settings.dataDirectory + "/cookies.sqlite";
-        webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), jar.c_str(),
-                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
-    }
-    // The invite post sends the cookies the pages got.
-    cookies = std::make_unique<CookieJarPeer>(webkit_website_data_manager_get_cookie_manager(manager));
-    g_object_unref(manager);
-    return context;
-}
 
 kit::NavigationType navigationType(WebKitNavigationType type)
 {
@@ -183,15 +151,48 @@ std::string hostOf(const char* uri)
 
 } // namespace
 
-void WebViewPeer::configure(Settings newSettings) { settings = std::move(newSettings); }
+WebViewPeer::Factory::Factory(Settings settings) : settings_(std::move(settings)) {}
 
-void WebViewPeer::releaseContext()
+WebViewPeer::Factory::~Factory()
 {
     ScriptDialogDelegate::all().clear();
-    cookies.reset();
-    if (context)
-        g_object_unref(context);
-    context = nullptr;
+    cookies_.reset();
+    if (context_)
+        g_object_unref(context_);
+}
+
+WebKitWebContext* WebViewPeer::Factory::context()
+{
+    if (context_)
+        return context_;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
+        "base-data-directory", settings_.dataDirectory.empty() ? nullptr : settings_.dataDirectory.c_str(),
+        "base-cache-directory", settings_.cacheDirectory.empty() ? nullptr : settings_.cacheDirectory.c_str(), nullptr);
+    context_ = webkit_web_context_new_with_website_data_manager(manager);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    // Before any web process starts. WebKit leaves it off when the player has turned it off.
+    webkit_web_context_set_sandbox_enabled(context_, TRUE);
+    // Responses to be saved are refused before this; anything that still turns into a download
+    // (a link with a download attribute) is cancelled before it has a file.
+    g_signal_connect(context_, "download-started", G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer) {
+        WebViewPeer::downloadStarted(download);
+    }), nullptr);
+    // One jar for every page, kept across launches.
+    if (!settings_.dataDirectory.empty()) {
+        std::string jar = settings_.dataDirectory + "/cookies.sqlite";
+        webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(manager), jar.c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    }
+    // The invite post sends the cookies the pages got.
+    cookies_ = std::make_unique<CookieJarPeer>(webkit_website_data_manager_get_cookie_manager(manager));
+    g_object_unref(manager);
+    return context_;
+}
+
+std::unique_ptr<kit::WebEngine> WebViewPeer::Factory::operator()(kit::WebView& view)
+{
+    return std::make_unique<WebViewPeer>(view, context(), settings_);
 }
 
 kit::Error WebViewPeer::errorForFailedLoad(std::string_view domain, int code, std::string_view message,
@@ -252,9 +253,9 @@ std::optional<kit::Error> WebViewPeer::tlsFailure(GTlsCertificate* certificate, 
     return kit::NetworkError::certificateError(problemOf(flags), host);
 }
 
-WebViewPeer::WebViewPeer(kit::WebView& view)
+WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Settings& settings)
     : view_(view)
-    , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", sharedContext(), nullptr)))
+    , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr)))
     , loadTimeout_(settings.loadTimeout)
 {
     WebKitWebView* web = webView_.get();
@@ -362,10 +363,6 @@ WebViewPeer::WebViewPeer(kit::WebView& view)
         if (!peer->later([peer] { peer->webProcessEnded(); }))
             peer->webProcessEnded();
     }), this);
-    g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer) {
-        if (auto* window = WindowPeer::current())
-            window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
-    }), nullptr);
 }
 
 WebViewPeer::~WebViewPeer()
@@ -847,7 +844,7 @@ bool WebViewPeer::tlsErrors(const char* uri, GTlsCertificate* certificate, GTlsC
     std::string host = hostOf(url.c_str());
     auto failure = tlsFailure(certificate, errors, host, fileAuthorities());
     if (!failure && !std::exchange(tlsAllowed_, true)) {
-        webkit_web_context_allow_tls_certificate_for_host(sharedContext(), certificate, host.c_str());
+        webkit_web_context_allow_tls_certificate_for_host(webkit_web_view_get_context(webView_.get()), certificate, host.c_str());
         askRepeat(url);
         return TRUE;
     }

@@ -14,12 +14,15 @@
 #include <vector>
 
 typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitPolicyDecision WebKitPolicyDecision;
 typedef struct _WebKitScriptDialog WebKitScriptDialog;
 typedef struct _WebKitResponsePolicyDecision WebKitResponsePolicyDecision;
 typedef struct _WebKitDownload WebKitDownload;
 
 namespace backend::gtk {
+
+class CookieJarPeer;
 
 // The web view's engine on the desktop: a WebKitWebView with a transparent background. Every
 // navigation and new-window request passes the kit's delegate; load events and errors are
@@ -34,12 +37,24 @@ public:
         double loadTimeout = 60;
         int scale = 1;
     };
-    // Applies to web views made afterwards.
-    static void configure(Settings settings);
-    // The one web context (and cookie jar) of the process; released with releaseContext().
-    static void releaseContext();
+    // Makes the window's web views, all in one web context (site data, cache, the sandbox and
+    // the cookie mirror), made with the first view and let go with the factory.
+    class Factory {
+    public:
+        explicit Factory(Settings settings);
+        ~Factory();
+        Factory(const Factory&) = delete;
+        Factory& operator=(const Factory&) = delete;
+        std::unique_ptr<kit::WebEngine> operator()(kit::WebView& view);
 
-    explicit WebViewPeer(kit::WebView& view);
+    private:
+        WebKitWebContext* context();
+        Settings settings_;
+        WebKitWebContext* context_ = nullptr;
+        std::unique_ptr<CookieJarPeer> cookies_;
+    };
+
+    WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Settings& settings);
     ~WebViewPeer() override;
     WebViewPeer(const WebViewPeer&) = delete;
     WebViewPeer& operator=(const WebViewPeer&) = delete;

@@ -22,13 +22,13 @@
 #include "kit/WebView.h"
 
 #include <algorithm>
+#include <webkit2/webkit2.h>
 #include <cmath>
 
 namespace backend::gtk {
 
 namespace {
 
-WindowPeer* currentWindow = nullptr;
 constexpr const char* programName = "street-client";
 
 std::string kindOf(kit::View& view)
@@ -59,7 +59,6 @@ WindowPeer::WindowPeer(kit::Window& window, int scale)
     , scale_(std::max(scale, 1))
     , window_(GTK_WIDGET(g_object_ref(gtk_window_new(GTK_WINDOW_TOPLEVEL))))
 {
-    currentWindow = this;
     GtkWindow* gtkWindow = GTK_WINDOW(window_.get());
     gtk_window_set_title(gtkWindow, programName);
     gtk_window_set_resizable(gtkWindow, FALSE);
@@ -113,8 +112,9 @@ WindowPeer::~WindowPeer()
     g_signal_handlers_disconnect_by_data(window_.get(), this);
     g_signal_handlers_disconnect_by_data(overlay_, this);
     g_signal_handlers_disconnect_by_data(base_, this);
-    if (currentWindow == this)
-        currentWindow = nullptr;
+    // Views that outlive the window keep peers that no longer reach it.
+    for (gtk::ViewPeer* peer : made_)
+        peer->windowGone();
     for (Ghost& ghost : ghosts_) {
         gtk_container_remove(GTK_CONTAINER(overlay_), ghost.widget);
         cairo_surface_destroy(ghost.surface);
@@ -123,8 +123,6 @@ WindowPeer::~WindowPeer()
         gtk_container_remove(GTK_CONTAINER(overlay_), widget);
     gtk_widget_destroy(window_.get());
 }
-
-WindowPeer* WindowPeer::current() { return currentWindow; }
 
 int WindowPeer::fittingScale()
 {
@@ -285,24 +283,33 @@ gtk::ViewPeer* WindowPeer::peerFor(kit::View& view)
     std::shared_ptr<gtk::ViewPeer> peer;
     if (auto* web = dynamic_cast<kit::WebView*>(&view)) {
         auto* engine = dynamic_cast<WebViewPeer*>(web->engine());
-        peer = std::make_shared<gtk::ViewPeer>(view, engine ? engine->widget() : nullptr, engine != nullptr);
+        peer = std::make_shared<gtk::ViewPeer>(*this, view, engine ? engine->widget() : nullptr, engine != nullptr);
+        if (engine) {
+            // The window's title is the page's, which may have loaded before its view came here.
+            setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(peer->content())));
+            g_signal_connect(peer->content(), "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer data) {
+                if (auto* window = static_cast<gtk::ViewPeer*>(data)->window())
+                    window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
+            }), peer.get());
+        }
     } else if (auto* bar = dynamic_cast<kit::TabBar*>(&view)) {
-        peer = std::make_shared<TabBarPeer>(*bar);
+        peer = std::make_shared<TabBarPeer>(*this, *bar);
     } else if (auto* indicator = dynamic_cast<kit::ActivityIndicatorView*>(&view)) {
-        peer = std::make_shared<ActivityIndicatorViewPeer>(*indicator);
+        peer = std::make_shared<ActivityIndicatorViewPeer>(*this, *indicator);
     } else if (auto* image = dynamic_cast<kit::ImageView*>(&view)) {
-        peer = std::make_shared<ImageViewPeer>(*image);
+        peer = std::make_shared<ImageViewPeer>(*this, *image);
     } else if (auto* table = dynamic_cast<kit::TableView*>(&view)) {
-        peer = std::make_shared<TableViewPeer>(*table);
+        peer = std::make_shared<TableViewPeer>(*this, *table);
     } else if (auto* toolbar = dynamic_cast<kit::Toolbar*>(&view)) {
-        peer = std::make_shared<ToolbarPeer>(*toolbar);
+        peer = std::make_shared<ToolbarPeer>(*this, *toolbar);
     } else if (auto* button = dynamic_cast<kit::Button*>(&view)) {
-        peer = std::make_shared<ButtonPeer>(*button);
+        peer = std::make_shared<ButtonPeer>(*this, *button);
     } else if (auto* label = dynamic_cast<kit::Label*>(&view)) {
-        peer = std::make_shared<LabelPeer>(*label);
+        peer = std::make_shared<LabelPeer>(*this, *label);
     } else {
-        peer = std::make_shared<gtk::ViewPeer>(view);
+        peer = std::make_shared<gtk::ViewPeer>(*this, view);
     }
+    made_.insert(peer.get());
     view.setPeer(peer);
     return peer.get();
 }
@@ -467,6 +474,7 @@ gboolean WindowPeer::childPosition(GtkWidget* child, GdkRectangle* allocation)
 
 void WindowPeer::forget(gtk::ViewPeer* peer)
 {
+    made_.erase(peer);
     for (auto it = peersByWidget_.begin(); it != peersByWidget_.end(); ++it) {
         if (it->second == peer) {
             stacked_.erase(std::remove(stacked_.begin(), stacked_.end(), it->first), stacked_.end());

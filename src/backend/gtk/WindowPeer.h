@@ -32,8 +32,6 @@ public:
     WindowPeer(const WindowPeer&) = delete;
     WindowPeer& operator=(const WindowPeer&) = delete;
 
-    // The window on screen, if any.
-    static WindowPeer* current();
     // The largest whole scale whose window fits the monitor's work area (at least 1).
     static int fittingScale();
     // The look of the widgets (tab bar, spinner, alerts) at a scale.
@@ -47,7 +45,7 @@ public:
     // Brings every widget up to the model: peers for new views, order, frames, alpha, hidden.
     void sync();
 
-    // A peer going away (its view is destroyed).
+    // A peer this window made going away (its view is destroyed).
     void forget(gtk::ViewPeer* peer);
 
     void addTopLayer(GtkWidget* layer);
@@ -106,6 +104,7 @@ private:
     std::vector<GtkWidget*> stacked_;             // view widgets in the overlay, rearmost first
     std::vector<GtkWidget*> layers_;              // alert layers, frontmost last
     std::map<GtkWidget*, gtk::ViewPeer*> peersByWidget_;
+    std::set<gtk::ViewPeer*> made_;               // live peers of views, made by peerFor
     std::set<const kit::View*> presented_;        // presented screens in the window at the last sync
     std::map<GtkWidget*, kit::View*> modalWidgets_; // widgets of presented screens, by screen
     std::set<std::uint64_t> leavingSeen_;         // the kit's leaving screens already pictured (or not)
