@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -127,6 +128,59 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
         if (w["view"] == "ImageView")
             fadeSteps += w["steps"].get<int>();
     EXPECT_GE(fadeSteps, 3) << after.dump();
+}
+
+// How far `moved` is `still` shifted sideways: the shift under which every compared pixel
+// matches, searched up to 24 pixels either way; none when no shift makes them match.
+std::optional<int> sidewaysShift(const Picture& moved, const Picture& still)
+{
+    for (int dx = 0; dx <= 24; ++dx) {
+        for (int sign : {1, -1}) {
+            bool same = true;
+            for (int y = 4; y < still.height() && same; y += 6)
+                for (int x = 30; x < still.width() - 30 && same; x += 3)
+                    same = moved.at(x, y).distance(still.at(x - sign * dx, y)) <= 6;
+            if (same)
+                return sign * dx;
+        }
+    }
+    return std::nullopt;
+}
+
+// Vibration swings what the window shows from side to side for a moment, in snapshots as on
+// screen (a desktop may not let the window itself move), and leaves it exactly where it was.
+TEST_F(DesktopTest, VibrationShakesTheContentAndPutsItBack)
+{
+    scenario::TempDir dir;
+    const int shots = 30;
+    std::string script = "wait 4.5\nsnapshot " + dir.path() + "/before.png\nnavigate "
+        + url("/commands.php?invokeVibrate=true&stopLoad=true") + "\n";
+    for (int i = 0; i < shots; ++i)
+        script += "snapshot " + dir.path() + "/" + std::to_string(i) + ".png\nwait 0.02\n";
+    script += "wait 0.6\nsnapshot " + dir.path() + "/after.png\nstate\n";
+    auto t = run(script);
+    ASSERT_EQ(t.count("vibrate"), 1u) << t.dump();
+    ASSERT_EQ(t.states().size(), 1u) << t.dump();
+    EXPECT_EQ(t.states()[0]["window"]["size"], nlohmann::json({320, 480}));
+
+    Picture before(dir.path() + "/before.png"), after(dir.path() + "/after.png");
+    ASSERT_TRUE(before.loaded() && after.loaded());
+    EXPECT_EQ(sidewaysShift(after, before), 0) << "the content is back where it was";
+    std::vector<std::optional<int>> shifts;
+    int displaced = 0;
+    for (int i = 0; i < shots; ++i) {
+        Picture during(dir.path() + "/" + std::to_string(i) + ".png");
+        ASSERT_TRUE(during.loaded()) << i;
+        shifts.push_back(sidewaysShift(during, before));
+        displaced += shifts.back().value_or(0) != 0;
+    }
+    // Every picture is the same content, some moved aside (up to 8 pixels each way at scale 1).
+    std::string shown = testing::PrintToString(shifts);
+    EXPECT_GE(displaced, 3) << shown;
+    for (const auto& shift : shifts) {
+        ASSERT_TRUE(shift.has_value()) << "a picture that is not the content moved: " << shown;
+        EXPECT_LE(std::abs(*shift), 8) << shown;
+    }
 }
 
 TEST_F(DesktopTest, AlertKeysPressButtonsWhoseScriptsRunInThePage)

@@ -24,7 +24,7 @@ class WindowPeer;
 // sound server (PulseAudio's API, which PipeWire serves too) on the GLib main context, one
 // stream per play, so sounds overlap. A sound's end is its stream drained: the completion then
 // runs on the run loop. Without a server nothing is heard and every sound ends at once.
-// Vibration is a shake of the window.
+// Vibration is a shake of the window's content.
 class AudioOutput : public kit::SoundPlayer {
 public:
     // Connects to the sound server without waiting; becomes the kit's sound player.

@@ -451,10 +451,17 @@ void WindowPeer::restack()
 
 gboolean WindowPeer::childPosition(GtkWidget* child, GdkRectangle* allocation)
 {
+    placeChild(child, allocation);
+    allocation->x += shift_;
+    return TRUE;
+}
+
+void WindowPeer::placeChild(GtkWidget* child, GdkRectangle* allocation)
+{
     for (const Ghost& ghost : ghosts_) {
         if (ghost.widget == child) {
             *allocation = ghost.rect;
-            return TRUE;
+            return;
         }
     }
     auto it = peersByWidget_.find(child);
@@ -462,14 +469,13 @@ gboolean WindowPeer::childPosition(GtkWidget* child, GdkRectangle* allocation)
         *allocation = it->second->rect;
         allocation->width = std::max(allocation->width, 0);
         allocation->height = std::max(allocation->height, 0);
-        return TRUE;
+        return;
     }
     // Layers cover the whole window.
     allocation->x = 0;
     allocation->y = 0;
     allocation->width = gtk_widget_get_allocated_width(overlay_);
     allocation->height = gtk_widget_get_allocated_height(overlay_);
-    return TRUE;
 }
 
 void WindowPeer::forget(gtk::ViewPeer* peer)
@@ -541,17 +547,17 @@ void WindowPeer::setPageTitle(const char* title)
     gtk_window_set_title(gtkWindow(), title && *title ? title : programName);
 }
 
+// The window's content swings inside the window, which itself stays put: a desktop may not let
+// a program move its window (Wayland does not), and the picture then shakes in snapshots too.
 void WindowPeer::shake()
 {
     if (shakeId_)
         return;
     struct Shake {
         WindowPeer* peer;
-        int x, y;
         gint64 start;
     };
-    auto* state = new Shake{this, 0, 0, g_get_monotonic_time()};
-    gtk_window_get_position(gtkWindow(), &state->x, &state->y);
+    auto* state = new Shake{this, g_get_monotonic_time()};
     shakeId_ = g_timeout_add_full(
         G_PRIORITY_DEFAULT, 16,
         [](gpointer data) -> gboolean {
@@ -559,16 +565,25 @@ void WindowPeer::shake()
             double elapsed = static_cast<double>(g_get_monotonic_time() - s->start) / 1e6;
             constexpr double duration = 0.4;
             if (elapsed >= duration) {
-                gtk_window_move(s->peer->gtkWindow(), s->x, s->y);
+                s->peer->shiftContent(0);
                 s->peer->shakeId_ = 0;
                 return G_SOURCE_REMOVE;
             }
             // A damped side-to-side swing, about ten per second.
             double offset = 8.0 * s->peer->scale_ * (1.0 - elapsed / duration) * std::sin(elapsed * 2 * G_PI * 10);
-            gtk_window_move(s->peer->gtkWindow(), s->x + static_cast<int>(std::lround(offset)), s->y);
+            s->peer->shiftContent(static_cast<int>(std::lround(offset)));
             return G_SOURCE_CONTINUE;
         },
         state, [](gpointer data) { delete static_cast<Shake*>(data); });
+}
+
+void WindowPeer::shiftContent(int x)
+{
+    if (x == shift_)
+        return;
+    shift_ = x;
+    // Every child of the overlay is placed again, shifted (see childPosition).
+    gtk_widget_queue_allocate(overlay_);
 }
 
 bool WindowPeer::snapshot(const std::string& path, std::string* error) const

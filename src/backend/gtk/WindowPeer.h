@@ -53,7 +53,7 @@ public:
 
     // The page's title, or the program's name when the page has none.
     void setPageTitle(const char* title);
-    // A short shake (the desktop's vibration).
+    // A short shake of the window's content (the desktop's vibration), about 0.4 s.
     void shake();
 
     // Saves the window as drawn, at its scale. False (with `error`) when it cannot.
@@ -95,6 +95,9 @@ private:
     void apply(gtk::ViewPeer& peer, const Placed& placed);
     void restack();
     gboolean childPosition(GtkWidget* child, GdkRectangle* allocation);
+    void placeChild(GtkWidget* child, GdkRectangle* allocation);
+    // Draws every view and alert `x` pixels to the right of its place (0: in place).
+    void shiftContent(int x);
 
     kit::Window& model_;
     int scale_;
@@ -111,6 +114,7 @@ private:
     std::vector<Ghost> ghosts_;
     guint tickId_ = 0;
     guint shakeId_ = 0;
+    int shift_ = 0;
     bool animating_ = false;
     bool restack_ = false;
     bool syncing_ = false;
