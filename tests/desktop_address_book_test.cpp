@@ -5,7 +5,7 @@
 #include "app/RecruitABTableViewController.h"
 #include "backend/gtk/AddressBookPeer.h"
 #include "kit/AddressBook.h"
-#include "support/Scenario.h"
+#include "support/Desktop.h"
 
 #include <gtest/gtest.h>
 #include <libebook/libebook.h>
@@ -171,7 +171,7 @@ TEST_F(DesktopAddressBookTest, EveryEnabledBookReadsAsTheSameContactsFromAFile)
     EXPECT_EQ(serviceLists.numbers[0][1], "+1 555 0101");  // the mobile number is the one listed
 
     // The client in its window: the service's contacts, unless --contacts names a file.
-    if (std::getenv("DISPLAY")) {
+    if (scenario::haveDisplay()) {
         scenario::DemoServer server;
         ASSERT_TRUE(server.started());
         std::string only = dir.path() + "/only.vcf";

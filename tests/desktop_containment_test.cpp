@@ -5,6 +5,7 @@
 
 #include "support/Desktop.h"
 #include "support/Processes.h"
+#include "support/Sway.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 
 // Last: Xlib's macros (None, Status, True...) would clash with what the others declare.
@@ -138,32 +140,58 @@ TEST(DesktopContainment, NoPageOpensAWindowOfItsOwnOrGetsAPermission)
 {
     if (!scenario::haveDisplay())
         GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    // On X11 the client runs on an X server of the test's own, where every mapped window is its
+    // and a click can be sent; on Wayland sway tells whose each window is, but no click reaches
+    // a program there from outside (no input device), so the choosers and fullscreen, which
+    // answer only a person's click, are tried on X11 alone.
+    const bool wayland = scenario::onWayland();
+    if (wayland && !scenario::swayWindows())
+        GTEST_SKIP() << "on Wayland, needs sway to count the windows (SWAYSOCK; tools/with-wayland sets it)";
     HostileServer server;
     ASSERT_TRUE(server.started());
-    scenario::OwnDisplay display;
-    ASSERT_TRUE(display.started()) << "Xvfb did not start";
+    std::optional<scenario::OwnDisplay> display;
+    if (!wayland) {
+        display.emplace();
+        ASSERT_TRUE(display->started()) << "Xvfb did not start";
+    }
 
     // The choosers and fullscreen answer only a person's click: one lands on the page every
-    // 0.4 s. Every window the X server maps is counted.
+    // 0.4 s. Every window the display shows is counted.
     size_t most = 0, clicks = 0;
     std::vector<std::string> seen;
     auto nextClick = std::chrono::steady_clock::now();
+    auto nextLook = nextClick;
     scenario::ScenarioOptions options;
     options.desktop = true;
     options.timeoutSeconds = 60;
-    options.environment = {{"DISPLAY", display.name()}, {"XAUTHORITY", ""}};
-    options.whileRunning = [&](pid_t) {
-        auto windows = display.topLevels();
-        most = std::max(most, windows.size());
-        for (const auto& w : windows) {
-            std::string size = std::to_string(w.width) + "x" + std::to_string(w.height);
+    if (display)
+        options.environment = {{"DISPLAY", display->name()}, {"XAUTHORITY", ""}};
+    options.whileRunning = [&](pid_t client) {
+        std::vector<std::pair<int, int>> sizes;
+        if (display) {
+            auto windows = display->topLevels();
+            for (const auto& w : windows)
+                sizes.push_back({w.width, w.height});
+            if (windows.size() == 1 && std::chrono::steady_clock::now() >= nextClick) {
+                display->click(windows[0].x + 160, windows[0].y + 200);
+                ++clicks;
+                nextClick = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
+            }
+        } else {
+            // Other tests' windows share the compositor: the client's are those of its processes.
+            if (std::chrono::steady_clock::now() < nextLook)
+                return;
+            nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+            auto ours = scenario::processTree(client);
+            for (const auto& w : scenario::swayWindows().value_or(std::vector<scenario::SwayWindow>{}))
+                if (std::find(ours.begin(), ours.end(), w.pid) != ours.end())
+                    sizes.push_back({w.width, w.height});
+        }
+        most = std::max(most, sizes.size());
+        for (const auto& [width, height] : sizes) {
+            std::string size = std::to_string(width) + "x" + std::to_string(height);
             if (std::find(seen.begin(), seen.end(), size) == seen.end())
                 seen.push_back(size);
-        }
-        if (windows.size() == 1 && std::chrono::steady_clock::now() >= nextClick) {
-            display.click(windows[0].x + 160, windows[0].y + 200);
-            ++clicks;
-            nextClick = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
         }
     };
     std::string base = server.baseURL();
@@ -177,7 +205,9 @@ TEST(DesktopContainment, NoPageOpensAWindowOfItsOwnOrGetsAPermission)
 
     EXPECT_EQ(most, 1u) << "windows seen, by size: " << testing::PrintToString(seen);
     EXPECT_EQ(seen, std::vector<std::string>{"320x480"}) << "the game's window kept its size";
-    EXPECT_GT(clicks, 30u);
+    if (display) {
+        EXPECT_GT(clicks, 30u);
+    }
     EXPECT_EQ(t.states()[0]["window"]["size"], json({320, 480}));
 
     std::vector<std::string> decided;
@@ -186,7 +216,9 @@ TEST(DesktopContainment, NoPageOpensAWindowOfItsOwnOrGetsAPermission)
     auto answered = [&](const std::string& url) { return std::count(decided.begin(), decided.end(), url); };
     EXPECT_EQ(answered("/printed.php"), 1) << "the page goes on after print()";
     EXPECT_EQ(answered("/chosen.php"), 2) << "no chooser held the page";
-    EXPECT_EQ(answered("/answer.php?fullscreen=unavailable"), 1) << testing::PrintToString(decided);
+    if (display) {
+        EXPECT_EQ(answered("/answer.php?fullscreen=unavailable"), 1) << testing::PrintToString(decided);
+    }
     auto permissions = std::find_if(decided.begin(), decided.end(), [](const std::string& url) {
         return url.starts_with("/answer.php?") && url.find("geolocation") != std::string::npos;
     });

@@ -9,6 +9,7 @@
 #include "backend/gtk/WebViewPeer.h"
 #include "support/Certificates.h"
 #include "support/Desktop.h"
+#include "support/Sway.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -343,6 +344,11 @@ TEST_F(DesktopSecure, WhatThePageDoesDuringThePostReachesTheGameAfterIt)
 // dialog), and closing it ends the run at once, and cleanly.
 TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
 {
+    // On Wayland the compositor's ping is answered inside GDK, out of a test's reach (and sway
+    // tells no one); the close request still has to be read and acted on during the post.
+    const bool wayland = scenario::onWayland();
+    if (wayland && !scenario::swayWindows())
+        GTEST_SKIP() << "on Wayland, needs sway to ask for the close (SWAYSOCK; tools/with-wayland sets it)";
     scenario::TlsDemoServer tls(authority_, {"--invite-delay", "30"});
     ASSERT_TRUE(tls.server.started());
     std::atomic<pid_t> client{0};
@@ -353,8 +359,13 @@ TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (done)
             return;
-        pinged = answersPing(client, std::chrono::milliseconds(2000));
-        closed = closeWindowOf(client);
+        if (wayland) {
+            // Sway asks the window to close (xdg_toplevel.close), as its close binding does.
+            closed = scenario::swayCommand(client, "kill");
+        } else {
+            pinged = answersPing(client, std::chrono::milliseconds(2000));
+            closed = closeWindowOf(client);
+        }
     });
     scenario::ScenarioOptions options;
     options.whileRunning = [&](pid_t pid) { client = pid; };
@@ -363,7 +374,9 @@ TEST_F(DesktopSecure, ThePostingWindowAnswersPingsAndClosingItEndsTheRun)
                  {"--ca-file", authority_.certificateFile()}, options);
     done = true;
     closer.join();
-    EXPECT_TRUE(pinged) << "the window did not answer the ping during the post";
+    if (!wayland) {
+        EXPECT_TRUE(pinged) << "the window did not answer the ping during the post";
+    }
     EXPECT_TRUE(closed) << "the client's window was not found";
     EXPECT_FALSE(t.timedOut) << t.dump();
     EXPECT_EQ(t.exitCode, 0) << t.dump();

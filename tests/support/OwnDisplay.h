@@ -6,6 +6,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +116,18 @@ public:
         if (children)
             XFree(children);
         return found;
+    }
+
+    // The window's WM_CLASS: its instance name and its class, empty when it has none.
+    std::pair<std::string, std::string> windowClass(Window window)
+    {
+        XClassHint hint{};
+        if (!XGetClassHint(display_, window, &hint))
+            return {};
+        std::pair<std::string, std::string> names{hint.res_name ? hint.res_name : "", hint.res_class ? hint.res_class : ""};
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+        return names;
     }
 
     // A person's click at that point of the screen.

@@ -71,6 +71,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     g_set_application_name("street-client");
     if (!gtk_init_check(nullptr, nullptr))
         return noDisplay();
+    // X11's class too (GDK would capitalise it), as the desktop entry's StartupWMClass has it.
+    gdk_set_program_class(ApplicationPeer::applicationId);
 
     std::unique_ptr<shell::TranscriptWriter> transcript;
     if (!shell::openTranscript(options, transcript))
