@@ -84,8 +84,21 @@ TEST(DesktopExchangeWaiter, DropsInputButNotTheRequestToClose)
         return TRUE;
     }), &seen);
     gtk_widget_show(window);
-    while (g_main_context_pending(nullptr))
-        g_main_context_iteration(nullptr, FALSE);
+    // Until the new window has drawn and gone quiet: on Wayland its first frames wait for the
+    // compositor's answers, after whatever is pending now.
+    gint64 lastPaint = 0;
+    gulong painted = g_signal_connect(gtk_widget_get_frame_clock(window), "after-paint",
+                                      G_CALLBACK(+[](GdkFrameClock*, gpointer last) {
+                                          *static_cast<gint64*>(last) = g_get_monotonic_time();
+                                      }), &lastPaint);
+    for (gint64 deadline = g_get_monotonic_time() + 3000000; g_get_monotonic_time() < deadline;) {
+        while (g_main_context_pending(nullptr))
+            g_main_context_iteration(nullptr, FALSE);
+        if (lastPaint && g_get_monotonic_time() - lastPaint > 200000)
+            break;
+        g_usleep(10000);
+    }
+    g_signal_handler_disconnect(gtk_widget_get_frame_clock(window), painted);
     GdkWindow* gdkWindow = gtk_widget_get_window(window);
     GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(gdkWindow));
     auto put = [&](GdkEventType type) {

@@ -33,11 +33,12 @@ protected:
 // Runs `script` in the window at scale 1 against the server at `hostPort`, outside links only
 // recorded and the intro movie cut to `movieSeconds`; the run must end cleanly.
 inline Transcript runInWindow(const std::string& script, const std::string& hostPort, const std::string& movieSeconds,
-                              const std::vector<std::string>& args = {}, ScenarioOptions options = {})
+                              const std::vector<std::string>& args = {})
 {
     std::vector<std::string> all{"--scale", "1", "--movie-seconds", movieSeconds, "--open-urls", "record", "--server",
                                  hostPort};
     all.insert(all.end(), args.begin(), args.end());
+    ScenarioOptions options;
     options.desktop = true;
     options.timeoutSeconds = 60;
     auto transcript = runScenario(script, all, options);

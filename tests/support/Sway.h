@@ -50,7 +50,6 @@ struct SwayWindow {
     std::string appId;  // "" for a window without one
     std::string shell;  // "xdg_shell" for a Wayland program's window
     int width, height;  // of what the program draws, without sway's border
-    int x, y;           // where that is on the output
 };
 
 // Every window sway shows, tiled or floating; none without a sway to ask.
@@ -65,11 +64,9 @@ inline std::optional<std::vector<SwayWindow>> swayWindows()
         const nlohmann::json& node = *pending.back();
         pending.pop_back();
         if (node.contains("pid") && node.contains("shell")) {
-            const auto& inner = node.value("window_rect", nlohmann::json::object());
-            const auto& outer = node.value("rect", nlohmann::json::object());
+            const auto& rect = node.value("window_rect", nlohmann::json::object());
             found.push_back({node["pid"].get<pid_t>(), node["app_id"].is_string() ? node["app_id"].get<std::string>() : "",
-                             node["shell"].get<std::string>(), inner.value("width", 0), inner.value("height", 0),
-                             outer.value("x", 0) + inner.value("x", 0), outer.value("y", 0) + inner.value("y", 0)});
+                             node["shell"].get<std::string>(), rect.value("width", 0), rect.value("height", 0)});
         }
         for (const char* children : {"nodes", "floating_nodes"})
             if (node.contains(children))
@@ -85,14 +82,6 @@ inline bool swayCommand(pid_t pid, const std::string& command)
 {
     auto replies = swaymsg("'[pid=" + std::to_string(pid) + "] " + command + "'");
     return replies && replies->is_array() && !replies->empty() && (*replies)[0].value("success", false);
-}
-
-// Saves what the output shows of that window to `path` (PNG, with grim); false when it cannot.
-inline bool swayScreenshot(const SwayWindow& window, const std::string& path)
-{
-    std::string region = std::to_string(window.x) + "," + std::to_string(window.y) + " " + std::to_string(window.width)
-        + "x" + std::to_string(window.height);
-    return std::system(("grim -g '" + region + "' '" + path + "' 2>/dev/null").c_str()) == 0;
 }
 
 } // namespace scenario
