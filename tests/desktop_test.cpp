@@ -131,13 +131,15 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
 }
 
 // How far `moved` is `still` shifted sideways: the shift under which every compared pixel
-// matches, searched up to 24 pixels either way; none when no shift makes them match.
+// matches, searched up to 24 pixels either way; none when no shift makes them match. The tab
+// bar is left out: its look follows the window's focus, which another test's window on the same
+// compositor takes.
 std::optional<int> sidewaysShift(const Picture& moved, const Picture& still)
 {
     for (int dx = 0; dx <= 24; ++dx) {
         for (int sign : {1, -1}) {
             bool same = true;
-            for (int y = 4; y < still.height() && same; y += 6)
+            for (int y = 4; y < still.height() - 60 && same; y += 6)
                 for (int x = 30; x < still.width() - 30 && same; x += 3)
                     same = moved.at(x, y).distance(still.at(x - sign * dx, y)) <= 6;
             if (same)
