@@ -3,7 +3,8 @@
 (no answer), drip (a byte a second), cut (closes mid-body), endless (a body without end), bomb
 (gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
 as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
-ends), popups (thousands of window.open), reload (reloads itself without end); any other page
+ends), popups (thousands of window.open), reload (reloads itself without end), size (its title is
+its innerWidth x innerHeight, kept up to date); any other page
 is ordinary. Pages that aim the command bridge from elsewhere, for a client whose game server is
 127.0.0.1 (the same server reached as "localhost" is another host): foreign-frame (a page with a
 hidden command iframe to the game server), game-frames (a game page with a command iframe of its
@@ -39,6 +40,8 @@ SCRIPTS = {
     "popups": "for (var i = 0; i < 5000; i++) window.open('/popup' + i + '.php', '_blank');"
               "setInterval(function () { window.open('/again.php'); }, 10);",
     "reload": "location.reload();",
+    "size": "function show() { document.title = innerWidth + ' x ' + innerHeight; }"
+            "show(); addEventListener('resize', show);",
 }
 FRAME_PAGE = "<html><head><title>%s</title></head><body>%s%s</body></html>"
 

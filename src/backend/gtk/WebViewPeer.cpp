@@ -257,12 +257,18 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
     : view_(view)
     , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr)))
     , loadTimeout_(settings.loadTimeout)
+    , scale_(settings.scale)
 {
     WebKitWebView* web = webView_.get();
     g_object_set_data(G_OBJECT(web), peerKey, this);
     GdkRGBA clear{0, 0, 0, 0};
     webkit_web_view_set_background_color(web, &clear);
-    webkit_web_view_set_zoom_level(web, settings.scale);
+    // The desktop's text size would shrink the page's 320 CSS pixels: the zoom undoes it, now and
+    // whenever the player changes it.
+    followTextSize();
+    g_signal_connect(gtk_settings_get_default(), "notify::gtk-xft-dpi", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+        static_cast<WebViewPeer*>(self)->followTextSize();
+    }), this);
     WebKitSettings* webSettings = webkit_web_view_get_settings(web);
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(webSettings, FALSE);
@@ -368,6 +374,7 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
 WebViewPeer::~WebViewPeer()
 {
     disarmTimeout();
+    g_signal_handlers_disconnect_by_data(gtk_settings_get_default(), this);
     g_signal_handlers_disconnect_by_data(webView_.get(), this);
     g_object_set_data(G_OBJECT(webView_.get()), peerKey, nullptr);
     // Nothing may call back into a view that is going away.
@@ -375,6 +382,20 @@ WebViewPeer::~WebViewPeer()
 }
 
 GtkWidget* WebViewPeer::widget() const { return GTK_WIDGET(webView_.get()); }
+
+double WebViewPeer::zoomLevel(int scale, int xftDpi)
+{
+    if (xftDpi <= 0)
+        return scale;
+    return scale * (96.0 * 1024.0) / xftDpi;
+}
+
+void WebViewPeer::followTextSize()
+{
+    int dpi = 0;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &dpi, nullptr);
+    webkit_web_view_set_zoom_level(webView_.get(), zoomLevel(scale_, dpi));
+}
 
 std::string WebViewPeer::currentURL() const
 {

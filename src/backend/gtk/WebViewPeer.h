@@ -78,6 +78,11 @@ public:
     // A download WebKit has begun (the context's, for any of its views): cancelled.
     static void downloadStarted(WebKitDownload* download);
 
+    // The zoom level that lays a page out at 320 CSS pixels in a window of `scale`: WebKit
+    // multiplies the zoom level by the desktop's font DPI over 96 (`xftDpi` is GtkSettings'
+    // gtk-xft-dpi, in 1024ths of a dot per inch; 0 or less means the default, 96).
+    static double zoomLevel(int scale, int xftDpi);
+
 private:
     void loadImpl(const kit::URLRequest& request) override;
     void stopLoadingImpl() override;
@@ -117,6 +122,7 @@ private:
     void disarmTimeout();
     void timedOut();
     std::string currentURL() const;
+    void followTextSize();
 
     kit::WebView& view_;
     GObjectPtr<WebKitWebView> webView_;
@@ -137,6 +143,7 @@ private:
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
+    int scale_ = 1;
     // A certificate that the authority file vouches for, or a connection that the network layer
     // gave up on by itself: the load is repeated once, as the same load.
     enum class Repeat { None, Pending, Asked, Started };
