@@ -152,6 +152,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def do_GET(self):
+        if self.server.log:
+            print("GET " + self.path, flush=True)
         page = self.path.split("?")[0][1:-4]
         if self.contained(page):
             return
@@ -224,9 +226,11 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--invite", default="ok")
+    parser.add_argument("--log", action="store_true", help="print GET PATH for each page asked for")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
     server.invite = args.invite
     server.posting = False
+    server.log = args.log
     print("listening on 127.0.0.1:%d" % server.server_address[1], flush=True)
     server.serve_forever()

@@ -446,9 +446,23 @@ void WebViewPeer::primed()
 {
     if (!priming_)
         return;
+    if (!restoreURL_.empty() && !ownLoadPending_ && !restoring_) {
+        // In place of the page that went with the last process, an empty document at its address,
+        // where what is asked of the page (an alert's button script) still runs.
+        restoring_ = true;
+        webkit_web_view_load_html(webView_.get(), "", restoreURL_.c_str());
+        return;
+    }
     priming_ = false;
-    if (ownLoadPending_)
-        startOwnLoad();
+    restoring_ = false;
+    restoreURL_.clear();
+    auto scripts = std::exchange(heldScripts_, {});
+    if (ownLoadPending_) {
+        startOwnLoad(); // what the scripts were meant for is being replaced
+        return;
+    }
+    for (const auto& script : scripts)
+        evaluateJavaScriptImpl(script);
 }
 
 void WebViewPeer::stopLoadingImpl()
@@ -468,6 +482,10 @@ void WebViewPeer::stopLoadingImpl()
 
 void WebViewPeer::evaluateJavaScriptImpl(const std::string& script)
 {
+    if (priming_ && !restoreURL_.empty()) {
+        heldScripts_.push_back(script); // for the document that stands in for the page
+        return;
+    }
     webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
 }
@@ -499,8 +517,8 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
             referer = value;
 
     if (priming_) {
-        // Nothing but the empty document until it is in.
-        if (!newWindow && url == "file:///")
+        // Nothing but the empty documents until they are in.
+        if (!newWindow && (url == "file:///" || (restoring_ && url == restoreURL_)))
             webkit_policy_decision_use(decision);
         else
             webkit_policy_decision_ignore(decision);
@@ -759,6 +777,9 @@ void WebViewPeer::webProcessEnded()
     // primed, the load goes ahead without.
     bool endedPriming = priming_;
     priming_ = false;
+    restoring_ = false;
+    restoreURL_.clear();
+    heldScripts_.clear();
     provisional_ = false;
     primed_ = endedPriming && ownLoadPending_;
     if (ownLoadPending_) {
@@ -772,6 +793,14 @@ void WebViewPeer::webProcessEnded()
         inFlight_ = false;
         disarmTimeout();
         view_.engineDidFailLoad(currentURL(), kit::NetworkError::make(kWebProcessEnded, "The page stopped responding."));
+    } else if (!endedPriming && kit::WebView::loadsURL(currentURL())) {
+        // The page shown went with its process and the view is blank: the player hears of it as
+        // of a load that failed, and a fresh process takes an empty document in its place.
+        std::string url = currentURL();
+        restoreURL_ = url;
+        startOwnLoad();
+        view_.engineDidBeginLoad(url);
+        view_.engineDidFailLoad(url, kit::NetworkError::make(kWebProcessEnded, "The page stopped responding."));
     }
 }
 

@@ -140,6 +140,11 @@ private:
     bool lostTrack_ = false;              // more than maxTracked of them
     bool primed_ = false;                 // this web process may hear of file: URLs (see startOwnLoad)
     bool priming_ = false;
+    // The address of a shown page whose process ended, and whether the empty document standing
+    // in for it there is being loaded (after the priming); scripts asked for meanwhile.
+    std::string restoreURL_;
+    bool restoring_ = false;
+    std::vector<std::string> heldScripts_;
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
