@@ -4,7 +4,8 @@
 (gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
 as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
 ends), popups (thousands of window.open), reload (reloads itself without end), size (its title is
-its innerWidth x innerHeight, kept up to date); any other page
+its innerWidth x innerHeight, kept up to date), sound (plays tone.wav, a short WAV, on its own
+and counts its quarter seconds in its title); any other page
 is ordinary. Pages that aim the command bridge from elsewhere, for a client whose game server is
 127.0.0.1 (the same server reached as "localhost" is another host): foreign-frame (a page with a
 hidden command iframe to the game server), game-frames (a game page with a command iframe of its
@@ -25,6 +26,10 @@ page's own alert, confirm and prompt, whose answers are reported the same way) a
 page that loads a one-button-alert command URL in 3000 iframes, a few at a time)."""
 
 import argparse
+import io
+import math
+import struct
+import wave
 import http.server
 import itertools
 import socketserver
@@ -42,6 +47,9 @@ SCRIPTS = {
     "reload": "location.reload();",
     "size": "function show() { document.title = innerWidth + ' x ' + innerHeight; }"
             "show(); addEventListener('resize', show);",
+    # Plays tone.wav on its own; its title counts the page's seconds for as long as it lives.
+    "sound": "var a = new Audio('/tone.wav'); a.loop = true; a.autoplay = true; document.body.appendChild(a);"
+             "var n = 0; setInterval(function () { document.title = 'alive ' + (++n); }, 250);",
 }
 FRAME_PAGE = "<html><head><title>%s</title></head><body>%s%s</body></html>"
 
@@ -122,6 +130,20 @@ REPLIES = {"badutf8": b"Sent\xff%Thanks\xfe", "nul": b"Se\x00nt%Than\x00ks",
            "long": ("T" * 6000 + "%" + "\u00e9" * 6000).encode(), "huge": None}
 
 
+def tone():
+    """Half a second of 440 Hz, 8 kHz mono 16-bit."""
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(8000)
+        w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(2 * math.pi * 440 * i / 8000))) for i in range(4000)))
+    return out.getvalue()
+
+
+TONE = tone()
+
+
 def drip():
     for _ in range(1000):
         time.sleep(1)
@@ -157,7 +179,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         page = self.path.split("?")[0][1:-4]
         if self.contained(page):
             return
-        if page == "never":
+        if self.path == "/tone.wav":
+            self.reply(200, len(TONE), [TONE], [("Content-Type", "audio/wav")])
+        elif page == "never":
             time.sleep(3600)
         elif page == "posting":
             said = b"yes" if self.server.posting else b"no"
