@@ -3,12 +3,17 @@
 // pages), open no second window, and end the run cleanly.
 
 #include "support/Desktop.h"
+#include "support/Processes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 namespace {
@@ -183,6 +188,113 @@ TEST(DesktopHostilePages, CommandsRunOnlyWhenTheGameLedThereAndOtherSchemesLeave
     EXPECT_EQ((*t.first("alert"))["title"], "Prize");
     EXPECT_EQ(t.count("alert-press"), 1u) << t.dump();
     EXPECT_EQ(states[3]["tabBar"]["selected"], 1);
+}
+
+} // namespace
+
+namespace {
+
+using nlohmann::json;
+
+// The web processes the client has started (WebKit's, inside the sandbox's bwrap).
+std::vector<pid_t> webProcesses(pid_t client)
+{
+    std::vector<pid_t> found;
+    for (pid_t pid : scenario::processTree(client))
+        if (scenario::programOf(pid).ends_with("/WebKitWebProcess"))
+            found.push_back(pid);
+    return found;
+}
+
+// The page's process dies (a crash: SIGABRT, or SIGKILL as the kernel's memory killer sends; an
+// outside SIGSEGV is no crash, for JavaScriptCore takes it) while a
+// load is in flight, while a page is shown, and while a game alert waits whose button script
+// navigates: the load in flight fails with -3900 and its alert; a shown page's end is told the
+// same way, never left blank without a word; and the next load (a tab, the alert's script) gets
+// a fresh process and shows.
+TEST(DesktopHostilePages, AnEndedPageProcessFailsItsLoadAndTheNextLoadGetsAFreshOne)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {"--log"});
+    ASSERT_TRUE(server.started());
+    std::string base = server.baseURL();
+    std::string alert = base + "/commands.php?invokeAlertOneBtnTitle=Prize&invokeAlertOneBtnBody=Claim&invokeAlertOneBtnName=Go"
+        "&invokeAlertOneBtnJS=location.href%3D'" + base + "/cmd.php%3FsetTab2Badge%3Dbtn'";
+    struct Case {
+        const char* name;
+        std::string page;
+        int signal;
+        std::string next;      // the script's step after the end
+        std::string nextURL;   // what it loads
+        bool failed;           // the end is told as a failed load
+    } cases[] = {
+        {"loading, SIGABRT", base + "/never.php", SIGABRT, "press OK\ntap Street", "/missions.php", true},
+        {"loading, SIGKILL", base + "/never.php", SIGKILL, "press OK\ntap Street", "/missions.php", true},
+        {"shown, SIGABRT", base + "/size.php", SIGABRT, "press OK\ntap Street", "/missions.php", true},
+        {"alert, SIGKILL", alert, SIGKILL, "press OK\npress Go", "/cmd.php?setTab2Badge=btn", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<pid_t> killed, after;
+        // A second after the page was asked for; the next step comes 3 s after that.
+        std::string asked = "GET " + c.page.substr(base.size(), c.page.find('?') - base.size());
+        std::optional<std::chrono::steady_clock::time_point> seen;
+        size_t logged = server.requestLog().size();
+        scenario::ScenarioOptions options;
+        options.desktop = true;
+        options.timeoutSeconds = 60;
+        options.whileRunning = [&](pid_t client) {
+            auto log = server.requestLog();
+            for (size_t i = logged; i < log.size() && !seen; ++i)
+                if (log[i].starts_with(asked))
+                    seen = std::chrono::steady_clock::now();
+            double seconds = seen ? std::chrono::duration<double>(std::chrono::steady_clock::now() - *seen).count() : -1;
+            if (killed.empty() && seconds > 1) {
+                killed = webProcesses(client);
+                for (pid_t pid : killed)
+                    ::kill(pid, c.signal);
+            } else if (seconds > 5 && after.empty()) {
+                after = webProcesses(client);
+            }
+        };
+        auto t = scenario::runScenario("wait 3.5\nnavigate " + c.page + "\nwait 4\nstate\n" + c.next + "\nwait 2.5\nstate\n",
+                                       {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record", "--server",
+                                        server.hostPort()},
+                                       options);
+        ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+        auto states = t.states();
+        ASSERT_EQ(states.size(), 2u) << t.dump();
+        ASSERT_FALSE(killed.empty()) << "no web process was seen";
+
+        std::vector<json> failures;
+        for (const auto& line : t.events("load-fail"))
+            if (line["code"] != -999)
+                failures.push_back(line["code"]);
+        if (c.failed) {
+            EXPECT_EQ(failures, std::vector<json>{-3900}) << t.dump();
+            // Over the game's own alert, if one waits.
+            const json& alerts = states[0]["alerts"];
+            ASSERT_FALSE(alerts.empty()) << t.dump();
+            EXPECT_EQ(alerts.back()["title"], "Unknown Error");
+            EXPECT_NE(alerts.back()["message"].get<std::string>().find("The page stopped responding."), std::string::npos)
+                << alerts.back().dump();
+        } else {
+            EXPECT_EQ(failures, std::vector<json>{}) << t.dump();
+        }
+        const json* shown = t.last("load-finish");
+        ASSERT_TRUE(shown) << t.dump();
+        EXPECT_EQ((*shown)["url"], base + c.nextURL + (c.nextURL == "/missions.php" ? "?showMissionsBg=true" : ""))
+            << t.dump();
+        EXPECT_EQ(states[1]["webView"]["url"], (*shown)["url"]);
+        EXPECT_TRUE(states[1]["alerts"].empty()) << t.dump();
+        if (c.nextURL.find("setTab2Badge") != std::string::npos) {
+            EXPECT_EQ(states[1]["tabBar"]["badges"][2], "btn") << "the script ran as the game page's";
+        }
+        ASSERT_FALSE(after.empty()) << "a fresh web process";
+        for (pid_t pid : after)
+            EXPECT_EQ(std::count(killed.begin(), killed.end(), pid), 0) << pid;
+    }
 }
 
 } // namespace

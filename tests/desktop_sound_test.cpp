@@ -313,3 +313,69 @@ TEST_F(DesktopSoundTest, AMovieThatCannotPlayEndsTheIntroAtOnce)
 }
 
 } // namespace
+
+namespace {
+
+// GStreamer without an audio sink (gstreamer1.0-plugins-good missing, here a registry of no
+// plugins): the client says so once at start, in one line; a page that plays a sound then either
+// goes on living or fails as a page whose process ended, and the next tab loads.
+TEST(DesktopSound, WithoutAnAudioSinkTheClientSaysSoOnceAndAPagePlayingSoundIsNotLeftBlank)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server({"/usr/bin/python3", STREET_TESTS_DIR "/tools/hostile_server.py"}, {});
+    ASSERT_TRUE(server.started());
+    scenario::TempDir gst("street-gst");
+    std::filesystem::create_directories(gst.path() + "/plugins");
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    options.environment = {{"GST_PLUGIN_SYSTEM_PATH_1_0", gst.path() + "/plugins"}, {"GST_PLUGIN_PATH_1_0", ""},
+                           {"GST_REGISTRY_1_0", gst.path() + "/registry.bin"}};
+    std::string base = server.baseURL();
+    auto t = scenario::runScenario("wait 3\nnavigate " + base + "/sound.php\nwait 3\nstate\npress OK\ntap Street\nwait 2\nstate\n",
+                                   {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record", "--server",
+                                    server.hostPort()},
+                                   options);
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    const std::string said = "street-client: GStreamer has no audio sink";
+    size_t at = t.stderrText.find(said);
+    ASSERT_NE(at, std::string::npos) << t.stderrText;
+    EXPECT_EQ(t.stderrText.find(said, at + 1), std::string::npos) << "once";
+    std::string line = t.stderrText.substr(at, t.stderrText.find('\n', at) - at);
+    EXPECT_NE(line.find("gstreamer1.0-plugins-good"), std::string::npos) << line;
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 2u) << t.dump();
+    std::vector<nlohmann::json> failures;
+    for (const auto& l : t.events("load-fail"))
+        if (l["code"] != -999)
+            failures.push_back(l);
+    if (failures.empty()) {
+        // The page lives: its title still counts.
+        EXPECT_TRUE(states[0]["window"]["title"].get<std::string>().starts_with("alive ")) << states[0].dump();
+    } else {
+        ASSERT_EQ(failures.size(), 1u) << t.dump();
+        EXPECT_EQ(failures[0]["url"], base + "/sound.php");
+        EXPECT_EQ(failures[0]["code"], -3900);
+        ASSERT_FALSE(states[0]["alerts"].empty()) << t.dump();
+        EXPECT_EQ(states[0]["alerts"].back()["title"], "Unknown Error");
+    }
+    const auto* shown = t.last("load-finish");
+    ASSERT_TRUE(shown) << t.dump();
+    EXPECT_EQ((*shown)["url"], base + "/missions.php?showMissionsBg=true") << t.dump();
+    EXPECT_EQ(states[1]["webView"]["url"], (*shown)["url"]);
+    EXPECT_TRUE(states[1]["alerts"].empty()) << t.dump();
+}
+
+// With the system's plugins the line is not written.
+TEST(DesktopSound, WithAnAudioSinkNothingIsSaidOfIt)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    auto t = scenario::runInWindow("wait 1\n", server.hostPort(), "0.2");
+    EXPECT_EQ(t.stderrText.find("audio sink"), std::string::npos) << t.stderrText;
+}
+
+} // namespace

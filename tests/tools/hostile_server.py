@@ -3,7 +3,9 @@
 (no answer), drip (a byte a second), cut (closes mid-body), endless (a body without end), bomb
 (gzip that inflates without end), loop (redirects to itself), foreign (redirects to this server
 as "localhost", with page commands), and pages whose scripts misbehave: spin (a script that never
-ends), popups (thousands of window.open), reload (reloads itself without end); any other page
+ends), popups (thousands of window.open), reload (reloads itself without end), size (its title is
+its innerWidth x innerHeight, kept up to date), sound (plays tone.wav, a short WAV, on its own
+and counts its quarter seconds in its title); any other page
 is ordinary. Pages that aim the command bridge from elsewhere, for a client whose game server is
 127.0.0.1 (the same server reached as "localhost" is another host): foreign-frame (a page with a
 hidden command iframe to the game server), game-frames (a game page with a command iframe of its
@@ -24,6 +26,10 @@ page's own alert, confirm and prompt, whose answers are reported the same way) a
 page that loads a one-button-alert command URL in 3000 iframes, a few at a time)."""
 
 import argparse
+import io
+import math
+import struct
+import wave
 import http.server
 import itertools
 import socketserver
@@ -39,6 +45,11 @@ SCRIPTS = {
     "popups": "for (var i = 0; i < 5000; i++) window.open('/popup' + i + '.php', '_blank');"
               "setInterval(function () { window.open('/again.php'); }, 10);",
     "reload": "location.reload();",
+    "size": "function show() { document.title = innerWidth + ' x ' + innerHeight; }"
+            "show(); addEventListener('resize', show);",
+    # Plays tone.wav on its own; its title counts the page's seconds for as long as it lives.
+    "sound": "var a = new Audio('/tone.wav'); a.loop = true; a.autoplay = true; document.body.appendChild(a);"
+             "var n = 0; setInterval(function () { document.title = 'alive ' + (++n); }, 250);",
 }
 FRAME_PAGE = "<html><head><title>%s</title></head><body>%s%s</body></html>"
 
@@ -119,6 +130,20 @@ REPLIES = {"badutf8": b"Sent\xff%Thanks\xfe", "nul": b"Se\x00nt%Than\x00ks",
            "long": ("T" * 6000 + "%" + "\u00e9" * 6000).encode(), "huge": None}
 
 
+def tone():
+    """Half a second of 440 Hz, 8 kHz mono 16-bit."""
+    out = io.BytesIO()
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(8000)
+        w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(2 * math.pi * 440 * i / 8000))) for i in range(4000)))
+    return out.getvalue()
+
+
+TONE = tone()
+
+
 def drip():
     for _ in range(1000):
         time.sleep(1)
@@ -149,10 +174,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
 
     def do_GET(self):
+        if self.server.log:
+            print("GET " + self.path, flush=True)
         page = self.path.split("?")[0][1:-4]
         if self.contained(page):
             return
-        if page == "never":
+        if self.path == "/tone.wav":
+            self.reply(200, len(TONE), [TONE], [("Content-Type", "audio/wav")])
+        elif page == "never":
             time.sleep(3600)
         elif page == "posting":
             said = b"yes" if self.server.posting else b"no"
@@ -221,9 +250,11 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--invite", default="ok")
+    parser.add_argument("--log", action="store_true", help="print GET PATH for each page asked for")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
     server.invite = args.invite
     server.posting = False
+    server.log = args.log
     print("listening on 127.0.0.1:%d" % server.server_address[1], flush=True)
     server.serve_forever()

@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <glib-unix.h>
+#include <gst/gst.h>
 #include <gtk/gtk.h>
 #include <sys/stat.h>
 
@@ -80,6 +81,15 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     std::signal(SIGPIPE, SIG_IGN);
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
+    // WebKit plays a page's sound through GStreamer's autoaudiosink; without it, a page that plays
+    // one takes its own process down (and fails as any page whose process ended).
+    gst_init(nullptr, nullptr);
+    GstElementFactory* sink = gst_element_factory_find("autoaudiosink");
+    if (sink)
+        gst_object_unref(sink);
+    else
+        std::fprintf(stderr, "street-client: GStreamer has no audio sink (autoaudiosink, from gstreamer1.0-plugins-good): "
+                             "a page that plays sound stops with \"The page stopped responding.\"\n");
     // The desktop's sound output is the silent switch, unless the command line names a route.
     // A server that is slow to answer must not hold the window back for long.
     auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));

@@ -257,12 +257,18 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
     : view_(view)
     , webView_(WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context, nullptr)))
     , loadTimeout_(settings.loadTimeout)
+    , scale_(settings.scale)
 {
     WebKitWebView* web = webView_.get();
     g_object_set_data(G_OBJECT(web), peerKey, this);
     GdkRGBA clear{0, 0, 0, 0};
     webkit_web_view_set_background_color(web, &clear);
-    webkit_web_view_set_zoom_level(web, settings.scale);
+    // The desktop's text size would shrink the page's 320 CSS pixels: the zoom undoes it, now and
+    // whenever the player changes it.
+    followTextSize();
+    g_signal_connect(gtk_settings_get_default(), "notify::gtk-xft-dpi", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+        static_cast<WebViewPeer*>(self)->followTextSize();
+    }), this);
     WebKitSettings* webSettings = webkit_web_view_get_settings(web);
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(webSettings, FALSE);
@@ -368,6 +374,7 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
 WebViewPeer::~WebViewPeer()
 {
     disarmTimeout();
+    g_signal_handlers_disconnect_by_data(gtk_settings_get_default(), this);
     g_signal_handlers_disconnect_by_data(webView_.get(), this);
     g_object_set_data(G_OBJECT(webView_.get()), peerKey, nullptr);
     // Nothing may call back into a view that is going away.
@@ -375,6 +382,20 @@ WebViewPeer::~WebViewPeer()
 }
 
 GtkWidget* WebViewPeer::widget() const { return GTK_WIDGET(webView_.get()); }
+
+double WebViewPeer::zoomLevel(int scale, int xftDpi)
+{
+    if (xftDpi <= 0)
+        return scale;
+    return scale * (96.0 * 1024.0) / xftDpi;
+}
+
+void WebViewPeer::followTextSize()
+{
+    int dpi = 0;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &dpi, nullptr);
+    webkit_web_view_set_zoom_level(webView_.get(), zoomLevel(scale_, dpi));
+}
 
 std::string WebViewPeer::currentURL() const
 {
@@ -425,9 +446,23 @@ void WebViewPeer::primed()
 {
     if (!priming_)
         return;
+    if (!restoreURL_.empty() && !ownLoadPending_ && !restoring_) {
+        // In place of the page that went with the last process, an empty document at its address,
+        // where what is asked of the page (an alert's button script) still runs.
+        restoring_ = true;
+        webkit_web_view_load_html(webView_.get(), "", restoreURL_.c_str());
+        return;
+    }
     priming_ = false;
-    if (ownLoadPending_)
-        startOwnLoad();
+    restoring_ = false;
+    restoreURL_.clear();
+    auto scripts = std::exchange(heldScripts_, {});
+    if (ownLoadPending_) {
+        startOwnLoad(); // what the scripts were meant for is being replaced
+        return;
+    }
+    for (const auto& script : scripts)
+        evaluateJavaScriptImpl(script);
 }
 
 void WebViewPeer::stopLoadingImpl()
@@ -447,6 +482,10 @@ void WebViewPeer::stopLoadingImpl()
 
 void WebViewPeer::evaluateJavaScriptImpl(const std::string& script)
 {
+    if (priming_ && !restoreURL_.empty()) {
+        heldScripts_.push_back(script); // for the document that stands in for the page
+        return;
+    }
     webkit_web_view_evaluate_javascript(webView_.get(), script.c_str(), static_cast<gssize>(script.size()), nullptr,
                                         nullptr, nullptr, nullptr, nullptr);
 }
@@ -478,8 +517,8 @@ bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)
             referer = value;
 
     if (priming_) {
-        // Nothing but the empty document until it is in.
-        if (!newWindow && url == "file:///")
+        // Nothing but the empty documents until they are in.
+        if (!newWindow && (url == "file:///" || (restoring_ && url == restoreURL_)))
             webkit_policy_decision_use(decision);
         else
             webkit_policy_decision_ignore(decision);
@@ -738,6 +777,9 @@ void WebViewPeer::webProcessEnded()
     // primed, the load goes ahead without.
     bool endedPriming = priming_;
     priming_ = false;
+    restoring_ = false;
+    restoreURL_.clear();
+    heldScripts_.clear();
     provisional_ = false;
     primed_ = endedPriming && ownLoadPending_;
     if (ownLoadPending_) {
@@ -751,6 +793,14 @@ void WebViewPeer::webProcessEnded()
         inFlight_ = false;
         disarmTimeout();
         view_.engineDidFailLoad(currentURL(), kit::NetworkError::make(kWebProcessEnded, "The page stopped responding."));
+    } else if (!endedPriming && kit::WebView::loadsURL(currentURL())) {
+        // The page shown went with its process and the view is blank: the player hears of it as
+        // of a load that failed, and a fresh process takes an empty document in its place.
+        std::string url = currentURL();
+        restoreURL_ = url;
+        startOwnLoad();
+        view_.engineDidBeginLoad(url);
+        view_.engineDidFailLoad(url, kit::NetworkError::make(kWebProcessEnded, "The page stopped responding."));
     }
 }
 

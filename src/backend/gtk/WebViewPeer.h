@@ -78,6 +78,11 @@ public:
     // A download WebKit has begun (the context's, for any of its views): cancelled.
     static void downloadStarted(WebKitDownload* download);
 
+    // The zoom level that lays a page out at 320 CSS pixels in a window of `scale`: WebKit
+    // multiplies the zoom level by the desktop's font DPI over 96 (`xftDpi` is GtkSettings'
+    // gtk-xft-dpi, in 1024ths of a dot per inch; 0 or less means the default, 96).
+    static double zoomLevel(int scale, int xftDpi);
+
 private:
     void loadImpl(const kit::URLRequest& request) override;
     void stopLoadingImpl() override;
@@ -117,6 +122,7 @@ private:
     void disarmTimeout();
     void timedOut();
     std::string currentURL() const;
+    void followTextSize();
 
     kit::WebView& view_;
     GObjectPtr<WebKitWebView> webView_;
@@ -134,9 +140,15 @@ private:
     bool lostTrack_ = false;              // more than maxTracked of them
     bool primed_ = false;                 // this web process may hear of file: URLs (see startOwnLoad)
     bool priming_ = false;
+    // The address of a shown page whose process ended, and whether the empty document standing
+    // in for it there is being loaded (after the priming); scripts asked for meanwhile.
+    std::string restoreURL_;
+    bool restoring_ = false;
+    std::vector<std::string> heldScripts_;
     bool responseRefused_ = false;  // the main frame's response was refused: its failure says why
     kit::RunLoop::TaskId timeoutTask_ = 0;
     double loadTimeout_ = 60;
+    int scale_ = 1;
     // A certificate that the authority file vouches for, or a connection that the network layer
     // gave up on by itself: the load is repeated once, as the same load.
     enum class Repeat { None, Pending, Asked, Started };

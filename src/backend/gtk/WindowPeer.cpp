@@ -633,8 +633,11 @@ nlohmann::json WindowPeer::describe()
     }
     int width = 0, height = 0;
     gtk_window_get_size(gtkWindow(), &width, &height);
+    int dpi = 0;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &dpi, nullptr);
     return {{"scale", scale_},
             {"title", gtk_window_get_title(gtkWindow())},
+            {"textDpi", dpi > 0 ? dpi / 1024.0 : 96.0},
             {"size", {width, height}},
             {"widgets", std::move(widgets)},
             {"layers", static_cast<int>(layers_.size())},
