@@ -1,5 +1,6 @@
 #include "backend/gtk/ImageViewPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 namespace backend::gtk {
 
 void ImageViewPeer::update()
@@ -32,6 +33,14 @@ void ImageViewPeer::draw(cairo_t* cr, int width, int height)
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_paint(cr);
     cairo_restore(cr);
+}
+
+// A picture is decoration (the backgrounds, a row's tick) unless the kit names it an element.
+void ImageViewPeer::describeForReaders()
+{
+    if (!imageView_.isAccessibilityElement())
+        return accessibility::hide(content());
+    accessibility::describe(content(), ATK_ROLE_IMAGE, imageView_.accessibilityLabel());
 }
 
 } // namespace backend::gtk

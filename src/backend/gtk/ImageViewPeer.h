@@ -14,6 +14,7 @@ class ImageViewPeer : public ViewPeer {
 public:
     ImageViewPeer(WindowPeer& window, kit::ImageView& view) : ViewPeer(window, view), imageView_(view) {}
     void update() override;
+    void describeForReaders() override;
 
 protected:
     void draw(cairo_t* cr, int width, int height) override;

@@ -1,5 +1,6 @@
 #include "backend/gtk/WindowPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/ActivityIndicatorViewPeer.h"
 #include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/ImageViewPeer.h"
@@ -65,6 +66,7 @@ WindowPeer::WindowPeer(kit::Window& window, int scale)
 
     overlay_ = gtk_overlay_new();
     base_ = gtk_drawing_area_new();
+    accessibility::hide(base_);
     kit::Rect frame = window.frame();
     gtk_widget_set_size_request(base_, static_cast<int>(std::lround(frame.size.width * scale_)),
                                 static_cast<int>(std::lround(frame.size.height * scale_)));
@@ -239,6 +241,7 @@ void WindowPeer::leaveModal(const kit::ModalTransition::Leaving& leaving)
             }
             cairo_destroy(cr);
             GtkWidget* area = gtk_drawing_area_new();
+            accessibility::hide(area);
             g_signal_connect(area, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer surface) -> gboolean {
                 cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(surface), 0, 0);
                 cairo_paint(cr);
@@ -431,6 +434,10 @@ void WindowPeer::apply(gtk::ViewPeer& peer, const Placed& placed)
         peer.opacitySteps.insert(std::lround(alpha * 1000));
     }
     peer.update();
+    peer.describeForReaders();
+    // What an alert covers takes no input and says so.
+    if (gtk_widget_get_sensitive(widget) == covered_)
+        gtk_widget_set_sensitive(widget, !covered_);
 }
 
 // The overlay keeps each child in a window of its own, and a window made when its child first
@@ -501,6 +508,15 @@ void WindowPeer::removeTopLayer(GtkWidget* layer)
         return;
     layers_.erase(it);
     gtk_container_remove(GTK_CONTAINER(overlay_), layer);
+}
+
+void WindowPeer::setCovered(bool covered)
+{
+    if (covered == covered_)
+        return;
+    covered_ = covered;
+    for (GtkWidget* widget : stacked_)
+        gtk_widget_set_sensitive(widget, !covered);
 }
 
 kit::KeyPress WindowPeer::keyPressOf(const GdkEventKey& event)

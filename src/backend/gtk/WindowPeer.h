@@ -50,6 +50,9 @@ public:
 
     void addTopLayer(GtkWidget* layer);
     void removeTopLayer(GtkWidget* layer);
+    // While a modal layer (an alert) covers them, the views take no input and a screen reader
+    // hears them as insensitive.
+    void setCovered(bool covered);
 
     // The page's title, or the program's name when the page has none.
     void setPageTitle(const char* title);
@@ -116,6 +119,7 @@ private:
     bool syncing_ = false;
     bool again_ = false;
     bool pageShown_ = false;
+    bool covered_ = false;
     std::optional<kit::KeyResult> lastKey_;
 };
 
