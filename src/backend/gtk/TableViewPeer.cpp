@@ -250,7 +250,7 @@ void TableViewPeer::drawView(cairo_t* cr, kit::View& view, double x, double y)
         cairo_restore(cr);
     } else if (auto* imageView = dynamic_cast<kit::ImageView*>(&view)) {
         const auto& image = imageView->image();
-        GdkPixbuf* picture = image ? pixbuf(image->path()) : nullptr;
+        GdkPixbuf* picture = image ? pixbuf(image->pathAtScale(scale())) : nullptr;
         if (picture && gdk_pixbuf_get_width(picture) > 0 && gdk_pixbuf_get_height(picture) > 0) {
             cairo_save(cr);
             cairo_scale(cr, frame.size.width / gdk_pixbuf_get_width(picture), frame.size.height / gdk_pixbuf_get_height(picture));

@@ -27,7 +27,9 @@ class ViewPeer;
 // where the kit's slide has it now.
 class WindowPeer : public kit::ViewPeer {
 public:
-    WindowPeer(kit::Window& window, int scale);
+    // Shows `area` of the window's model (all of it by default): the game's screen less the
+    // status bar, which the desktop has no use for.
+    WindowPeer(kit::Window& window, int scale, std::optional<kit::Rect> area = std::nullopt);
     ~WindowPeer() override;
     WindowPeer(const WindowPeer&) = delete;
     WindowPeer& operator=(const WindowPeer&) = delete;
@@ -101,6 +103,7 @@ private:
 
     kit::Window& model_;
     int scale_;
+    kit::Rect area_;
     GObjectPtr<GtkWidget> window_;
     GtkWidget* overlay_ = nullptr;
     GtkWidget* base_ = nullptr;
