@@ -204,11 +204,11 @@ TEST(DesktopContainment, NoPageOpensAWindowOfItsOwnOrGetsAPermission)
     ASSERT_EQ(t.states().size(), 1u) << "the run went on to its end\n" << t.dump();
 
     EXPECT_EQ(most, 1u) << "windows seen, by size: " << testing::PrintToString(seen);
-    EXPECT_EQ(seen, std::vector<std::string>{"320x480"}) << "the game's window kept its size";
+    EXPECT_EQ(seen, std::vector<std::string>{"320x460"}) << "the game's window kept its size";
     if (display) {
         EXPECT_GT(clicks, 30u);
     }
-    EXPECT_EQ(t.states()[0]["window"]["size"], json({320, 480}));
+    EXPECT_EQ(t.states()[0]["window"]["size"], json({320, 460}));
 
     std::vector<std::string> decided;
     for (const auto& line : t.events("decide"))

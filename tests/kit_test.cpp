@@ -8,6 +8,7 @@
 #include "kit/Bundle.h"
 #include "kit/Device.h"
 #include "kit/Events.h"
+#include "kit/Image.h"
 #include "kit/Label.h"
 #include "kit/NotificationCenter.h"
 #include "kit/Platform.h"
@@ -18,6 +19,8 @@
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -127,6 +130,26 @@ TEST(DeviceIdentityTest, KeyedDigestOfTheMachineIdAndTheMachinesModelAndVersion)
     EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os1", "NAME=\"Debian\"\nVERSION_ID=\"12\"\n")), "12");
     EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os2", "VERSION_ID=24.04\n")), "24.04");
     EXPECT_EQ(kit::DeviceIdentity::systemVersion(file("os3", "NAME=x\n")), "");
+}
+
+// At scale 2 and above a picture is drawn from its double-size file where one is packaged.
+TEST(ImageTest, TheDoubleSizePictureServesScaleTwoAndAbove)
+{
+    scenario::TempDir dir;
+    scenario::writeFile(dir.path() + "/bg.jpg", "x");
+    scenario::writeFile(dir.path() + "/bg@2x.jpg", "x");
+    scenario::writeFile(dir.path() + "/tick.png", "x");
+    std::filesystem::create_directory(dir.path() + "/odd@2x.png");
+    struct Case {
+        std::string file;
+        int scale;
+        std::string drawn;
+    };
+    for (const Case& c : {Case{"bg.jpg", 1, "bg.jpg"}, Case{"bg.jpg", 2, "bg@2x.jpg"}, Case{"bg.jpg", 3, "bg@2x.jpg"},
+                          Case{"bg.jpg", 0, "bg.jpg"}, Case{"tick.png", 2, "tick.png"}, Case{"odd.png", 2, "odd.png"}}) {
+        kit::Image image(c.file, dir.path() + "/" + c.file);
+        EXPECT_EQ(image.pathAtScale(c.scale), dir.path() + "/" + c.drawn) << c.file << " at " << c.scale;
+    }
 }
 
 TEST_F(KitTest, BundleNeverLeavesTheResourceDirectory)

@@ -2,7 +2,8 @@
 # Rebuilds the packaged pictures, sounds and intro movies under resources/.
 # The outputs are committed; run this only to change them. Needs ImageMagick, sox and ffmpeg;
 # `make-resources.sh icons` remakes only the tab-bar and application icons (drawn as SVG here,
-# the application's PNG sizes rendered with gdk-pixbuf-thumbnailer).
+# the application's PNG sizes rendered with gdk-pixbuf-thumbnailer); `make-resources.sh
+# pictures` remakes the icons, backgrounds and tick icons only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 images=resources/images
@@ -53,59 +54,72 @@ SVG
   done
 }
 
-if [ "${1:-}" = icons ]; then
-  make_icons
-  ls -l "$images"/tab_*.svg "$icons"
-  exit 0
-fi
+# background NAME TOP_COLOUR BOTTOM_COLOUR PATTERN ANGLE
+# A dark vertical gradient under a faint texture of its own, so that each kind of page has its
+# colour and its grain. Drawn at double size (NAME@2x, for scale 2 and above) and reduced from
+# it, so that both sizes show the same picture.
+background() {
+  local name=$1 top=$2 bottom=$3 pattern=$4 angle=$5
+  local stem=${name%.jpg}
+  convert -size 640x960 "gradient:$top-$bottom" \
+    \( -size 1400x1400 "pattern:$pattern" -negate -scale 200% -evaluate multiply 0.07 -background black \
+       -rotate "$angle" -gravity center -crop 640x960+0+0 +repage \) \
+    -compose plus -composite \
+    \( -size 640x960 xc:gray50 +noise Gaussian -colorspace gray -evaluate multiply 0.06 \) \
+    -compose plus -composite \
+    -strip -interlace none -sampling-factor 4:2:0 -quality 78 "$images/$stem@2x.jpg"
+  convert "$images/$stem@2x.jpg" -resize 320x480 \
+    -strip -interlace none -sampling-factor 4:2:0 -quality 72 "$images/$name"
+}
+
+make_pictures() {
+  background bg_start.jpg      '#3a3a44' '#050507' horizontal2 0
+  background bg_default.jpg    '#123070' '#02040f' leftshingle 45
+  background bg_fight.jpg      '#7a1410' '#120202' checkerboard 20
+  background bg_investment.jpg '#0f5a2a' '#010d05' hexagons 0
+  background bg_bank.jpg       '#6a5010' '#0f0a01' bricks 0
+  background bg_hospital.jpg   '#0a5a5e' '#010c0d' crosshatch45 0
+  background bg_other.jpg      '#4a1a6a' '#0a0312' circles 0
+
+  # Tick icons of the Recruit table: ticked, and not ticked, at 30 and 60 pixels.
+  for size in 30 60; do
+    local suffix=""
+    [ "$size" = 60 ] && suffix="@2x"
+    local f=$(( size / 30 ))
+    convert -size "${size}x${size}" xc:none -fill none -stroke '#2fbf3a' -strokewidth $((4 * f)) \
+      -draw "stroke-linecap round stroke-linejoin round polyline $((6 * f)),$((16 * f)) $((12 * f)),$((22 * f)) $((24 * f)),$((8 * f))" \
+      -strip -define png:exclude-chunks=date,time "$images/invited_icon$suffix.png"
+    convert -size "${size}x${size}" xc:none -fill none -stroke '#9a9a9a' -strokewidth $((2 * f)) \
+      -draw "circle $((15 * f)),$((15 * f)) $((15 * f)),$((3 * f))" \
+      -strip -define png:exclude-chunks=date,time "$images/none$suffix.png"
+  done
+}
+
+case "${1:-}" in
+  icons)
+    make_icons
+    ls -l "$images"/tab_*.svg "$icons"
+    exit 0 ;;
+  pictures)
+    command -v convert >/dev/null || { echo "make-resources: convert is missing" >&2; exit 1; }
+    make_icons
+    make_pictures
+    ls -l "$images"
+    exit 0 ;;
+esac
 make_icons
 
 for tool in convert sox ffmpeg; do
   command -v "$tool" >/dev/null || { echo "make-resources: $tool is missing" >&2; exit 1; }
 done
+make_pictures
 
-# Labels need a font ImageMagick knows; without one the pictures are still drawn, only unlabelled.
+# The movies' titles need a font ImageMagick knows; without one they are still made, untitled.
 font=""
 for candidate in DejaVu-Sans-Bold Nimbus-Sans-Bold Helvetica-Bold; do
   if convert -list font | grep -qx "  Font: $candidate"; then font=$candidate; break; fi
 done
-[ -n "$font" ] || echo "make-resources: no usable font, backgrounds stay unlabelled" >&2
-
-
-# background NAME TOP_COLOUR BOTTOM_COLOUR STRIPE_ANGLE
-# A dark vertical gradient with faint diagonal stripes, labelled with its own file name so
-# that a screenshot tells which picture is up.
-background() {
-  local name=$1 top=$2 bottom=$3 angle=$4
-  local label=()
-  if [ -n "$font" ]; then
-    label=(-font "$font" -gravity center -pointsize 28
-           -fill 'rgba(0,0,0,0.6)' -annotate +2+82 "$name"
-           -fill 'rgba(255,255,255,0.55)' -annotate +0+80 "$name")
-  fi
-  convert -size 320x480 "gradient:$top-$bottom" \
-    \( -size 1000x1000 pattern:leftshingle -negate -evaluate multiply 0.06 -background black -rotate "$angle" \
-       -gravity center -crop 320x480+0+0 +repage \) \
-    -compose plus -composite \
-    "${label[@]}" \
-    -strip -interlace none -sampling-factor 4:2:0 -quality 72 "$images/$name"
-}
-
-background bg_start.jpg      '#3a3a44' '#050507' 0
-background bg_default.jpg    '#123070' '#02040f' 45
-background bg_fight.jpg      '#7a1410' '#120202' -45
-background bg_investment.jpg '#0f5a2a' '#010d05' 30
-background bg_bank.jpg       '#6a5010' '#0f0a01' -30
-background bg_hospital.jpg   '#0a5a5e' '#010c0d' 60
-background bg_other.jpg      '#4a1a6a' '#0a0312' -60
-
-# Tick icons of the Recruit table: ticked, and not ticked.
-convert -size 30x30 xc:none -fill none -stroke '#2fbf3a' -strokewidth 4 \
-  -draw 'stroke-linecap round stroke-linejoin round polyline 6,16 12,22 24,8' \
-  -strip -define png:exclude-chunks=date,time "$images/invited_icon.png"
-convert -size 30x30 xc:none -fill none -stroke '#9a9a9a' -strokewidth 2 \
-  -draw 'circle 15,15 15,3' \
-  -strip -define png:exclude-chunks=date,time "$images/none.png"
+[ -n "$font" ] || echo "make-resources: no usable font, the movies stay untitled" >&2
 
 # Sounds: 11.025 kHz mono 16-bit keeps them small.
 sox -q -n -r 11025 -c 1 -b 16 "$sounds/tap.aif" synth 0.025 square 1800 fade 0 0.025 0.02 gain -8

@@ -216,6 +216,9 @@ std::shared_ptr<kit::TableViewCell> RecruitABTableViewController::cellForRowAtIn
     bool ticked = found != boolDict_.end() && found->second;
     if (auto icon = std::dynamic_pointer_cast<kit::ImageView>(cell->viewWithTag(tickIconTag)))
         icon->setImage(kit::Image::imageNamed(ticked ? tickedImage : untickedImage));
+    // A screen reader hears the row as the contact, ticked or not.
+    cell->setAccessibilityLabel(name);
+    cell->setAccessibilityChecked(ticked);
     return cell;
 }
 

@@ -22,6 +22,9 @@ public:
     void setTitle(std::optional<std::string> title);
     bool setProperty(const std::string& name, const nlohmann::json& value) override;
 
+protected:
+    bool isAccessibilityElementByDefault() const override { return true; }
+
 private:
     std::vector<std::function<void()>> actions_;
     std::optional<std::string> title_;

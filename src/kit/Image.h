@@ -14,6 +14,9 @@ public:
     Image(std::string name, std::string path) : name_(std::move(name)), path_(std::move(path)) {}
     const std::string& name() const { return name_; }
     const std::string& path() const { return path_; }
+    // The file to draw at a display scale: at 2 and above, the double-size picture packaged
+    // beside this one ("name@2x.ext"), when there is one.
+    std::string pathAtScale(int scale) const;
 
 private:
     std::string name_;

@@ -22,6 +22,9 @@ public:
     void setFont(Font font);
     bool setProperty(const std::string& name, const nlohmann::json& value) override;
 
+protected:
+    bool isAccessibilityElementByDefault() const override { return true; }
+
 private:
     std::optional<std::string> text_;
     Font font_{"Helvetica", 17};

@@ -181,6 +181,30 @@ bool View::isVisibleInHierarchy() const
     return true;
 }
 
+void View::setAccessibilityLabel(std::optional<std::string> label)
+{
+    if (label == accessibilityLabel_)
+        return;
+    accessibilityLabel_ = std::move(label);
+    changed();
+}
+
+void View::setIsAccessibilityElement(bool element)
+{
+    if (accessibilityElement_ == element)
+        return;
+    accessibilityElement_ = element;
+    changed();
+}
+
+void View::setAccessibilityChecked(bool checked)
+{
+    if (accessibilityChecked_ == checked)
+        return;
+    accessibilityChecked_ = checked;
+    changed();
+}
+
 bool View::setProperty(const std::string& name, const nlohmann::json& value)
 {
     if (name == "frame")
@@ -195,6 +219,10 @@ bool View::setProperty(const std::string& name, const nlohmann::json& value)
         setBackgroundColor(colorFromJson(value));
     else if (name == "opaque")
         setOpaque(value.get<bool>());
+    else if (name == "accessibilityLabel")
+        setAccessibilityLabel(value.get<std::string>());
+    else if (name == "isAccessibilityElement")
+        setIsAccessibilityElement(value.get<bool>());
     else
         return false;
     return true;

@@ -77,6 +77,16 @@ public:
     // Hidden itself or through an ancestor, or not in any window.
     bool isVisibleInHierarchy() const;
 
+    // What a screen reader is told of the view: its spoken name (none: what it shows, such as a
+    // button's title or a label's text), whether it is an element of its own or only decoration
+    // or a container (by default what a person reads or presses is), and whether it is checked.
+    const std::optional<std::string>& accessibilityLabel() const { return accessibilityLabel_; }
+    void setAccessibilityLabel(std::optional<std::string> label);
+    bool isAccessibilityElement() const { return accessibilityElement_.value_or(isAccessibilityElementByDefault()); }
+    void setIsAccessibilityElement(bool element);
+    bool isAccessibilityChecked() const { return accessibilityChecked_; }
+    void setAccessibilityChecked(bool checked);
+
     ViewPeer* peer() const { return peer_.get(); }
     void setPeer(std::shared_ptr<ViewPeer> peer) { peer_ = std::move(peer); }
 
@@ -90,6 +100,7 @@ public:
 
 protected:
     void changed();
+    virtual bool isAccessibilityElementByDefault() const { return false; }
 
 private:
     struct AlphaAnimation {
@@ -109,6 +120,9 @@ private:
     std::string identifier_;
     Color backgroundColor_ = Color::clearColor();
     bool opaque_ = true;
+    std::optional<std::string> accessibilityLabel_;
+    std::optional<bool> accessibilityElement_;
+    bool accessibilityChecked_ = false;
     View* superview_ = nullptr;
     std::vector<std::shared_ptr<View>> subviews_;
     std::shared_ptr<ViewPeer> peer_;

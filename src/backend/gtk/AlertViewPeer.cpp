@@ -1,5 +1,6 @@
 #include "backend/gtk/AlertViewPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
 
@@ -60,7 +61,7 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
     Shown shown{alert.sharedAs<kit::AlertView>(), &alert, nullptr, {}, nullptr};
 
     // The backdrop takes every click meant for what lies behind it.
-    shown.layer = gtk_event_box_new();
+    shown.layer = accessibility::newEventBox();
     g_object_ref_sink(shown.layer);
     gtk_style_context_add_class(gtk_widget_get_style_context(shown.layer), "street-alert-backdrop");
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 8 * scale);
@@ -103,7 +104,11 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
     }
     gtk_box_pack_start(GTK_BOX(box), row, FALSE, FALSE, 0);
 
+    // A reader hears a modal alert, by its title and message.
+    accessibility::describe(shown.layer, ATK_ROLE_ALERT, alert.title().value_or(""), alert.message().value_or(""));
+    accessibility::setState(shown.layer, ATK_STATE_MODAL, true);
     window->addTopLayer(shown.layer);
+    window->setCovered(true);
     shown_.push_back(std::move(shown));
     showFocus();
 }
@@ -124,8 +129,10 @@ void AlertViewPeer::alertDismissed(kit::AlertView& alert)
     }
     GtkWidget* layer = it->layer;
     shown_.erase(it);
-    if (window_)
+    if (window_) {
         window_->removeTopLayer(layer);
+        window_->setCovered(!shown_.empty());
+    }
     gtk_widget_destroy(layer);
     g_object_unref(layer);
 }

@@ -1,11 +1,12 @@
 #include "backend/gtk/ButtonPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "kit/FocusModel.h"
 
 namespace backend::gtk {
 
 ButtonPeer::ButtonPeer(WindowPeer& window, kit::Button& button)
-    : ViewPeer(window, button, gtk_button_new(), true)
+    : ViewPeer(window, button, accessibility::newButton(), true)
     , button_(button)
 {
     GtkWidget* gtkButton = content();
@@ -40,6 +41,17 @@ bool ButtonPeer::click()
         return false;
     gtk_button_clicked(GTK_BUTTON(gtkButton));
     return true;
+}
+
+// Named by its title unless the kit gives it a name of its own (a title of one letter says
+// nothing to a listener).
+void ButtonPeer::describeForReaders()
+{
+    if (!button_.isAccessibilityElement())
+        return accessibility::hide(content());
+    accessibility::describe(content(), ATK_ROLE_PUSH_BUTTON, button_.accessibilityLabel());
+    // The kit's focus, which the desktop's does not follow here.
+    accessibility::setState(content(), ATK_STATE_FOCUSED, focused_);
 }
 
 } // namespace backend::gtk

@@ -13,6 +13,7 @@ class ButtonPeer : public ViewPeer {
 public:
     ButtonPeer(WindowPeer& window, kit::Button& button);
     void update() override;
+    void describeForReaders() override;
 
     // Clicks the button as a person's click does. False when it cannot be clicked.
     bool click();

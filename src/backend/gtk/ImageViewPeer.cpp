@@ -1,11 +1,16 @@
 #include "backend/gtk/ImageViewPeer.h"
 
+#include "backend/gtk/Accessibility.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
 namespace backend::gtk {
 
 void ImageViewPeer::update()
 {
     const auto& image = imageView_.image();
-    std::string path = image ? image->path() : std::string();
+    std::string path = image ? image->pathAtScale(scale()) : std::string();
     if (path == path_)
         return;
     path_ = path;
@@ -32,6 +37,19 @@ void ImageViewPeer::draw(cairo_t* cr, int width, int height)
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
     cairo_paint(cr);
     cairo_restore(cr);
+}
+
+// A picture is decoration (the backgrounds, a row's tick) unless the kit names it an element.
+void ImageViewPeer::describeForReaders()
+{
+    if (!imageView_.isAccessibilityElement())
+        return accessibility::hide(content());
+    accessibility::describe(content(), ATK_ROLE_IMAGE, imageView_.accessibilityLabel());
+}
+
+void ImageViewPeer::describeInto(nlohmann::json& out)
+{
+    out["image"] = path_.empty() ? nlohmann::json() : nlohmann::json(std::filesystem::path(path_).filename().string());
 }
 
 } // namespace backend::gtk

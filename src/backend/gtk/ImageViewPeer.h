@@ -14,6 +14,9 @@ class ImageViewPeer : public ViewPeer {
 public:
     ImageViewPeer(WindowPeer& window, kit::ImageView& view) : ViewPeer(window, view), imageView_(view) {}
     void update() override;
+    void describeForReaders() override;
+    // The file drawn, by name: the double-size picture at scale 2 and above, where there is one.
+    void describeInto(nlohmann::json& out) override;
 
 protected:
     void draw(cairo_t* cr, int width, int height) override;

@@ -1,5 +1,6 @@
 #include "backend/gtk/LabelPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 
 #include <pango/pangocairo.h>
 
@@ -54,6 +55,14 @@ void LabelPeer::draw(cairo_t* cr, int width, int height)
 {
     ViewPeer::draw(cr, width, height);
     drawText(cr, label_, width, height, scale());
+}
+
+// A label is heard as its text (or the name the kit gives it).
+void LabelPeer::describeForReaders()
+{
+    if (!label_.isAccessibilityElement())
+        return accessibility::hide(content());
+    accessibility::describe(content(), ATK_ROLE_LABEL, label_.accessibilityLabel().value_or(label_.text().value_or("")));
 }
 
 } // namespace backend::gtk

@@ -14,6 +14,7 @@ class LabelPeer : public ViewPeer {
 public:
     LabelPeer(WindowPeer& window, kit::Label& label) : ViewPeer(window, label), label_(label) {}
     void update() override;
+    void describeForReaders() override;
 
     // The desktop face of a kit font at a scale: the interface files name device fonts, which
     // metric-compatible free faces stand in for.

@@ -21,6 +21,7 @@
 #include "kit/MoviePlayerController.h"
 #include "kit/Platform.h"
 #include "kit/RunLoop.h"
+#include "kit/Screen.h"
 #include "kit/URLConnection.h"
 #include "kit/Window.h"
 #include "shell/Launch.h"
@@ -133,7 +134,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     bool closed = false;
     std::shared_ptr<WindowPeer> window;
     if (kit::Window* model = kit::Application::sharedApplication().keyWindow()) {
-        window = std::make_shared<WindowPeer>(*model, scale);
+        window = std::make_shared<WindowPeer>(*model, scale, kit::Screen::mainScreen().applicationFrame());
         model->setPeer(window);
         alerts->setWindow(window.get());
         movies.setWindow(window.get());

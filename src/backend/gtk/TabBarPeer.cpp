@@ -1,5 +1,6 @@
 #include "backend/gtk/TabBarPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
 #include "kit/Image.h"
@@ -24,7 +25,7 @@ void TabBarPeer::rebuild()
     built_.clear();
     for (const auto& model : bar_.items()) {
         Item item{};
-        item.button = gtk_button_new();
+        item.button = accessibility::newButton();
         // The tab bar is in the focus chain (a page gives focus up to it), but a click does not move focus.
         gtk_widget_set_focus_on_click(item.button, FALSE);
         gtk_widget_set_can_focus(item.button, TRUE);
@@ -131,6 +132,18 @@ bool TabBarPeer::click(size_t index)
         return false;
     gtk_button_clicked(GTK_BUTTON(button));
     return true;
+}
+
+// A list of page tabs, each named by its title, selected as the bar has it, its badge as its
+// description.
+void TabBarPeer::describeForReaders()
+{
+    accessibility::describe(content(), ATK_ROLE_PAGE_TAB_LIST);
+    for (const Item& item : items_) {
+        accessibility::describe(item.button, ATK_ROLE_PAGE_TAB, item.title.value_or(""), item.badgeText.value_or(""));
+        accessibility::setState(item.button, ATK_STATE_SELECTABLE, true);
+        accessibility::setState(item.button, ATK_STATE_SELECTED, item.selected);
+    }
 }
 
 } // namespace backend::gtk

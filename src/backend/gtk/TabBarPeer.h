@@ -15,6 +15,7 @@ class TabBarPeer : public ViewPeer {
 public:
     TabBarPeer(WindowPeer& window, kit::TabBar& bar);
     void update() override;
+    void describeForReaders() override;
 
     // Clicks the item's button, as a person's click does. False when it cannot be clicked.
     bool click(size_t index);

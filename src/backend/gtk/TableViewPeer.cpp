@@ -1,5 +1,6 @@
 #include "backend/gtk/TableViewPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/LabelPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
@@ -34,6 +35,31 @@ TableViewPeer::TableViewPeer(WindowPeer& window, kit::TableView& table)
     g_signal_connect(area, "scroll-event", G_CALLBACK(+[](GtkWidget*, GdkEventScroll* e, gpointer self) -> gboolean {
         return static_cast<TableViewPeer*>(self)->scrolled(e);
     }), this);
+    // A reader sees the rows on screen, each the contact it shows, ticked or not, with its
+    // section's letter.
+    accessibility::setItems(area, ATK_ROLE_LIST_ITEM, [this] {
+        std::vector<accessibility::Item> items;
+        auto focused = focusedRow();
+        for (const auto& row : table_.visibleRows()) {
+            auto cell = table_.cellForRowAtIndexPath(row.path);
+            if (!cell)
+                continue;
+            accessibility::Item item;
+            item.name = cell->accessibilityLabel().value_or("");
+            if (item.name.empty())
+                if (auto* label = cell->firstViewOfType<kit::Label>())
+                    item.name = label->text().value_or("");
+            item.description = table_.titleForHeaderInSection(row.path.section).value_or("");
+            item.states = {ATK_STATE_VISIBLE, ATK_STATE_SHOWING, ATK_STATE_ENABLED, ATK_STATE_SENSITIVE,
+                           ATK_STATE_FOCUSABLE, ATK_STATE_CHECKABLE};
+            if (cell->isAccessibilityChecked())
+                item.states.push_back(ATK_STATE_CHECKED);
+            if (focused == row.path)
+                item.states.push_back(ATK_STATE_FOCUSED);
+            items.push_back(std::move(item));
+        }
+        return items;
+    });
 }
 
 TableViewPeer::~TableViewPeer() = default;
@@ -224,7 +250,7 @@ void TableViewPeer::drawView(cairo_t* cr, kit::View& view, double x, double y)
         cairo_restore(cr);
     } else if (auto* imageView = dynamic_cast<kit::ImageView*>(&view)) {
         const auto& image = imageView->image();
-        GdkPixbuf* picture = image ? pixbuf(image->path()) : nullptr;
+        GdkPixbuf* picture = image ? pixbuf(image->pathAtScale(scale())) : nullptr;
         if (picture && gdk_pixbuf_get_width(picture) > 0 && gdk_pixbuf_get_height(picture) > 0) {
             cairo_save(cr);
             cairo_scale(cr, frame.size.width / gdk_pixbuf_get_width(picture), frame.size.height / gdk_pixbuf_get_height(picture));
@@ -340,6 +366,24 @@ void TableViewPeer::describeInto(nlohmann::json& out)
     out["table"] = {{"offset", std::round(table_.contentOffset() * 10) / 10},
                     {"top", top},
                     {"cells", static_cast<int>(table_.subviews().size())}};
+}
+
+void TableViewPeer::describeForReaders()
+{
+    accessibility::describe(content(), ATK_ROLE_LIST, table_.accessibilityLabel());
+    // The row the keyboard is on is the one a reader follows.
+    auto focused = focusedRow();
+    if (focused == spokenRow_)
+        return;
+    spokenRow_ = focused;
+    std::optional<size_t> index;
+    if (focused) {
+        auto rows = table_.visibleRows();
+        auto it = std::find_if(rows.begin(), rows.end(), [&](const auto& row) { return row.path == *focused; });
+        if (it != rows.end())
+            index = static_cast<size_t>(it - rows.begin());
+    }
+    accessibility::focusItem(content(), index);
 }
 
 } // namespace backend::gtk

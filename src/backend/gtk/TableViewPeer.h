@@ -21,6 +21,7 @@ public:
     void viewChanged(kit::View& view) override;
     void subviewsChanged(kit::View& view) override;
     void update() override;
+    void describeForReaders() override;
     void describeInto(nlohmann::json& out) override;
 
     // The table's scroll position (points), for tools and tests.
@@ -62,6 +63,7 @@ private:
     kit::TableView& table_;
     bool drawing_ = false;
     bool focusShown_ = false;
+    std::optional<kit::IndexPath> spokenRow_;  // the row a screen reader was last told of
     bool pressing_ = false;
     std::map<std::string, GObjectPtr<GdkPixbuf>> pixbufs_;
 };

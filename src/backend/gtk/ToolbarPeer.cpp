@@ -1,5 +1,6 @@
 #include "backend/gtk/ToolbarPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "kit/FocusModel.h"
 
 namespace backend::gtk {
@@ -75,5 +76,7 @@ bool ToolbarPeer::click(const std::string& title)
     }
     return false;
 }
+
+void ToolbarPeer::describeForReaders() { accessibility::describe(content(), ATK_ROLE_TOOL_BAR); }
 
 } // namespace backend::gtk

@@ -13,6 +13,7 @@ class ToolbarPeer : public ViewPeer {
 public:
     ToolbarPeer(WindowPeer& window, kit::Toolbar& toolbar);
     void update() override;
+    void describeForReaders() override;
 
     // Clicks the first item with that title, as a person's click does. False when there is
     // none or it cannot be clicked.

@@ -1,5 +1,6 @@
 #include "backend/gtk/ViewPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/WindowPeer.h"
 
 namespace backend::gtk {
@@ -10,7 +11,7 @@ namespace {
 GtkWidget* holdable(GtkWidget* widget)
 {
     if (!widget)
-        return gtk_drawing_area_new();
+        return accessibility::newDrawingArea();
     if (!gtk_widget_get_has_window(widget)) {
         GtkWidget* box = gtk_event_box_new();
         gtk_container_add(GTK_CONTAINER(box), widget);
@@ -28,6 +29,7 @@ ViewPeer::ViewPeer(WindowPeer& window, kit::View& view, GtkWidget* widget, bool 
     , widget_(holdable(widget))
     , content_(widget ? widget : widget_.get())
     , takesInput_(takesInput)
+    , drawsItself_(widget == nullptr)
 {
     if (!widget) {
         g_signal_connect(widget_.get(), "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer self) -> gboolean {
@@ -61,6 +63,17 @@ void ViewPeer::subviewsChanged(kit::View&)
 {
     if (window_)
         window_->sync();
+}
+
+void ViewPeer::describeForReaders()
+{
+    // A widget of its own kind (the page) speaks for itself.
+    if (!drawsItself_)
+        return;
+    if (view_.isAccessibilityElement())
+        accessibility::describe(content_, ATK_ROLE_PANEL, view_.accessibilityLabel());
+    else
+        accessibility::hide(content_);
 }
 
 void ViewPeer::setStyleClass(GtkWidget* widget, const char* name, bool on)

@@ -41,6 +41,9 @@ public:
     virtual void update() {}
     // Whether the view shows at all, beyond its hidden flag.
     virtual bool shows() const { return true; }
+    // Tells a screen reader what the view is (on every sync; cheap when unchanged). By default
+    // a view the peer draws itself is decoration unless the kit calls it an element.
+    virtual void describeForReaders();
     // Adds what the peer alone knows (a scroll position...) to its line in the window's report.
     virtual void describeInto(nlohmann::json&) {}
 
@@ -62,6 +65,7 @@ private:
     GObjectPtr<GtkWidget> widget_;
     GtkWidget* content_;
     bool takesInput_;
+    bool drawsItself_;
 };
 
 } // namespace backend::gtk

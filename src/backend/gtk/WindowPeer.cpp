@@ -1,5 +1,6 @@
 #include "backend/gtk/WindowPeer.h"
 
+#include "backend/gtk/Accessibility.h"
 #include "backend/gtk/ActivityIndicatorViewPeer.h"
 #include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/ImageViewPeer.h"
@@ -54,9 +55,10 @@ std::string kindOf(kit::View& view)
 
 } // namespace
 
-WindowPeer::WindowPeer(kit::Window& window, int scale)
+WindowPeer::WindowPeer(kit::Window& window, int scale, std::optional<kit::Rect> area)
     : model_(window)
     , scale_(std::max(scale, 1))
+    , area_(area.value_or(window.frame()))
     , window_(GTK_WIDGET(g_object_ref(gtk_window_new(GTK_WINDOW_TOPLEVEL))))
 {
     GtkWindow* gtkWindow = GTK_WINDOW(window_.get());
@@ -65,9 +67,9 @@ WindowPeer::WindowPeer(kit::Window& window, int scale)
 
     overlay_ = gtk_overlay_new();
     base_ = gtk_drawing_area_new();
-    kit::Rect frame = window.frame();
-    gtk_widget_set_size_request(base_, static_cast<int>(std::lround(frame.size.width * scale_)),
-                                static_cast<int>(std::lround(frame.size.height * scale_)));
+    accessibility::hide(base_);
+    gtk_widget_set_size_request(base_, static_cast<int>(std::lround(area_.size.width * scale_)),
+                                static_cast<int>(std::lround(area_.size.height * scale_)));
     g_signal_connect(base_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer self) -> gboolean {
         kit::Color color = static_cast<WindowPeer*>(self)->model_.backgroundColor();
         cairo_set_source_rgba(cr, color.red, color.green, color.blue, color.alpha);
@@ -134,7 +136,8 @@ int WindowPeer::fittingScale()
         return 1;
     GdkRectangle area;
     gdk_monitor_get_workarea(monitor, &area);
-    return std::max(1, std::min(area.width / 320, area.height / 480));
+    kit::Rect shown = kit::Screen::mainScreen().applicationFrame();
+    return std::max(1, std::min(area.width / static_cast<int>(shown.size.width), area.height / static_cast<int>(shown.size.height)));
 }
 
 void WindowPeer::installStyle(int scale)
@@ -239,6 +242,7 @@ void WindowPeer::leaveModal(const kit::ModalTransition::Leaving& leaving)
             }
             cairo_destroy(cr);
             GtkWidget* area = gtk_drawing_area_new();
+            accessibility::hide(area);
             g_signal_connect(area, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* cr, gpointer surface) -> gboolean {
                 cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(surface), 0, 0);
                 cairo_paint(cr);
@@ -266,7 +270,7 @@ bool WindowPeer::moveGhosts(const std::vector<kit::ModalTransition::Leaving>& le
             it = ghosts_.erase(it);
             continue;
         }
-        int y = static_cast<int>(std::lround(entry->origin.y * scale_));
+        int y = static_cast<int>(std::lround((entry->origin.y - area_.origin.y) * scale_));
         if (y != it->rect.y) {
             it->rect.y = y;
             gtk_widget_queue_resize(it->widget);
@@ -328,7 +332,8 @@ void WindowPeer::sync()
         bool animating = false;
         kit::Rect frame = model_.frame();
         presented_.clear();
-        collect(model_, frame.origin.x, frame.origin.y, model_.alpha(), false, placed, animating, nullptr);
+        collect(model_, frame.origin.x - area_.origin.x, frame.origin.y - area_.origin.y, model_.alpha(), false, placed,
+                animating, nullptr);
         // Pictures of the screens that have just left, taken while their widgets are still here.
         auto leaving = kit::ModalTransition::leaving();
         for (const auto& entry : leaving)
@@ -431,6 +436,10 @@ void WindowPeer::apply(gtk::ViewPeer& peer, const Placed& placed)
         peer.opacitySteps.insert(std::lround(alpha * 1000));
     }
     peer.update();
+    peer.describeForReaders();
+    // What an alert covers takes no input and says so.
+    if (gtk_widget_get_sensitive(widget) == covered_)
+        gtk_widget_set_sensitive(widget, !covered_);
 }
 
 // The overlay keeps each child in a window of its own, and a window made when its child first
@@ -507,6 +516,15 @@ void WindowPeer::removeTopLayer(GtkWidget* layer)
         return;
     layers_.erase(it);
     gtk_container_remove(GTK_CONTAINER(overlay_), layer);
+}
+
+void WindowPeer::setCovered(bool covered)
+{
+    if (covered == covered_)
+        return;
+    covered_ = covered;
+    for (GtkWidget* widget : stacked_)
+        gtk_widget_set_sensitive(widget, !covered);
 }
 
 kit::KeyPress WindowPeer::keyPressOf(const GdkEventKey& event)

@@ -27,7 +27,9 @@ class ViewPeer;
 // where the kit's slide has it now.
 class WindowPeer : public kit::ViewPeer {
 public:
-    WindowPeer(kit::Window& window, int scale);
+    // Shows `area` of the window's model (all of it by default): the game's screen less the
+    // status bar, which the desktop has no use for.
+    WindowPeer(kit::Window& window, int scale, std::optional<kit::Rect> area = std::nullopt);
     ~WindowPeer() override;
     WindowPeer(const WindowPeer&) = delete;
     WindowPeer& operator=(const WindowPeer&) = delete;
@@ -50,6 +52,9 @@ public:
 
     void addTopLayer(GtkWidget* layer);
     void removeTopLayer(GtkWidget* layer);
+    // While a modal layer (an alert) covers them, the views take no input and a screen reader
+    // hears them as insensitive.
+    void setCovered(bool covered);
 
     // The page's title, or the program's name when the page has none.
     void setPageTitle(const char* title);
@@ -101,6 +106,7 @@ private:
 
     kit::Window& model_;
     int scale_;
+    kit::Rect area_;
     GObjectPtr<GtkWidget> window_;
     GtkWidget* overlay_ = nullptr;
     GtkWidget* base_ = nullptr;
@@ -120,6 +126,7 @@ private:
     bool syncing_ = false;
     bool again_ = false;
     bool pageShown_ = false;
+    bool covered_ = false;
     std::optional<kit::KeyResult> lastKey_;
 };
 
