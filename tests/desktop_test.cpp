@@ -164,7 +164,7 @@ TEST_F(DesktopTest, VibrationShakesTheContentAndPutsItBack)
     auto t = run(script);
     ASSERT_EQ(t.count("vibrate"), 1u) << t.dump();
     ASSERT_EQ(t.states().size(), 1u) << t.dump();
-    EXPECT_EQ(t.states()[0]["window"]["size"], nlohmann::json({320, 480}));
+    EXPECT_EQ(t.states()[0]["window"]["size"], nlohmann::json({320, 460}));
 
     Picture before(dir.path() + "/before.png"), after(dir.path() + "/after.png");
     ASSERT_TRUE(before.loaded() && after.loaded());

@@ -157,7 +157,7 @@ TEST_F(DesktopTextSizeRun, PagesLayOutAt320CssPixelsAtAnyTextSizeAndScale)
         ASSERT_EQ(states.size(), 1u) << t.dump();
         const json& window = states[0]["window"];
         EXPECT_EQ(window["textDpi"], c.dpi) << "the setting reached the client";
-        EXPECT_EQ(window["size"], json({320 * c.scale, 480 * c.scale}));
+        EXPECT_EQ(window["size"], json({320 * c.scale, 460 * c.scale}));
         std::string title = window["title"];
         EXPECT_TRUE(title.starts_with("320 x ")) << title;
         if (first.empty())
