@@ -17,7 +17,6 @@ std::uint64_t bit(int state) { return state >= 0 && state < 64 ? std::uint64_t{1
 // What a widget's accessible object adds to GTK's account of it.
 struct Extra {
     std::uint64_t on = 0;
-    std::uint64_t off = 0;
     AtkRole itemRole = ATK_ROLE_LIST_ITEM;
     std::function<std::vector<Item>()> items;
     std::vector<AtkObject*> objects;  // ours, one per item
@@ -50,8 +49,6 @@ AtkStateSet* adjusted(AtkObject* accessible, AtkStateSet* set)
         for (int state = 0; state < ATK_STATE_LAST_DEFINED && state < 64; ++state) {
             if (extra->on & bit(state))
                 atk_state_set_add_state(set, static_cast<AtkStateType>(state));
-            if (extra->off & bit(state))
-                atk_state_set_remove_state(set, static_cast<AtkStateType>(state));
         }
     }
     return set;
@@ -132,82 +129,42 @@ static void street_area_accessible_class_init(StreetAreaAccessibleClass* klass)
 }
 static void street_area_accessible_init(StreetAreaAccessible*) {}
 
-struct StreetButtonAccessible {
-    GtkButtonAccessible parent;
-};
-struct StreetButtonAccessibleClass {
-    GtkButtonAccessibleClass parent_class;
-};
-G_DEFINE_TYPE(StreetButtonAccessible, street_button_accessible, GTK_TYPE_BUTTON_ACCESSIBLE)
+// An accessible object of GTK's kind PARENT that adds the peer's states to GTK's.
+#define STREET_ACCESSIBLE(Type, type, ParentStruct, PARENT_TYPE)                                                  \
+    struct Type {                                                                                                 \
+        ParentStruct parent;                                                                                      \
+    };                                                                                                            \
+    struct Type##Class {                                                                                          \
+        ParentStruct##Class parent_class;                                                                         \
+    };                                                                                                            \
+    G_DEFINE_TYPE(Type, type, PARENT_TYPE)                                                                        \
+    static AtkStateSet* type##_ref_state_set(AtkObject* object)                                                   \
+    {                                                                                                             \
+        return backend::gtk::accessibility::adjusted(object, ATK_OBJECT_CLASS(type##_parent_class)->ref_state_set(object)); \
+    }                                                                                                             \
+    static void type##_class_init(Type##Class* klass) { ATK_OBJECT_CLASS(klass)->ref_state_set = type##_ref_state_set; } \
+    static void type##_init(Type*) {}
 
-static AtkStateSet* street_button_accessible_ref_state_set(AtkObject* object)
-{
-    return backend::gtk::accessibility::adjusted(
-        object, ATK_OBJECT_CLASS(street_button_accessible_parent_class)->ref_state_set(object));
-}
-static void street_button_accessible_class_init(StreetButtonAccessibleClass* klass)
-{
-    ATK_OBJECT_CLASS(klass)->ref_state_set = street_button_accessible_ref_state_set;
-}
-static void street_button_accessible_init(StreetButtonAccessible*) {}
+// A widget of GTK's kind PARENT whose accessible object is ACCESSIBLE.
+#define STREET_WIDGET(Type, type, ParentStruct, PARENT_TYPE, accessibleType)                                      \
+    struct Type {                                                                                                 \
+        ParentStruct parent;                                                                                      \
+    };                                                                                                            \
+    struct Type##Class {                                                                                          \
+        ParentStruct##Class parent_class;                                                                         \
+    };                                                                                                            \
+    G_DEFINE_TYPE(Type, type, PARENT_TYPE)                                                                        \
+    static void type##_class_init(Type##Class* klass)                                                             \
+    {                                                                                                             \
+        gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), accessibleType());                          \
+    }                                                                                                             \
+    static void type##_init(Type*) {}
 
-struct StreetBoxAccessible {
-    GtkContainerAccessible parent;
-};
-struct StreetBoxAccessibleClass {
-    GtkContainerAccessibleClass parent_class;
-};
-G_DEFINE_TYPE(StreetBoxAccessible, street_box_accessible, GTK_TYPE_CONTAINER_ACCESSIBLE)
-
-static AtkStateSet* street_box_accessible_ref_state_set(AtkObject* object)
-{
-    return backend::gtk::accessibility::adjusted(
-        object, ATK_OBJECT_CLASS(street_box_accessible_parent_class)->ref_state_set(object));
-}
-static void street_box_accessible_class_init(StreetBoxAccessibleClass* klass)
-{
-    ATK_OBJECT_CLASS(klass)->ref_state_set = street_box_accessible_ref_state_set;
-}
-static void street_box_accessible_init(StreetBoxAccessible*) {}
-
-struct StreetButton {
-    GtkButton parent;
-};
-struct StreetButtonClass {
-    GtkButtonClass parent_class;
-};
-G_DEFINE_TYPE(StreetButton, street_button, GTK_TYPE_BUTTON)
-static void street_button_class_init(StreetButtonClass* klass)
-{
-    gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), street_button_accessible_get_type());
-}
-static void street_button_init(StreetButton*) {}
-
-struct StreetDrawingArea {
-    GtkDrawingArea parent;
-};
-struct StreetDrawingAreaClass {
-    GtkDrawingAreaClass parent_class;
-};
-G_DEFINE_TYPE(StreetDrawingArea, street_drawing_area, GTK_TYPE_DRAWING_AREA)
-static void street_drawing_area_class_init(StreetDrawingAreaClass* klass)
-{
-    gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), street_area_accessible_get_type());
-}
-static void street_drawing_area_init(StreetDrawingArea*) {}
-
-struct StreetEventBox {
-    GtkEventBox parent;
-};
-struct StreetEventBoxClass {
-    GtkEventBoxClass parent_class;
-};
-G_DEFINE_TYPE(StreetEventBox, street_event_box, GTK_TYPE_EVENT_BOX)
-static void street_event_box_class_init(StreetEventBoxClass* klass)
-{
-    gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(klass), street_box_accessible_get_type());
-}
-static void street_event_box_init(StreetEventBox*) {}
+STREET_ACCESSIBLE(StreetButtonAccessible, street_button_accessible, GtkButtonAccessible, GTK_TYPE_BUTTON_ACCESSIBLE)
+STREET_ACCESSIBLE(StreetBoxAccessible, street_box_accessible, GtkContainerAccessible, GTK_TYPE_CONTAINER_ACCESSIBLE)
+STREET_WIDGET(StreetButton, street_button, GtkButton, GTK_TYPE_BUTTON, street_button_accessible_get_type)
+STREET_WIDGET(StreetDrawingArea, street_drawing_area, GtkDrawingArea, GTK_TYPE_DRAWING_AREA, street_area_accessible_get_type)
+STREET_WIDGET(StreetEventBox, street_event_box, GtkEventBox, GTK_TYPE_EVENT_BOX, street_box_accessible_get_type)
 
 // The items' objects follow what the peer draws now: one per item, named and in its states.
 static void street_area_accessible_refresh(AtkObject* object)
@@ -281,23 +238,11 @@ void hide(GtkWidget* widget) { describe(widget, ATK_ROLE_REDUNDANT_OBJECT, std::
 void setState(GtkWidget* widget, AtkStateType state, bool on)
 {
     Extra& extra = extraOf(widget);
-    bool was = (extra.on & bit(state)) != 0;
-    if (was == on)
+    if (((extra.on & bit(state)) != 0) == on)
         return;
     extra.on = on ? extra.on | bit(state) : extra.on & ~bit(state);
     if (AtkObject* accessible = gtk_widget_get_accessible(widget))
         atk_object_notify_state_change(accessible, state, on);
-}
-
-void removeState(GtkWidget* widget, AtkStateType state, bool off)
-{
-    Extra& extra = extraOf(widget);
-    bool was = (extra.off & bit(state)) != 0;
-    if (was == off)
-        return;
-    extra.off = off ? extra.off | bit(state) : extra.off & ~bit(state);
-    if (AtkObject* accessible = gtk_widget_get_accessible(widget))
-        atk_object_notify_state_change(accessible, state, !off);
 }
 
 void setItems(GtkWidget* widget, AtkRole role, std::function<std::vector<Item>()> items)

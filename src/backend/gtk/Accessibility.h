@@ -29,8 +29,6 @@ void hide(GtkWidget* widget);
 // A state the widget's accessible object adds to what GTK reports (`on`), or no longer adds.
 // Only for widgets made above.
 void setState(GtkWidget* widget, AtkStateType state, bool on);
-// A state the widget's accessible object takes away from what GTK reports while `off` holds.
-void removeState(GtkWidget* widget, AtkStateType state, bool off);
 
 // Something drawn that a screen reader should see as an object of its own (a table's row).
 struct Item {
