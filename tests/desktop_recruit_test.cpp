@@ -177,6 +177,11 @@ TEST_F(DesktopRecruitTest, KeysAndTheWheelActAsTheKitSays)
     ASSERT_EQ(states.size(), 4u) << t.dump();
 
     // Tab moved focus to "Not now": Return pressed it, not the last button. Alt+4 is the Cars tab.
+    // At scale 2 the backgrounds are drawn from their double-size pictures.
+    const auto* background = widget(states[0], "imageViewBg");
+    ASSERT_TRUE(background) << states[0].dump();
+    std::string drawn = (*background)["image"];
+    EXPECT_EQ(drawn.substr(drawn.size() - 7), "@2x.jpg") << drawn;
     auto presses = t.events("alert-press");
     ASSERT_GE(presses.size(), 1u) << t.dump();
     EXPECT_EQ(presses[0]["index"], 0);

@@ -97,6 +97,11 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
     EXPECT_EQ(shown["window"]["size"], nlohmann::json({320, 460}));
     EXPECT_EQ(shown["tabBar"]["selected"], 0);
     std::string backgroundName = shown["backgrounds"]["secondImageViewBg"]["image"];
+    // At scale 1, the picture itself.
+    bool drawn = false;
+    for (const auto& w : shown["window"]["widgets"])
+        drawn = drawn || (w["view"] == "ImageView" && w.value("image", nlohmann::json()) == backgroundName);
+    EXPECT_TRUE(drawn) << shown["window"].dump();
 
     // The picture: the window is the screen less the status bar; the page's transparent part
     // shows the background, the tab bar is the bottom strip of 49 points, and the page's title
