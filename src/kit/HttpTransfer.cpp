@@ -73,9 +73,15 @@ size_t HttpTransfer::write(char* data, size_t size, size_t count, void* self)
     auto* transfer = static_cast<HttpTransfer*>(self);
     auto& body = transfer->body_;
     size_t length = size * count;
-    size_t room = transfer->maxBodyBytes_ + 1 - std::min(body.size(), transfer->maxBodyBytes_ + 1);
+    const size_t cap = transfer->maxBodyBytes_ + 1;
+    size_t room = cap - std::min(body.size(), cap);
+    size_t kept = std::min(length, room);
     try {
-        body.append(data, std::min(length, room));
+        // Grow as the string would, but never past the cap: doubling at the last step would
+        // hold twice the largest body the client accepts.
+        if (body.size() + kept > body.capacity())
+            body.reserve(std::min(cap, std::max(body.size() + kept, body.capacity() * 2)));
+        body.append(data, kept);
     } catch (...) {
         return CURL_WRITEFUNC_ERROR;
     }
