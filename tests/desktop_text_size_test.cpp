@@ -1,5 +1,6 @@
 // The desktop's text size (its font DPI, which "Large Text" raises to 120) in the window: pages
-// still lay out at 320 CSS pixels at any scale, and follow a change made while the game runs.
+// still lay out at 320 CSS pixels at any scale, and follow a change made while the game runs,
+// while the window's own text grows and shrinks with it as in any GTK program.
 // The setting reaches the client as on a desktop, from an XSETTINGS daemon on an X server of the
 // test's own.
 
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -102,6 +104,13 @@ TEST(DesktopTextSize, TheZoomLevelUndoesTheFontDpi)
         EXPECT_DOUBLE_EQ(backend::gtk::WebViewPeer::zoomLevel(c.scale, c.xftDpi), c.zoom) << c.scale << " " << c.xftDpi;
 }
 
+// The tab bar's titles: their height in pixels at a state line's moment.
+int titleHeight(const json& state)
+{
+    const json* bar = scenario::widget(state, "view", "TabBar");
+    return bar && bar->contains("titleHeight") ? (*bar)["titleHeight"].get<int>() : 0;
+}
+
 class DesktopTextSizeRun : public ::testing::Test {
 protected:
     void SetUp() override
@@ -148,6 +157,7 @@ TEST_F(DesktopTextSizeRun, PagesLayOutAt320CssPixelsAtAnyTextSizeAndScale)
         int dpi, scale;
     } cases[] = {{96, 1}, {120, 1}, {96, 2}, {120, 2}, {144, 1}};
     std::string first;
+    std::map<int, int> titleAtScale;  // at 96 dpi
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.dpi) + " dpi, scale " + std::to_string(c.scale));
         TextSize textSize(display_.name(), c.dpi);
@@ -163,6 +173,14 @@ TEST_F(DesktopTextSizeRun, PagesLayOutAt320CssPixelsAtAnyTextSizeAndScale)
         if (first.empty())
             first = title;
         EXPECT_EQ(title, first) << "the page's height in CSS pixels";
+        // The window's own text is sized as the desktop asks: line heights grow about as the DPI.
+        int height = titleHeight(states[0]);
+        ASSERT_GT(height, 0) << t.dump();
+        if (c.dpi == 96) {
+            titleAtScale[c.scale] = height;
+        } else if (titleAtScale.count(c.scale)) {
+            EXPECT_NEAR(height / static_cast<double>(titleAtScale[c.scale]), c.dpi / 96.0, 0.15) << height;
+        }
     }
 }
 
@@ -187,10 +205,14 @@ TEST_F(DesktopTextSizeRun, APageFollowsATextSizeChangedWhileItRuns)
     ASSERT_EQ(states.size(), 3u) << t.dump();
     EXPECT_EQ(step, 2);
     std::vector<json> dpis, titles;
+    std::vector<int> heights;
     for (const auto& state : states) {
         dpis.push_back(state["window"]["textDpi"]);
         titles.push_back(state["window"]["title"]);
+        heights.push_back(titleHeight(state));
     }
+    EXPECT_LT(heights[0], heights[1]) << "the tab titles grew with the text size";
+    EXPECT_LT(heights[1], heights[2]);
     EXPECT_EQ(dpis, (std::vector<json>{96, 120, 168})) << "the changes reached the client in time";
     EXPECT_TRUE(titles[0].get<std::string>().starts_with("320 x ")) << titles[0];
     EXPECT_EQ(titles, (std::vector<json>{titles[0], titles[0], titles[0]}));

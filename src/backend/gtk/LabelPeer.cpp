@@ -1,6 +1,7 @@
 #include "backend/gtk/LabelPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/WindowPeer.h"
 
 #include <pango/pangocairo.h>
 
@@ -14,8 +15,8 @@ PangoFontDescription* LabelPeer::fontDescription(const kit::Font& font, int scal
     PangoFontDescription* description = pango_font_description_new();
     pango_font_description_set_family(description, serif ? "Liberation Serif, serif" : "Liberation Sans, Arial, sans-serif");
     pango_font_description_set_weight(description, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    // Device points are pixels at scale 1.
-    pango_font_description_set_absolute_size(description, font.size * scale * PANGO_SCALE);
+    // Device points are pixels at scale 1, at the desktop's usual text size.
+    pango_font_description_set_absolute_size(description, font.size * scale * WindowPeer::textScale() * PANGO_SCALE);
     return description;
 }
 

@@ -6,6 +6,7 @@
 #include "kit/Image.h"
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 namespace backend::gtk {
 
@@ -132,6 +133,15 @@ bool TabBarPeer::click(size_t index)
         return false;
     gtk_button_clicked(GTK_BUTTON(button));
     return true;
+}
+
+void TabBarPeer::describeInto(nlohmann::json& out)
+{
+    if (items_.empty())
+        return;
+    int height = 0;
+    gtk_widget_get_preferred_height(items_.front().label, nullptr, &height);
+    out["titleHeight"] = height;
 }
 
 // A list of page tabs, each named by its title, selected as the bar has it, its badge as its

@@ -16,6 +16,8 @@ public:
     TabBarPeer(WindowPeer& window, kit::TabBar& bar);
     void update() override;
     void describeForReaders() override;
+    // The titles' height in pixels, which follows the desktop's text size.
+    void describeInto(nlohmann::json& out) override;
 
     // Clicks the item's button, as a person's click does. False when it cannot be clicked.
     bool click(size_t index);

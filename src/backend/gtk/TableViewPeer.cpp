@@ -302,7 +302,7 @@ void TableViewPeer::drawIndex(cairo_t* cr, double width, std::optional<int> curr
     cairo_save(cr);
     cairo_scale(cr, 1.0 / s, 1.0 / s);
     PangoLayout* layout = pango_cairo_create_layout(cr);
-    PangoFontDescription* font = LabelPeer::fontDescription({"Helvetica-Bold", std::min(12.0, step)}, s);
+    PangoFontDescription* font = LabelPeer::fontDescription({"Helvetica-Bold", std::min(12.0, step / WindowPeer::textScale())}, s);
     pango_layout_set_font_description(layout, font);
     pango_font_description_free(font);
     for (size_t i = 0; i < titles.size(); ++i) {

@@ -140,50 +140,86 @@ int WindowPeer::fittingScale()
     return std::max(1, std::min(area.width / static_cast<int>(shown.size.width), area.height / static_cast<int>(shown.size.height)));
 }
 
+double WindowPeer::textScale(int xftDpi)
+{
+    if (xftDpi <= 0)
+        return 1.0;
+    return std::clamp(xftDpi / (96.0 * 1024.0), 0.5, 4.0);
+}
+
+double WindowPeer::textScale()
+{
+    int dpi = 0;
+    g_object_get(gtk_settings_get_default(), "gtk-xft-dpi", &dpi, nullptr);
+    return textScale(dpi);
+}
+
 void WindowPeer::installStyle(int scale)
 {
+    static GtkCssProvider* installed = nullptr;
+    static int installedScale = 1;
+    if (!installed)
+        g_signal_connect(gtk_settings_get_default(), "notify::gtk-xft-dpi", G_CALLBACK(+[](GObject*, GParamSpec*, gpointer) {
+            installStyle(installedScale);
+            // Labels and the table draw their text themselves.
+            GList* windows = gtk_window_list_toplevels();
+            for (GList* w = windows; w; w = w->next)
+                gtk_widget_queue_draw(GTK_WIDGET(w->data));
+            g_list_free(windows);
+        }), nullptr);
+    installedScale = scale;
+    // Text follows the desktop's text size as in any GTK program; the boxes around it keep the
+    // game's geometry.
+    const double text = textScale();
     auto px = [scale](double points) { return std::to_string(static_cast<int>(std::lround(points * scale))) + "px"; };
+    auto fontPx = [scale, text](double points) {
+        return std::to_string(static_cast<int>(std::lround(points * scale * text))) + "px";
+    };
     std::string css =
         ".street-tabbar { background-image: linear-gradient(to bottom, #454545, #1c1c1c 50%, #000000);"
         " border-top: 1px solid #5a5a5a; }\n"
         ".street-tabbar button { background: none; border: none; box-shadow: none; outline: none; padding: 0;"
         " margin: " + px(2) + "; border-radius: " + px(3) + "; color: #9d9d9d; text-shadow: none;"
-        " font: bold " + px(10) + " sans-serif; }\n"
+        " font: bold " + fontPx(10) + " sans-serif; }\n"
         ".street-tabbar button.selected { background-color: rgba(255, 255, 255, 0.16); color: #ffffff; }\n"
         ".street-tabbar image { opacity: 0.55; }\n"
         ".street-tabbar button.selected image { opacity: 1; }\n"
         ".street-tabbar button.focused { box-shadow: inset 0 0 0 " + px(1) + " rgba(255, 255, 255, 0.75); }\n"
         ".street-badge { background-color: #d8211c; color: #ffffff; border: " + px(2) + " solid #ffffff;"
-        " border-radius: " + px(9) + "; font: bold " + px(11) + " sans-serif; padding: 0 " + px(5) + ";"
+        " border-radius: " + px(9) + "; font: bold " + fontPx(11) + " sans-serif; padding: 0 " + px(5) + ";"
         " min-height: " + px(14) + "; margin: " + px(1) + " " + px(6) + " 0 0; }\n"
         ".street-spinner { color: #ffffff; }\n"
         ".street-alert-backdrop { background-color: rgba(0, 0, 0, 0.45); }\n"
         ".street-alert { background-image: linear-gradient(to bottom, rgba(64, 80, 118, 0.96), rgba(20, 30, 62, 0.96));"
         " border: " + px(2) + " solid rgba(255, 255, 255, 0.85); border-radius: " + px(10) + "; padding: " + px(12) + ";"
         " color: #ffffff; }\n"
-        ".street-alert .title { font: bold " + px(17) + " sans-serif; }\n"
-        ".street-alert .message { font: " + px(15) + " sans-serif; }\n"
+        ".street-alert .title { font: bold " + fontPx(17) + " sans-serif; }\n"
+        ".street-alert .message { font: " + fontPx(15) + " sans-serif; }\n"
         ".street-alert button { background-image: none; background-color: rgba(255, 255, 255, 0.16); color: #ffffff;"
         " border: 1px solid rgba(255, 255, 255, 0.6); border-radius: " + px(6) + "; box-shadow: none; text-shadow: none;"
-        " font: bold " + px(15) + " sans-serif; min-height: " + px(30) + "; }\n"
+        " font: bold " + fontPx(15) + " sans-serif; min-height: " + px(30) + "; }\n"
         ".street-alert button:focus { border-color: #ffffff; background-color: rgba(255, 255, 255, 0.3); }\n"
-        ".street-alert entry { font: " + px(15) + " sans-serif; min-height: " + px(28) + "; }\n"
+        ".street-alert entry { font: " + fontPx(15) + " sans-serif; min-height: " + px(28) + "; }\n"
         ".street-toolbar { background-image: linear-gradient(to bottom, #b0bccd, #889bb3 50%, #8195af 51%, #6d84a2);"
         " border-bottom: 1px solid #2d3642; padding: 0 " + px(6) + "; }\n"
         ".street-toolbar button { background-image: linear-gradient(to bottom, #8fa3bf, #4a6c9b);"
         " border: 1px solid #3b4d6b; border-radius: " + px(5) + "; box-shadow: none; color: #ffffff;"
-        " text-shadow: 0 -1px rgba(0, 0, 0, 0.5); font: bold " + px(12) + " sans-serif; padding: 0 " + px(8) + ";"
+        " text-shadow: 0 -1px rgba(0, 0, 0, 0.5); font: bold " + fontPx(12) + " sans-serif; padding: 0 " + px(8) + ";"
         " margin-right: " + px(6) + "; min-height: " + px(30) + "; }\n"
         ".street-toolbar button.focused { border-color: #ffffff; box-shadow: 0 0 0 " + px(1) + " #ffffff; }\n"
         ".street-button { background-image: none; background-color: #ffffff; border: 1px solid #a8a8a8;"
         " border-radius: " + px(8) + "; box-shadow: none; color: #324f85; text-shadow: none; padding: 0;"
-        " font: bold " + px(14) + " sans-serif; min-height: 0; min-width: 0; }\n"
+        " font: bold " + fontPx(14) + " sans-serif; min-height: 0; min-width: 0; }\n"
         ".street-button.focused { border-color: #324f85; box-shadow: 0 0 0 " + px(1) + " #324f85; }\n";
     GtkCssProvider* provider = gtk_css_provider_new();
     gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
+    if (installed) {
+        gtk_style_context_remove_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(installed));
+        g_object_unref(installed);
+    }
     gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(provider),
                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(provider);
+    installed = provider;
 }
 
 void WindowPeer::collect(kit::View& parent, double x, double y, double alpha, bool hidden, std::vector<Placed>& out,

@@ -36,8 +36,13 @@ public:
 
     // The largest whole scale whose window fits the monitor's work area (at least 1).
     static int fittingScale();
-    // The look of the widgets (tab bar, spinner, alerts) at a scale.
+    // The look of the widgets (tab bar, spinner, alerts) at a scale, their text at the desktop's
+    // text size; followed when the player changes that size.
     static void installStyle(int scale);
+    // The desktop's text size against the usual 96 dpi (GtkSettings' gtk-xft-dpi, in 1024ths;
+    // 0 or less means the default): what the window's own text is multiplied by.
+    static double textScale(int xftDpi);
+    static double textScale();
 
     GtkWindow* gtkWindow() const { return GTK_WINDOW(window_.get()); }
     int scale() const { return scale_; }
