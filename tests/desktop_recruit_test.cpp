@@ -8,6 +8,7 @@
 #include "kit/TableView.h"
 #include "kit/Window.h"
 #include "support/Desktop.h"
+#include "support/Picture.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
@@ -21,36 +22,8 @@ namespace {
 using scenario::Transcript;
 
 
-// A picture read with the library the window draws with; pixels as (r, g, b) over white.
-class Picture {
-public:
-    explicit Picture(const std::string& path) : pixbuf_(gdk_pixbuf_new_from_file(path.c_str(), nullptr)) {}
-    ~Picture() { if (pixbuf_) g_object_unref(pixbuf_); }
-    bool loaded() const { return pixbuf_ != nullptr; }
-    std::array<int, 3> at(int x, int y) const
-    {
-        int channels = gdk_pixbuf_get_n_channels(pixbuf_);
-        const guchar* p = gdk_pixbuf_read_pixels(pixbuf_) + y * gdk_pixbuf_get_rowstride(pixbuf_) + x * channels;
-        int alpha = channels == 4 ? p[3] : 255;
-        std::array<int, 3> rgb{};
-        for (int i = 0; i < 3; ++i)
-            rgb[i] = (p[i] * alpha + 255 * (255 - alpha)) / 255;
-        return rgb;
-    }
-    // Mean channel difference between this picture's square at (x, y) and all of `other`.
-    double difference(int x, int y, const Picture& other, int side) const
-    {
-        long total = 0;
-        for (int j = 0; j < side; ++j)
-            for (int i = 0; i < side; ++i)
-                for (int c = 0; c < 3; ++c)
-                    total += std::abs(at(x + i, y + j)[c] - other.at(i, j)[c]);
-        return static_cast<double>(total) / (side * side * 3);
-    }
-
-private:
-    GdkPixbuf* pixbuf_;
-};
+using scenario::Picture;
+using scenario::Pixel;
 
 class DesktopRecruitTest : public scenario::DesktopSuite {};
 

@@ -12,6 +12,7 @@
 #include "kit/RunLoop.h"
 #include "shell/Options.h"
 #include "support/Desktop.h"
+#include "support/Picture.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
@@ -28,30 +29,8 @@ namespace {
 
 using scenario::Transcript;
 
-struct Pixel {
-    int r, g, b;
-    int distance(const Pixel& o) const { return std::abs(r - o.r) + std::abs(g - o.g) + std::abs(b - o.b); }
-    int brightness() const { return (r + g + b) / 3; }
-};
-
-// A picture read with the same library the window draws with.
-class Picture {
-public:
-    explicit Picture(const std::string& path) : pixbuf_(gdk_pixbuf_new_from_file(path.c_str(), nullptr)) {}
-    ~Picture() { if (pixbuf_) g_object_unref(pixbuf_); }
-    bool loaded() const { return pixbuf_ != nullptr; }
-    int width() const { return gdk_pixbuf_get_width(pixbuf_); }
-    int height() const { return gdk_pixbuf_get_height(pixbuf_); }
-    Pixel at(int x, int y) const
-    {
-        const guchar* p = gdk_pixbuf_read_pixels(pixbuf_) + y * gdk_pixbuf_get_rowstride(pixbuf_)
-            + x * gdk_pixbuf_get_n_channels(pixbuf_);
-        return {p[0], p[1], p[2]};
-    }
-
-private:
-    GdkPixbuf* pixbuf_;
-};
+using scenario::Picture;
+using scenario::Pixel;
 
 class DesktopTest : public scenario::DesktopSuite {
 protected:

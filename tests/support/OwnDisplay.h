@@ -139,6 +139,41 @@ public:
         XFlush(display_);
     }
 
+    // Gives the keyboard to a window, as a window manager would when the player picks it.
+    void focus(Window window)
+    {
+        XSetInputFocus(display_, window, RevertToPointerRoot, CurrentTime);
+        XFlush(display_);
+    }
+
+    // A person's key press: `keys` as the scripts write them ("Return", "Alt+4", "Shift+Tab"),
+    // modifiers held down around the key. False when a name has no key on this keyboard.
+    bool press(const std::string& keys)
+    {
+        std::vector<KeyCode> codes;
+        size_t start = 0;
+        for (;;) {
+            size_t plus = keys.find('+', start + 1);
+            std::string name = keys.substr(start, plus == std::string::npos ? std::string::npos : plus - start);
+            if (name == "Alt" || name == "Shift" || name == "Control" || name == "Ctrl" || name == "Super")
+                name = name == "Ctrl" ? "Control_L" : name + "_L";
+            KeySym symbol = XStringToKeysym(name.c_str());
+            KeyCode code = symbol == NoSymbol ? 0 : XKeysymToKeycode(display_, symbol);
+            if (!code)
+                return false;
+            codes.push_back(code);
+            if (plus == std::string::npos)
+                break;
+            start = plus + 1;
+        }
+        for (KeyCode code : codes)
+            XTestFakeKeyEvent(display_, code, True, CurrentTime);
+        for (auto it = codes.rbegin(); it != codes.rend(); ++it)
+            XTestFakeKeyEvent(display_, *it, False, CurrentTime);
+        XFlush(display_);
+        return true;
+    }
+
 private:
     pid_t pid_ = -1;
     std::string name_;

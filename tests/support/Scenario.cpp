@@ -282,7 +282,22 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
     auto env = environmentWith(variables);
     Transcript result;
     pid_t pid = spawn(argv, env, stdinPath, work.path() + "/stdout.txt", work.path() + "/stderr.txt");
-    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB, options.whileRunning);
+    std::function<void(pid_t)> whileRunning = options.whileRunning;
+    if (options.watchTranscript)
+        whileRunning = [&](pid_t child) {
+            if (options.whileRunning)
+                options.whileRunning(child);
+            std::vector<nlohmann::json> lines;
+            std::istringstream in(readFile(transcriptPath));
+            // The last line may still be being written.
+            for (std::string line; std::getline(in, line);) {
+                auto parsed = nlohmann::json::parse(line, nullptr, false);
+                if (!parsed.is_discarded())
+                    lines.push_back(std::move(parsed));
+            }
+            options.watchTranscript(lines);
+        };
+    result.exitCode = waitFor(pid, options.timeoutSeconds, result.timedOut, &result.peakMemoryKB, whileRunning);
     result.stdoutText = readFile(work.path() + "/stdout.txt");
     result.stderrText = readFile(work.path() + "/stderr.txt");
     result.dataDir = dataDir;

@@ -66,6 +66,9 @@ struct ScenarioOptions {
     std::vector<std::string> launcher;
     // Called about every 50 ms while the client runs, with its process id.
     std::function<void(pid_t)> whileRunning;
+    // Called as often, with the transcript's lines written so far (a test that acts as a person
+    // would waits for what the screen shows).
+    std::function<void(const std::vector<nlohmann::json>&)> watchTranscript;
 };
 
 struct Transcript {
