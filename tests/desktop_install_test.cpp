@@ -1,10 +1,13 @@
 // Installing like a desktop program: the files land where desktops look for them, they pass the
 // desktop's own validators, and the installed program finds its resources from its prefix.
 
+#include "shell/DemoServerProcess.h"
+#include "support/Desktop.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/wait.h>
@@ -51,6 +54,43 @@ TEST(DesktopInstall, InstalledFilesValidateAndTheProgramFindsItsResources)
                               + work.path() + " >/dev/null 2>" + said).c_str());
     EXPECT_EQ(WEXITSTATUS(status), 1);
     EXPECT_NE(scenario::readFile(said).find("cannot open the display"), std::string::npos) << scenario::readFile(said);
+}
+
+// Launched from the menu, no server named: the window plays the demo server it started itself.
+TEST(DesktopInstall, TheWindowWithNoServerNamedPlaysTheDemoServer)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    if (scenario::compiledInServer() != scenario::kDemoAddress
+        || shell::DemoServerProcess::loopbackAnswers(8642, std::chrono::milliseconds(500)))
+        GTEST_SKIP() << "needs the built-in demo address, free";
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    options.environment = {{"STREET_SERVER", ""}};
+    auto t = scenario::runScenario("wait 4\nstate\n", {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record"}, options);
+    EXPECT_EQ(t.exitCode, 0) << t.stderrText;
+    EXPECT_NE(t.stderrText.find("playing the demo server started at 127.0.0.1:"), std::string::npos) << t.stderrText;
+    ASSERT_NE(t.first("load-start"), nullptr) << t.dump();
+    std::string entry = (*t.first("load-start"))["url"];
+    EXPECT_TRUE(entry.starts_with("http://127.0.0.1:") && !entry.starts_with("http://127.0.0.1:8642/")) << entry;
+    EXPECT_NE(t.first("load-finish"), nullptr) << t.dump();
+}
+
+// A program away from its files opens no window: one line, status 1, on a display where it could.
+TEST(DesktopInstall, AProgramWithoutItsResourcesOpensNoWindow)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    scenario::TempDir dir("street-lone-window");
+    std::filesystem::copy_file(STREET_CLIENT_BIN, dir.path() + "/street-client");
+    scenario::ScenarioOptions options;
+    options.rawCommandLine = true;
+    options.launcher = {"/bin/sh", "-c", "shift; exec \"$0\" \"$@\"", dir.path() + "/street-client"};
+    auto t = scenario::runScenario("", {"--data-dir", dir.path()}, options);
+    EXPECT_EQ(t.exitCode, 1);
+    EXPECT_EQ(t.stderrText, "street-client: the resource folder " + std::filesystem::path(dir.path()).parent_path().string()
+                                + "/share/street-client is missing: this installation is incomplete\n");
 }
 
 } // namespace

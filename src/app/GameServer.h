@@ -7,11 +7,13 @@
 
 namespace street {
 
-// Where the game server lives. The host is compiled in and may be replaced at start-up
-// (--server), as may the scheme (http unless the server is named with https); every page and
-// post URL is formed from baseURL().
+// Where the game server lives. The host is compiled in and is replaced at start-up by the
+// server in force (kit::ServerChoice: --server, STREET_SERVER, client.ini, the build's
+// STREET_GAME_SERVER), as is the scheme (http unless the server is named with https); every
+// page and post URL is formed from baseURL().
 class GameServer {
 public:
+    // The built-in demo address: the game server of a build that names none.
     static constexpr const char* defaultHost = "127.0.0.1:8642";
 
     // gameServerHost: "host" or "host:port".

@@ -81,16 +81,19 @@ void Application::retainObjects(std::vector<std::shared_ptr<Object>> objects)
         retained_.push_back(std::move(object));
 }
 
-void ApplicationMain(const std::string& mainInterface)
+bool ApplicationMain(const std::string& mainInterface)
 {
     auto& application = Application::sharedApplication();
     auto objects = InterfaceLoader::load(mainInterface, application.sharedAs<Object>());
+    if (objects.empty())
+        return false;
     std::vector<std::shared_ptr<Object>> keep;
     for (auto& [id, object] : objects)
         keep.push_back(object);
     application.retainObjects(std::move(keep));
     if (auto* delegate = application.delegate())
         delegate->applicationDidFinishLaunching(application);
+    return true;
 }
 
 } // namespace kit

@@ -81,7 +81,8 @@ private:
 };
 
 // Loads the main interface file (`mainInterface` under resources/interfaces/, the application
-// object as its owner) and tells the delegate that launching has finished.
-void ApplicationMain(const std::string& mainInterface);
+// object as its owner) and tells the delegate that launching has finished. False, with nothing
+// launched, when the file cannot be loaded.
+bool ApplicationMain(const std::string& mainInterface);
 
 } // namespace kit

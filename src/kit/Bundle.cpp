@@ -2,22 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <system_error>
-
 namespace kit {
-
-std::string Bundle::installedResourceDirectory(const std::string& fallback)
-{
-    std::error_code error;
-    auto program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
-        return fallback;
-    auto installed = program.parent_path().parent_path() / "share" / "street-client";
-    if (std::filesystem::exists(installed / "interfaces" / "MainWindow.json", error))
-        return installed.string();
-    return fallback;
-}
 
 static Bundle& shared()
 {

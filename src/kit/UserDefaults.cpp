@@ -121,6 +121,11 @@ std::string UserDefaults::dataDirectory()
 {
     if (!directoryOverride().empty())
         return directoryOverride();
+    return configDirectory();
+}
+
+std::string UserDefaults::configDirectory()
+{
     // A relative XDG_CONFIG_HOME is invalid and must be ignored.
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')

@@ -28,6 +28,9 @@ public:
     static void setDataDirectory(std::string dir);
     // $XDG_CONFIG_HOME/street-client, else $HOME/.config/street-client, unless set above.
     static std::string dataDirectory();
+    // The player's configuration directory, whatever --data-dir says:
+    // $XDG_CONFIG_HOME/street-client, else ~/.config/street-client.
+    static std::string configDirectory();
 
     std::optional<nlohmann::json> objectForKey(const std::string& key) const;
     // True for a stored true, a non-zero number, or a text that reads as yes (see the .cpp).

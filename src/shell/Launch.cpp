@@ -73,7 +73,7 @@ kit::RunLoop::Clock runLoopClock(ClockKind clock)
     return clock == ClockKind::Virtual ? kit::RunLoop::Clock::Virtual : kit::RunLoop::Clock::Real;
 }
 
-void configureKit(const Options& options, const AppHooks& hooks)
+void configureKit(const Options& options, const AppHooks& hooks, bool fetchesPages)
 {
     kit::Bundle::setResourceDirectory(options.resources.value_or(hooks.defaultResourceDirectory));
     if (options.dataDir)
@@ -93,8 +93,12 @@ void configureKit(const Options& options, const AppHooks& hooks)
     device.setUniqueIdentifier(deviceIdentifier(options));
     device.setModel(options.model.value_or(kit::DeviceIdentity::model()));
     device.setSystemVersion(options.systemVersion.value_or(kit::DeviceIdentity::systemVersion()));
-    if (options.server && hooks.setServer)
-        hooks.setServer(*options.server);
+    std::optional<std::string> server = options.server;
+    if (fetchesPages && hooks.demoServer)
+        if (auto demo = hooks.demoServer())
+            server = std::move(demo);
+    if (server && hooks.setServer)
+        hooks.setServer(*server);
     if (hooks.setTrustedHosts)
         hooks.setTrustedHosts(options.trustedHosts);
 
@@ -123,12 +127,12 @@ bool openTranscript(const Options& options, std::unique_ptr<TranscriptWriter>& t
     return transcript != nullptr;
 }
 
-void launch(const AppHooks& hooks)
+bool launch(const AppHooks& hooks)
 {
     kit::InterfaceLoader::registerKitClasses();
     if (hooks.registerClasses)
         hooks.registerClasses();
-    kit::ApplicationMain(hooks.mainInterface);
+    return kit::ApplicationMain(hooks.mainInterface);
 }
 
 void finishKit(kit::PlatformSession& session)

@@ -22,9 +22,12 @@ bool openTranscript(const Options& options, std::unique_ptr<TranscriptWriter>& t
 kit::RunLoop::Clock runLoopClock(ClockKind clock);
 // The kit as the options say, within the backend's platform session (its engines, movie player
 // and services): resources, defaults, device identity, server, platform offers and audio route.
-void configureKit(const Options& options, const AppHooks& hooks);
-// Loads the main interface file: the application launches.
-void launch(const AppHooks& hooks);
+// `fetchesPages`: the run's pages come from the server (not from the script), so a demo server
+// may stand in for the built-in demo address (AppHooks::demoServer).
+void configureKit(const Options& options, const AppHooks& hooks, bool fetchesPages = false);
+// Loads the main interface file: the application launches. False when the main interface file
+// could not be loaded (said on stderr): there is no application to run.
+bool launch(const AppHooks& hooks);
 // Saves the defaults and ends the session: everything goes, leaving the kit as a fresh process
 // has it.
 void finishKit(kit::PlatformSession& session);

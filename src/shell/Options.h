@@ -53,7 +53,11 @@ struct AppHooks {
     std::string mainInterface = "MainWindow";
     std::string defaultResourceDirectory;
     std::function<void()> registerClasses;             // application classes for interface files
-    std::function<void(const std::string&)> setServer; // --server as given
+    std::function<void(const std::string&)> setServer; // the server in force (--server, or what stands in for it)
+    // When the server in force is the built-in demo address: the address of a demo server
+    // started for this run when nothing answers there, else none. Asked only of runs that
+    // fetch their pages.
+    std::function<std::optional<std::string>()> demoServer;
     std::function<void(const std::vector<std::string>&)> setTrustedHosts; // every --trusted-host
     std::function<nlohmann::json()> snapshot;          // the `state` object
 };

@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "            http://HOST[:PORT] or https://HOST[:PORT]; default: the client's own); a URL over\n"
     "            https is checked against the system's certificate authorities and those of --ca-file\n"
     "\n"
+    "Both take the game server as the client does: --server (check-page), else STREET_SERVER,\n"
+    "else server= in client.ini, else the one this build was made with.\n"
+    "\n"
     "  --phase first-load|started  before or after the first page has been shown (default: started)\n"
     "  --json                      one JSON object instead of plain words\n"
     "\n"
@@ -43,6 +46,7 @@ struct Arguments {
     Explanation::Phase phase = Explanation::Phase::Started;
     bool json = false;
     std::optional<kit::URL::ServerAddress> server;
+    std::optional<std::string> serverText;  // --server as given
 };
 
 // Parses the arguments after the subcommand; a message, or none when they are good.
@@ -79,6 +83,7 @@ std::optional<std::string> parse(int argc, char** argv, bool allowServer, Argume
                 out.server = kit::URL::serverAddress(*value);
                 if (!out.server)
                     return "--server takes HOST[:PORT], http://HOST[:PORT] or https://HOST[:PORT], not '" + *value + "'";
+                out.serverText = *value;
             } else {
                 std::string error;
                 if (!kit::CertificateAuthorities::setFile(*value, &error))
@@ -178,7 +183,7 @@ int checkPageCommand(const Arguments& args)
 
 } // namespace
 
-std::optional<int> runSubcommand(int argc, char** argv)
+std::optional<int> runSubcommand(int argc, char** argv, const ServerChooser& chooseServer)
 {
     if (argc < 2)
         return std::nullopt;
@@ -197,6 +202,10 @@ std::optional<int> runSubcommand(int argc, char** argv)
         std::fputs(kUsage, stdout);
         return 0;
     }
+    // The game's own pages are those of the server the client would talk to.
+    if (chooseServer)
+        if (int status = chooseServer(args.serverText))
+            return status;
     return checkPage ? checkPageCommand(args) : explainCommand(args);
 }
 

@@ -262,7 +262,8 @@ Transcript runScenario(const std::string& script, const std::vector<std::string>
 
     std::vector<std::pair<std::string, std::string>> variables{{"XDG_CONFIG_HOME", work.path() + "/xdg-config"},
                                                                {"XDG_DATA_HOME", work.path() + "/xdg-data"},
-                                                               {"XDG_CACHE_HOME", work.path() + "/xdg-cache"}};
+                                                               {"XDG_CACHE_HOME", work.path() + "/xdg-cache"},
+                                                               {"STREET_SERVER", kDemoAddress}};
     // A machine that cannot make user namespaces (a chroot, a locked-down container) cannot run
     // WebKit's sandbox, and the window then rightly shows no page. The window's other tests still
     // run there, without it; the containment tests check the sandbox itself and say so.
@@ -392,6 +393,11 @@ std::string openRecruitScript(const std::string& baseURL, const std::string& set
 {
     return "navigate " + baseURL + "/commands.php?showABRecruit=true\nwait " + settle
         + "\npress Continue\ntype Zed\npress Done\nrow 0 0\n";
+}
+
+std::string compiledInServer()
+{
+    return sizeof(STREET_GAME_SERVER) == 1 ? kDemoAddress : STREET_GAME_SERVER;
 }
 
 int closedLoopbackPort()

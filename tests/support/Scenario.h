@@ -61,6 +61,7 @@ struct ScenarioOptions {
     // No --data-dir: the client keeps its files where the XDG directories say (see environment).
     bool defaultDataDirectories = false;
     // Further environment variables, set last (HOME, say, or one of the XDG directories).
+    // STREET_SERVER is kDemoAddress unless set here (empty: the client sees none).
     std::vector<std::pair<std::string, std::string>> environment;
     // A command the client is started under (its arguments follow these).
     std::vector<std::string> launcher;
@@ -95,6 +96,13 @@ struct Transcript {
     // The whole transcript as text, one line per event, for failure messages.
     std::string dump() const;
 };
+
+// The built-in demo address. Every run has it as STREET_SERVER (see ScenarioOptions::environment),
+// so a run without --server talks to it whatever game server the build was made with, and never
+// starts a demo server in its place (only a server that no one named is stood in for).
+inline constexpr const char* kDemoAddress = "127.0.0.1:8642";
+// The game server the build was made with (STREET_GAME_SERVER), else kDemoAddress.
+std::string compiledInServer();
 
 // Runs the client (STREET_CLIENT_BIN) with `script` and these extra arguments:
 //   street-client --headless --script F --transcript F --resources R --data-dir D ARGS...

@@ -114,7 +114,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     platform.events = transcript.get();
     platform.alerts = alerts.get();
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks);
+    shell::configureKit(options, hooks, true);
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
@@ -129,11 +129,14 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     kit::AtomicFile::makePrivate(webCache, kit::AtomicFile::Depth::DirectoryOnly);
     WindowPeer::installStyle(scale);
 
-    shell::launch(hooks);
+    // Without its main interface there is no game to show: a broken install says so by its status.
+    int status = shell::launch(hooks) ? 0 : 1;
 
     bool closed = false;
     std::shared_ptr<WindowPeer> window;
-    if (kit::Window* model = kit::Application::sharedApplication().keyWindow()) {
+    if (status != 0) {
+        closed = true;
+    } else if (kit::Window* model = kit::Application::sharedApplication().keyWindow()) {
         window = std::make_shared<WindowPeer>(*model, scale, kit::Screen::mainScreen().applicationFrame());
         model->setPeer(window);
         alerts->setWindow(window.get());
@@ -156,6 +159,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     } else {
         std::fprintf(stderr, "street-client: the main interface has no window\n");
         closed = true;
+        status = 1;
     }
     auto stop = +[](gpointer flag) -> gboolean {
         *static_cast<bool*>(flag) = true;
@@ -198,7 +202,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // Let the window's and the web view's last messages go out before the process ends.
     while (g_main_context_pending(nullptr))
         g_main_context_iteration(nullptr, FALSE);
-    return 0;
+    return status;
 }
 
 } // namespace backend::gtk

@@ -91,11 +91,15 @@ int run(const Options& options, const AppHooks& hooks)
         platform.engines = [](kit::WebView& view) { return std::make_unique<HttpEngine>(view); };
     platform.events = transcript.get();
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks);
+    shell::configureKit(options, hooks, engine == Engine::Http);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
-    shell::launch(hooks);
+    // Without its main interface there is no game to play: a broken install says so by its status.
+    if (!shell::launch(hooks)) {
+        shell::finishKit(session);
+        return 1;
+    }
 
     ScriptPlayer player(hooks, clock);
     player.turn();
