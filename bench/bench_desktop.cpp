@@ -520,9 +520,9 @@ void BM_DesktopClientBesideBareWindow(benchmark::State& state)
                 run.idle(kSettleSeconds);
                 Memory memory = run.memory();
                 run.idle(0.2);
-                if (run.first(webProcessGone) || run.webProcessesEnded() > 0 || run.webProcessesSeen() == 0) {
-                    state.SkipWithError(run.webProcessesSeen() == 0 ? "the client has no web process"
-                                                                    : "a web process of the client ended");
+                bool ended = run.first(webProcessGone) || run.webProcessesEnded() > 0;
+                if (ended || run.webProcessesSeen() == 0) {
+                    state.SkipWithError(ended ? "a web process of the client ended" : "the client has no web process");
                     return;
                 }
                 if (s.firstURL.empty())
@@ -548,9 +548,10 @@ void BM_DesktopClientBesideBareWindow(benchmark::State& state)
                 run.idle(kSettleSeconds);
                 Memory memory = run.memory();
                 run.idle(0.2);
-                if (run.first(gone) || run.webProcessesEnded() > 0 || run.webProcessesSeen() == 0) {
-                    state.SkipWithError(run.webProcessesSeen() == 0 ? "the bare window has no web process"
-                                                                    : "a web process of the bare window ended");
+                bool ended = run.first(gone) || run.webProcessesEnded() > 0;
+                if (ended || run.webProcessesSeen() == 0) {
+                    state.SkipWithError(ended ? "a web process of the bare window ended"
+                                              : "the bare window has no web process");
                     return;
                 }
                 bare.mapped.push_back(*run.msToMapped());
