@@ -1,5 +1,6 @@
 #include "backend/gtk/AudioOutput.h"
 
+#include "backend/gtk/ExtrasModule.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/RunLoop.h"
 
@@ -191,16 +192,36 @@ void AudioOutput::lose()
     waiting_.clear();
 }
 
+namespace {
+
+std::optional<DecodedSound> decode(const std::string& path)
+{
+    auto* module = ExtrasModule::get();
+    return module ? module->decodeSound(path) : std::nullopt;
+}
+
+} // namespace
+
 bool AudioOutput::load(kit::SystemSoundID id, const std::string& path)
 {
-    auto sound = SoundDecoder::decode(path);
+    // The decoder is in a module of its own, loaded when first needed: until then a sound is
+    // decoded when first played.
+    if (!ExtrasModule::loaded()) {
+        undecoded_.insert(id);
+        return true;
+    }
+    auto sound = decode(path);
     if (!sound)
         return false;
     sounds_[id] = std::make_shared<const DecodedSound>(std::move(*sound));
     return true;
 }
 
-void AudioOutput::unload(kit::SystemSoundID id) { sounds_.erase(id); }
+void AudioOutput::unload(kit::SystemSoundID id)
+{
+    sounds_.erase(id);
+    undecoded_.erase(id);
+}
 
 void AudioOutput::play(kit::SystemSoundID id, const std::string& path, std::function<void()> finished)
 {
@@ -208,8 +229,10 @@ void AudioOutput::play(kit::SystemSoundID id, const std::string& path, std::func
     std::shared_ptr<const DecodedSound> sound;
     if (found != sounds_.end()) {
         sound = found->second;
-    } else if (auto decoded = SoundDecoder::decode(path)) {
+    } else if (auto decoded = decode(path)) {
         sound = std::make_shared<const DecodedSound>(std::move(*decoded));
+        if (undecoded_.erase(id))
+            sounds_[id] = sound;
     }
     if (!sound) {
         postFinished(std::move(finished));

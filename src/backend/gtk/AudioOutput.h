@@ -7,6 +7,7 @@
 #include <functional>
 #include <list>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,7 @@ private:
     pa_context* context_ = nullptr;
     Link link_ = Link::Gone;
     std::map<kit::SystemSoundID, std::shared_ptr<const DecodedSound>> sounds_;
+    std::set<kit::SystemSoundID> undecoded_;  // loaded before there was a decoder
     std::list<Voice> voices_;
     std::list<Request> waiting_;  // asked for while connecting
 };

@@ -18,6 +18,17 @@ GstElement* silentSink()
 
 } // namespace
 
+bool DesktopMoviePlayer::Factory::firstFrameDue() const
+{
+    return latest_ && latest_->pipeline_ && !latest_->drawn_ && !latest_->ended_;
+}
+
+void DesktopMoviePlayer::firstFrameDone()
+{
+    if (maker_.latest_ == this && maker_.onFirstFrameDone)
+        maker_.onFirstFrameDone();
+}
+
 std::unique_ptr<kit::MoviePlayerPeer> DesktopMoviePlayer::Factory::operator()(kit::MoviePlayerController& controller)
 {
     return std::make_unique<DesktopMoviePlayer>(*this, controller);
@@ -73,6 +84,8 @@ DesktopMoviePlayer::DesktopMoviePlayer(Factory& maker, kit::MoviePlayerControlle
 
 DesktopMoviePlayer::~DesktopMoviePlayer()
 {
+    if (!drawn_ && !ended_)
+        firstFrameDone();
     if (maker_.latest_ == this)
         maker_.latest_ = nullptr;
     kit::RunLoop::main().cancel(endTask_);
@@ -119,6 +132,7 @@ gboolean DesktopMoviePlayer::onDraw(GtkWidget*, cairo_t*, gpointer data)
     if (!self->drawn_ && self->prerolled_ && self->shownIn_ && !self->ended_) {
         self->drawn_ = true;
         kit::emit("movie", {{"name", self->name_}, {"event", "frame"}});
+        self->firstFrameDone();
     }
     return FALSE;
 }
@@ -170,6 +184,8 @@ void DesktopMoviePlayer::end(const char* reason)
     endTask_ = 0;
     teardown();
     kit::emit("movie", {{"name", name_}, {"event", "end"}, {"reason", reason}});
+    if (!drawn_)
+        firstFrameDone();
     if (auto player = controller())
         player->postPlaybackDidFinish();
 }

@@ -5,6 +5,7 @@
 
 #include <gst/gst.h>
 #include <gtk/gtk.h>
+#include <functional>
 #include <memory>
 
 namespace backend::gtk {
@@ -32,6 +33,10 @@ public:
         WindowPeer* window() const { return window_; }
         // The player made last, while it lives (the script's `movie` commands act on it).
         DesktopMoviePlayer* latest() const { return latest_; }
+        // A movie is on its way to the screen: made, neither drawn nor ended yet.
+        bool firstFrameDue() const;
+        // Called once when that stops being so (the first frame drawn, or the movie ended).
+        std::function<void()> onFirstFrameDone;
 
     private:
         friend class DesktopMoviePlayer;
@@ -60,6 +65,7 @@ private:
     void show();
     void end(const char* reason);
     void teardown();
+    void firstFrameDone();
     std::shared_ptr<kit::MoviePlayerController> controller() const;
 
     Factory& maker_;

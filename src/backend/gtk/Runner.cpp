@@ -1,15 +1,16 @@
 #include "backend/gtk/Runner.h"
 
-#include "backend/gtk/AddressBookPeer.h"
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ApplicationPeer.h"
 #include "backend/gtk/AudioOutput.h"
 #include "backend/gtk/DesktopMoviePlayer.h"
 #include "backend/gtk/ExchangeWaiter.h"
+#include "backend/gtk/ExtrasModule.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
+#include "backend/gtk/PageEngine.h"
 #include "backend/gtk/ScriptPlayer.h"
+#include "backend/gtk/WebModule.h"
 #include "backend/gtk/WebSandbox.h"
-#include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/AddressBook.h"
 #include "kit/AlertView.h"
@@ -36,6 +37,108 @@
 
 namespace backend::gtk {
 
+namespace {
+
+// Brings the pages' engine in once the window has drawn (see run).
+class WebStart {
+public:
+    WebStart(PageSettings settings, std::unique_ptr<PageEngineMaker>& pages, bool& closed, int& status,
+             DesktopMoviePlayer::Factory& movies)
+        : settings_(std::move(settings)), pages_(pages), closed_(closed), status_(status), movies_(movies)
+    {
+    }
+    ~WebStart() { cancel(); }
+    WebStart(const WebStart&) = delete;
+    WebStart& operator=(const WebStart&) = delete;
+
+    void afterFirstFrame(GtkWindow* window)
+    {
+        window_ = GTK_WIDGET(window);
+        movies_.onFirstFrameDone = [this] { due(); };
+        g_signal_connect_after(window_, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer data) -> gboolean {
+            auto* self = static_cast<WebStart*>(data);
+            if (!self->drawn_) {
+                self->drawn_ = true;
+                kit::emit("window", {{"event", "first-frame"}});
+            }
+            self->due();
+            return FALSE;
+        }), this);
+        fallback_ = g_timeout_add(1000, +[](gpointer self) -> gboolean {
+            auto* start = static_cast<WebStart*>(self);
+            start->fallback_ = 0;
+            start->begin();
+            return G_SOURCE_REMOVE;
+        }, this);
+    }
+
+    void cancel()
+    {
+        movies_.onFirstFrameDone = nullptr;
+        if (window_)
+            g_signal_handlers_disconnect_by_data(window_, this);
+        window_ = nullptr;
+        for (guint* source : {&fallback_, &idle_})
+            if (*source)
+                g_source_remove(std::exchange(*source, 0));
+    }
+
+private:
+    void due()
+    {
+        if (!drawn_ || movies_.firstFrameDue() || idle_ || started_)
+            return;
+        // Once the frame is out: an idle comes after the drawing and its flush.
+        idle_ = g_idle_add_full(G_PRIORITY_LOW, +[](gpointer self) -> gboolean {
+            auto* start = static_cast<WebStart*>(self);
+            start->idle_ = 0;
+            start->begin();
+            return G_SOURCE_REMOVE;
+        }, this, nullptr);
+    }
+
+    void begin()
+    {
+        if (started_)
+            return;
+        started_ = true;
+        cancel();
+        gdk_display_flush(gdk_display_get_default());
+        std::string why;
+        const WebModule* module = WebModule::get(&why);
+        if (!module) {
+            std::fprintf(stderr, "street-client: no page is shown: the web engine cannot be loaded (%s)\n", why.c_str());
+            status_ = 1;
+            closed_ = true;
+            return;
+        }
+        pages_ = module->makePages(settings_);
+        LatePageEngine::setMaker(pages_.get());
+        // With the page on its way: WebKit plays a page's sound through GStreamer's autoaudiosink;
+        // without it, a page that plays one takes its own process down (and fails as any page
+        // whose process ended).
+        gst_init(nullptr, nullptr);
+        if (GstElementFactory* sink = gst_element_factory_find("autoaudiosink"))
+            gst_object_unref(sink);
+        else
+            std::fprintf(stderr, "street-client: GStreamer has no audio sink (autoaudiosink, from gstreamer1.0-plugins-good): "
+                                 "a page that plays sound stops with \"The page stopped responding.\"\n");
+    }
+
+    PageSettings settings_;
+    std::unique_ptr<PageEngineMaker>& pages_;
+    bool& closed_;
+    int& status_;
+    DesktopMoviePlayer::Factory& movies_;
+    GtkWidget* window_ = nullptr;
+    guint fallback_ = 0;
+    guint idle_ = 0;
+    bool drawn_ = false;
+    bool started_ = false;
+};
+
+} // namespace
+
 int run(const shell::Options& options, const shell::AppHooks& hooks)
 {
     std::optional<shell::Script::Parsed> script;
@@ -57,20 +160,23 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         return noDisplay();
 
-    // Pages run only in WebKit's sandbox, unless the player has turned it off.
-    if (WebSandbox::optedOut()) {
+    // Pages run only in WebKit's sandbox, unless the player has turned it off. Told before GTK
+    // starts, which has its own things to say.
+    std::optional<WebSandbox::Trial> trial;
+    if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
                      WebSandbox::optOutVariable);
-    } else if (auto failure = WebSandbox::trialFailure()) {
+    else
+        trial.emplace();
+    // The window's class and the dock's launcher entry name the application by its desktop id.
+    g_set_prgname(ApplicationPeer::applicationId);
+    g_set_application_name("street-client");
+    if (auto failure = trial ? trial->failure() : std::nullopt) {
         std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
                              "%s=1 shows pages without it, where they can reach your files\n",
                      failure->c_str(), WebSandbox::optOutVariable);
         return 1;
     }
-
-    // The window's class and the dock's launcher entry name the application by its desktop id.
-    g_set_prgname(ApplicationPeer::applicationId);
-    g_set_application_name("street-client");
     if (!gtk_init_check(nullptr, nullptr))
         return noDisplay();
     // X11's class too (GDK would capitalise it), as the desktop entry's StartupWMClass has it.
@@ -82,15 +188,6 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     std::signal(SIGPIPE, SIG_IGN);
 
     int scale = options.scale.value_or(WindowPeer::fittingScale());
-    // WebKit plays a page's sound through GStreamer's autoaudiosink; without it, a page that plays
-    // one takes its own process down (and fails as any page whose process ended).
-    gst_init(nullptr, nullptr);
-    GstElementFactory* sink = gst_element_factory_find("autoaudiosink");
-    if (sink)
-        gst_object_unref(sink);
-    else
-        std::fprintf(stderr, "street-client: GStreamer has no audio sink (autoaudiosink, from gstreamer1.0-plugins-good): "
-                             "a page that plays sound stops with \"The page stopped responding.\"\n");
     // The desktop's sound output is the silent switch, unless the command line names a route.
     // A server that is slow to answer must not hold the window back for long.
     auto output = AudioOutput::probeRoute(std::chrono::milliseconds(200));
@@ -101,16 +198,20 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // earlier version left it open); a directory named on the command line may hold other files.
     std::string siteData = options.dataDir.value_or(std::string(g_get_user_data_dir()) + "/street-client");
     std::string webCache = std::string(g_get_user_cache_dir()) + "/street-client";
-    // The makers outlive the session: the kit lets go of what they made before they go.
-    std::optional<WebViewPeer::Factory> pages(std::in_place, WebViewPeer::Settings{siteData, webCache, options.loadTimeout, scale});
+    // The makers outlive the session: the kit lets go of what they made before they go. The
+    // pages' maker comes with the web module, once the window is up (see startPages).
+    std::unique_ptr<PageEngineMaker> pages;
     DesktopMoviePlayer::Factory movies(options.movieSeconds, output.server);
     kit::Platform platform;
     platform.clock = kit::RunLoop::Clock::Real;
     platform.runLoopDriver = [](kit::RunLoop& loop) { return std::make_unique<GLibRunLoopDriver>(loop); };
-    platform.engines = [&pages](kit::WebView& view) { return (*pages)(view); };
+    platform.engines = [](kit::WebView& view) { return std::make_unique<LatePageEngine>(view); };
     platform.movies = [&movies](kit::MoviePlayerController& controller) { return movies(controller); };
     // Unless --contacts names a file: the desktop's address books, else the default file.
-    platform.addressBook = &AddressBookPeer::readAll;
+    platform.addressBook = []() -> std::optional<std::vector<kit::ABPerson>> {
+        auto* module = ExtrasModule::get();
+        return module ? module->readAddressBooks() : std::nullopt;
+    };
     platform.events = transcript.get();
     platform.alerts = alerts.get();
     kit::PlatformSession session(std::move(platform));
@@ -168,6 +269,12 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     guint interrupt = g_unix_signal_add(SIGINT, stop, &closed);
     guint terminate = g_unix_signal_add(SIGTERM, stop, &closed);
 
+    // WebKit, and the rest of the web module, once the player sees the window: after its first
+    // frame, and the intro's first frame when one is on its way (or a second at most).
+    WebStart web{PageSettings{siteData, webCache, options.loadTimeout, scale}, pages, closed, status, movies};
+    if (window)
+        web.afterFirstFrame(window->gtkWindow());
+
     if (window) {
         // The invite post waits here with the window drawing, the kit's run loop held.
         ExchangeWaiter waiter(window->gtkWindow(), closed);
@@ -191,11 +298,13 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     g_source_remove(terminate);
     // The kit lets go of every peer and factory first; then the peers themselves go.
     shell::finishKit(session);
+    LatePageEngine::setMaker(nullptr);
     alerts.reset();
     movies.setWindow(nullptr);
     sound->setWindow(nullptr);
     services->setWindow(nullptr);
     window.reset();
+    web.cancel();
     pages.reset();
     sound.reset();
     services.reset();

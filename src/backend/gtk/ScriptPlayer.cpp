@@ -6,7 +6,7 @@
 #include "backend/gtk/TabBarPeer.h"
 #include "backend/gtk/TableViewPeer.h"
 #include "backend/gtk/ToolbarPeer.h"
-#include "backend/gtk/WebViewPeer.h"
+#include "backend/gtk/PageEngine.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
@@ -94,10 +94,9 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
 
     case Kind::Navigate: {
         const auto& views = kit::WebView::allWebViews();
-        auto* engine = views.empty() ? nullptr : dynamic_cast<WebViewPeer*>(views.front()->engine());
-        if (!engine)
+        auto* engine = views.empty() ? nullptr : dynamic_cast<LatePageEngine*>(views.front()->engine());
+        if (!engine || !engine->navigateFromPage(command.text))
             return ignored(command);
-        engine->navigateFromPage(command.text);
         return;
     }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <glib.h>
+
 #include <optional>
 #include <string>
 
@@ -17,9 +19,23 @@ public:
 
     // The player has turned the sandbox off.
     static bool optedOut();
-    // Runs bwrap once as WebKit would need it (every namespace of its own): none when that
-    // works, else what went wrong, in bwrap's words where it gave some.
-    static std::optional<std::string> trialFailure();
+    // A run of bwrap as WebKit would need it (every namespace of its own), started at once and
+    // waited for when its outcome is asked.
+    class Trial {
+    public:
+        Trial();
+        ~Trial();
+        Trial(const Trial&) = delete;
+        Trial& operator=(const Trial&) = delete;
+        // Waits for the run to end: none when it worked, else what went wrong, in bwrap's words
+        // where it gave some.
+        std::optional<std::string> failure();
+
+    private:
+        GPid pid_ = 0;
+        int errors_ = -1;
+        std::optional<std::optional<std::string>> outcome_;
+    };
 };
 
 } // namespace backend::gtk

@@ -138,6 +138,10 @@ private:
     WebKitScriptDialog* dialog_;
 };
 
+// What the web process may grow to before it starts releasing caches (a third of it) and
+// critical memory (half of it).
+constexpr guint kMemoryLimitMiB = 384;
+
 std::string hostOf(const char* uri)
 {
     std::string host;
@@ -169,8 +173,19 @@ WebKitWebContext* WebViewPeer::Factory::context()
     WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
         "base-data-directory", settings_.dataDirectory.empty() ? nullptr : settings_.dataDirectory.c_str(),
         "base-cache-directory", settings_.cacheDirectory.empty() ? nullptr : settings_.cacheDirectory.c_str(), nullptr);
-    context_ = webkit_web_context_new_with_website_data_manager(manager);
     G_GNUC_END_IGNORE_DEPRECATIONS
+    // One small page at a time: the web process starts giving memory back well before the
+    // desktop runs short (WebKit's default limit is a share of all memory), and is never ended
+    // for using more (the kill threshold stays 0).
+    WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(pressure, kMemoryLimitMiB);
+    webkit_website_data_manager_set_memory_pressure_settings(pressure);
+    context_ = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", manager,
+                                               "memory-pressure-settings", pressure, nullptr));
+    webkit_memory_pressure_settings_free(pressure);
+    // The pages are the game's own screens, fetched afresh as they change: no caches sized for
+    // browsing.
+    webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     // Before any web process starts. WebKit leaves it off when the player has turned it off.
     webkit_web_context_set_sandbox_enabled(context_, TRUE);
     // Responses to be saved are refused before this; anything that still turns into a download
@@ -190,7 +205,7 @@ WebKitWebContext* WebViewPeer::Factory::context()
     return context_;
 }
 
-std::unique_ptr<kit::WebEngine> WebViewPeer::Factory::operator()(kit::WebView& view)
+std::unique_ptr<PageEngine> WebViewPeer::Factory::make(kit::WebView& view)
 {
     return std::make_unique<WebViewPeer>(view, context(), settings_);
 }
@@ -273,6 +288,10 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(webSettings, FALSE);
     webkit_settings_set_enable_developer_extras(webSettings, FALSE);
+    // Nor WebGL, which the game never uses. (Drawing without compositing would save the web
+    // process its GL context, but then the page's transparent background punches through the
+    // pictures behind it.)
+    webkit_settings_set_enable_webgl(webSettings, FALSE);
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
                                                             WebKitPolicyDecisionType type, gpointer self) -> gboolean {
@@ -286,6 +305,11 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
         auto* peer = static_cast<WebViewPeer*>(self);
         if (!peer->later([peer, event] { peer->loadChanged(event); }))
             peer->loadChanged(event);
+    }), this);
+    g_signal_connect(web, "notify::title", G_CALLBACK(+[](GObject* web, GParamSpec*, gpointer self) {
+        auto* peer = static_cast<WebViewPeer*>(self);
+        if (peer->titleObserver_)
+            peer->titleObserver_(webkit_web_view_get_title(WEBKIT_WEB_VIEW(web)));
     }), this);
     g_signal_connect(web, "load-failed", G_CALLBACK(+[](WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
                                                           gpointer self) -> gboolean {
@@ -383,6 +407,13 @@ WebViewPeer::~WebViewPeer()
 
 GtkWidget* WebViewPeer::widget() const { return GTK_WIDGET(webView_.get()); }
 
+void WebViewPeer::followTitle(std::function<void(const char*)> observer)
+{
+    titleObserver_ = std::move(observer);
+    if (titleObserver_)
+        titleObserver_(webkit_web_view_get_title(webView_.get()));
+}
+
 double WebViewPeer::zoomLevel(int scale, int xftDpi)
 {
     if (xftDpi <= 0)
@@ -403,7 +434,7 @@ std::string WebViewPeer::currentURL() const
     return uri ? uri : loadURL_;
 }
 
-void WebViewPeer::loadImpl(const kit::URLRequest& request)
+void WebViewPeer::load(const kit::URLRequest& request)
 {
     // The load it replaces has been reported cancelled; WebKit's own report of it is not passed on.
     inFlight_ = false;
@@ -462,10 +493,10 @@ void WebViewPeer::primed()
         return;
     }
     for (const auto& script : scripts)
-        evaluateJavaScriptImpl(script);
+        evaluate(script);
 }
 
-void WebViewPeer::stopLoadingImpl()
+void WebViewPeer::stop()
 {
     // The web view reports the load cancelled; what WebKit then says of it is not passed on.
     bool asked = !(priming_ && ownLoadPending_); // otherwise WebKit never heard of it
@@ -480,7 +511,7 @@ void WebViewPeer::stopLoadingImpl()
     }
 }
 
-void WebViewPeer::evaluateJavaScriptImpl(const std::string& script)
+void WebViewPeer::evaluate(const std::string& script)
 {
     if (priming_ && !restoreURL_.empty()) {
         heldScripts_.push_back(script); // for the document that stands in for the page
@@ -492,7 +523,7 @@ void WebViewPeer::evaluateJavaScriptImpl(const std::string& script)
 
 void WebViewPeer::navigateFromPage(const std::string& url)
 {
-    evaluateJavaScriptImpl("window.location.href = " + nlohmann::json(url).dump() + ";");
+    evaluate("window.location.href = " + nlohmann::json(url).dump() + ";");
 }
 
 bool WebViewPeer::decidePolicy(WebKitPolicyDecision* decision, int type)

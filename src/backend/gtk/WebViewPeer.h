@@ -1,6 +1,7 @@
 #pragma once
 
 #include "backend/gtk/GObjectPtr.h"
+#include "backend/gtk/PageEngine.h"
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 
@@ -29,23 +30,18 @@ class CookieJarPeer;
 // reported with the codes the headless engines use; a load that a silent server keeps open is
 // failed after the load timeout. Pages never open a second window, a context menu, a zoom, a
 // print or chooser dialog or fullscreen, get no permission, and save no file.
-class WebViewPeer : public kit::WebEngine {
+class WebViewPeer : public PageEngine {
 public:
-    struct Settings {
-        std::string dataDirectory;   // cookies.sqlite and the rest of the site data
-        std::string cacheDirectory;  // the disk cache
-        double loadTimeout = 60;
-        int scale = 1;
-    };
+    using Settings = PageSettings;
     // Makes the window's web views, all in one web context (site data, cache, the sandbox and
     // the cookie mirror), made with the first view and let go with the factory.
-    class Factory {
+    class Factory : public PageEngineMaker {
     public:
         explicit Factory(Settings settings);
-        ~Factory();
+        ~Factory() override;
         Factory(const Factory&) = delete;
         Factory& operator=(const Factory&) = delete;
-        std::unique_ptr<kit::WebEngine> operator()(kit::WebView& view);
+        std::unique_ptr<PageEngine> make(kit::WebView& view) override;
 
     private:
         WebKitWebContext* context();
@@ -59,9 +55,12 @@ public:
     WebViewPeer(const WebViewPeer&) = delete;
     WebViewPeer& operator=(const WebViewPeer&) = delete;
 
-    GtkWidget* widget() const;
-    // The page navigates to `url` as a script of its own would (scripts' `navigate`).
-    void navigateFromPage(const std::string& url);
+    GtkWidget* widget() const override;
+    void load(const kit::URLRequest& request) override;
+    void stop() override;
+    void evaluate(const std::string& script) override;
+    void navigateFromPage(const std::string& url) override;
+    void followTitle(std::function<void(const char*)> observer) override;
 
     // The kit's error for a failed load, from WebKit's error domain, code and message.
     // `networkAvailable` false turns a host that cannot be found into "offline".
@@ -84,9 +83,6 @@ public:
     static double zoomLevel(int scale, int xftDpi);
 
 private:
-    void loadImpl(const kit::URLRequest& request) override;
-    void stopLoadingImpl() override;
-    void evaluateJavaScriptImpl(const std::string& script) override;
 
     // How the main frame's load was led there, and the URLs it has been through.
     struct MainLoad {
@@ -159,6 +155,7 @@ private:
     bool stopAsked_ = false;      // its end was asked for (stopLoading)
     bool pageNavigated_ = false;  // the page has navigated since it started
     int waiting_ = 0; // reports put off by later() that have not run yet
+    std::function<void(const char*)> titleObserver_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 

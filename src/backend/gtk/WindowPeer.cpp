@@ -9,7 +9,7 @@
 #include "backend/gtk/TableViewPeer.h"
 #include "backend/gtk/ToolbarPeer.h"
 #include "backend/gtk/ViewPeer.h"
-#include "backend/gtk/WebViewPeer.h"
+#include "backend/gtk/PageEngine.h"
 #include "kit/ActivityIndicatorView.h"
 #include "kit/Button.h"
 #include "kit/Events.h"
@@ -23,7 +23,6 @@
 #include "kit/WebView.h"
 
 #include <algorithm>
-#include <webkit2/webkit2.h>
 #include <cmath>
 
 namespace backend::gtk {
@@ -322,16 +321,15 @@ gtk::ViewPeer* WindowPeer::peerFor(kit::View& view)
         return existing;
     std::shared_ptr<gtk::ViewPeer> peer;
     if (auto* web = dynamic_cast<kit::WebView*>(&view)) {
-        auto* engine = dynamic_cast<WebViewPeer*>(web->engine());
+        auto* engine = dynamic_cast<LatePageEngine*>(web->engine());
         peer = std::make_shared<gtk::ViewPeer>(*this, view, engine ? engine->widget() : nullptr, engine != nullptr);
-        if (engine) {
-            // The window's title is the page's, which may have loaded before its view came here.
-            setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(peer->content())));
-            g_signal_connect(peer->content(), "notify::title", G_CALLBACK(+[](GObject* object, GParamSpec*, gpointer data) {
-                if (auto* window = static_cast<gtk::ViewPeer*>(data)->window())
-                    window->setPageTitle(webkit_web_view_get_title(WEBKIT_WEB_VIEW(object)));
-            }), peer.get());
-        }
+        // The window's title is the page's, which may have loaded before its view came here.
+        if (engine)
+            engine->followTitle([weak = std::weak_ptr<gtk::ViewPeer>(peer)](const char* title) {
+                if (auto held = weak.lock())
+                    if (auto* window = held->window())
+                        window->setPageTitle(title);
+            });
     } else if (auto* bar = dynamic_cast<kit::TabBar*>(&view)) {
         peer = std::make_shared<TabBarPeer>(*this, *bar);
     } else if (auto* indicator = dynamic_cast<kit::ActivityIndicatorView*>(&view)) {
@@ -589,8 +587,11 @@ void WindowPeer::showFocus()
     if (!peer)
         return;
     if (focus.control == kit::FocusModel::Focus::Control::Page) {
-        if (!gtk_widget_has_focus(peer->content()))
-            gtk_widget_grab_focus(peer->content());
+        auto* web = dynamic_cast<kit::WebView*>(focus.view);
+        auto* engine = web ? dynamic_cast<LatePageEngine*>(web->engine()) : nullptr;
+        GtkWidget* page = engine ? engine->focusWidget() : peer->content();
+        if (!gtk_widget_has_focus(page))
+            gtk_widget_grab_focus(page);
     } else if (auto* bar = dynamic_cast<TabBarPeer*>(peer)) {
         bar->grabFocus(static_cast<size_t>(std::max(focus.index, 0)));
     }
