@@ -9,6 +9,7 @@
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 #include "shell/Launch.h"
+#include "shell/Recorder.h"
 
 #include <csignal>
 #include <cstdio>
@@ -77,6 +78,15 @@ int run(const Options& options, const AppHooks& hooks)
     std::unique_ptr<TranscriptWriter> transcript;
     if (!shell::openTranscript(options, transcript))
         return 2;
+    std::unique_ptr<shell::Recorder> recorder;
+    if (options.record) {
+        std::string error;
+        recorder = shell::Recorder::open(options, transcript.get(), &error);
+        if (!recorder) {
+            std::fprintf(stderr, "street-client: %s\n", error.c_str());
+            return 2;
+        }
+    }
     // A reader that went away must not end the run.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -89,9 +99,19 @@ int run(const Options& options, const AppHooks& hooks)
         platform.engines = [](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); };
     else
         platform.engines = [](kit::WebView& view) { return std::make_unique<HttpEngine>(view); };
-    platform.events = transcript.get();
+    platform.events = recorder ? static_cast<kit::EventSink*>(recorder.get()) : transcript.get();
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks, engine == Engine::Http);
+    // The recording names the server in force, which may be a demo server started for the run.
+    AppHooks runHooks = hooks;
+    std::string server = options.server.value_or("");
+    runHooks.setServer = [&server, &hooks](const std::string& chosen) {
+        server = chosen;
+        if (hooks.setServer)
+            hooks.setServer(chosen);
+    };
+    shell::configureKit(options, runHooks, engine == Engine::Http);
+    if (recorder)
+        recorder->begin(server);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
@@ -102,6 +122,7 @@ int run(const Options& options, const AppHooks& hooks)
     }
 
     ScriptPlayer player(hooks, clock);
+    player.setRecorder(recorder.get());
     player.turn();
     if (script) {
         for (const auto& command : script->commands)
@@ -111,6 +132,8 @@ int run(const Options& options, const AppHooks& hooks)
         stopOnSignal->run();
     }
 
+    if (recorder)
+        recorder->end();
     shell::finishKit(session);
     return 0;
 }
