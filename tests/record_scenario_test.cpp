@@ -5,6 +5,7 @@
 #include "shell/Recorder.h"
 #include "shell/Script.h"
 #include "support/Scenario.h"
+#include "support/Timeline.h"
 #include "tools/ReplayCheck.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@ using shell::Redactor;
 using shell::Script;
 using Kind = shell::ScriptCommand::Kind;
 using street::tools::ReplayCheck;
+using timeline::fieldOf;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -136,6 +138,72 @@ TEST(ReplayCheckCompare, FindsTheFirstDifferenceInOrder)
     }
 }
 
+// The recording's own lines played on the virtual clock: a redirect of the load in flight, a
+// frame's load beside the main one, the post's reply given in advance, a text typed redacted.
+TEST(RecordLines, RedirectAndFrameLoadsOnTheVirtualClock)
+{
+    const std::string home = timeline::kBase + "home.php?showHomeBg=true", bank = timeline::kBase + "bank.php",
+                      ad = timeline::kBase + "ad.php";
+    auto t = timeline::run(timeline::kFirstPageShownIntroOff + "navigate " + home + "\nredirect " + bank + "\nnavigate-frame " + ad +
+                               "\nwait 0.5\nfinish\nnavigate " + home + "\nredirect file:///etc/passwd\nredirect " + bank + "\nstate\n",
+                           timeline::Intro::Off);
+    ASSERT_EQ(t.exitCode, 0) << t.dump();
+    auto decided = fieldOf(t, "decide", "url");
+    EXPECT_EQ(std::vector<json>(decided.end() - 5, decided.end()), (std::vector<json>{home, bank, ad, home, "file:///etc/passwd"}))
+        << t.dump();
+    // The frame's load neither started nor cancelled the main one, which ended at the hop.
+    auto started = fieldOf(t, "load-start", "url");
+    EXPECT_EQ(std::count(started.begin(), started.end(), json(ad)), 0) << t.dump();
+    auto finished = fieldOf(t, "load-finish", "url");
+    ASSERT_FALSE(finished.empty());
+    EXPECT_EQ(finished.back(), bank) << t.dump();
+    // A refused hop ends its load as cancelled; with no load in flight a redirect reaches nothing.
+    auto failed = fieldOf(t, "load-fail", "code");
+    ASSERT_FALSE(failed.empty());
+    EXPECT_EQ(failed.back(), -999) << t.dump();
+    EXPECT_EQ(fieldOf(t, "ignored", "command"), std::vector<json>{"redirect " + bank}) << t.dump();
+}
+
+TEST(RecordLines, RepliesGivenInAdvanceAnswerThePostsAndRedactedTypingTypesLetters)
+{
+    scenario::TempDir data("street-record"), dir("street-record");
+    scenario::writeFile(data.path() + "/defaults.json", R"({"introAnimationEnabled": false})");
+    scenario::writeFile(dir.path() + "/contacts.vcf", scenario::kOneContact);
+    // Nothing listens at the server: only the replies answer.
+    const std::string server = "127.0.0.1:" + std::to_string(scenario::closedLoopbackPort());
+    std::string script = scenario::openRecruitScript("http://" + server, "1");
+    script.replace(script.find("type Zed"), 8, "type-redacted 4");
+    script += "reply 200 \"Sent%To \\\"Ann\\\"\"\ntoolbar Send Invites\npress OK\nreply 0 \"\"\ntoolbar Send Invites\npress OK\n"
+              "toolbar Send Invites\nstate\n";
+    auto t = timeline::runIn(script, data.path(), {"--server", server, "--contacts", dir.path() + "/contacts.vcf"});
+    ASSERT_EQ(t.exitCode, 0) << t.dump();
+    ASSERT_EQ(t.count("post"), 3u) << t.dump();
+    EXPECT_TRUE(contains(t.first("post")->at("body").get<std::string>(), "name=\"fromName\"\r\n\r\nxxxx\r\n")) << t.dump();
+    auto titles = fieldOf(t, "alert", "title"), messages = fieldOf(t, "alert", "message");
+    ASSERT_GE(titles.size(), 3u) << t.dump();
+    EXPECT_EQ(std::vector<json>(titles.end() - 3, titles.end()), (std::vector<json>{"Sent", "Fail", "Fail"})) << t.dump();
+    EXPECT_EQ(messages[messages.size() - 3], "To \"Ann\"");
+    // A failed exchange (status 0) and one with no reply left both say the invites could not go.
+    EXPECT_EQ(messages[messages.size() - 2], messages.back());
+    EXPECT_EQ(t.states().back()["settings"]["nameString"], "xxxx");
+}
+
+// A replay of a window's session moves the movie on at the recorded moments only.
+TEST(RecordLines, AScriptedMovieWaitsForTheScript)
+{
+    auto t = timeline::run("wait 5\nmovie preloaded\nwait 7\nstate\nmovie finished\nstate\n", timeline::Intro::On, {"--movie-scripted"});
+    ASSERT_EQ(t.exitCode, 0) << t.dump();
+    auto movies = t.events("movie");
+    ASSERT_EQ(movies.size(), 2u) << t.dump();
+    EXPECT_EQ(movies[0]["event"], "prepare");
+    EXPECT_EQ(movies[1]["event"], "play");
+    EXPECT_DOUBLE_EQ(movies[1]["t"].get<double>(), 5.0);
+    auto states = t.states();
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0]["page"]["introSequenceCompleted"], false) << "longer than any movie, still playing";
+    EXPECT_NE(states[0], states[1]);
+}
+
 // ---- whole sessions ----
 
 const std::string kUdid = "record-test-udid-0001";
@@ -230,7 +298,7 @@ TEST(RecordReplay, ASessionPlaysAgainFromItsScriptAloneRedactedByDefault)
 
     // Nothing private in any of the three files; the stand-ins keep the first letters.
     for (const std::string* text : {&script, &transcript, &contacts})
-        for (const char* secret : {"Zed", "Ann", "Amy", "Lee", "Fox", "0101", "ann@lee.example"})
+        for (const char* secret : {"Zed", "Ann", "Amy", "Lee", "Fox", "555 0101", "555 0102", "15550101", "ann@lee.example"})
             EXPECT_FALSE(contains(*text, secret)) << secret << " in\n" << *text;
     EXPECT_EQ(lineCount(contacts, "N:L"), 1u) << contacts;
     EXPECT_EQ(lineCount(contacts, "N:F"), 1u) << contacts;

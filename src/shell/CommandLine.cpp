@@ -57,6 +57,8 @@ constexpr const char* kUsage =
     "  --icon-badge yes|no        whether the icon badge is offered (default: yes)\n"
     "  --movie-seconds S          the intro movie's length (default: 3); in a window, the most of\n"
     "                             the movie that plays\n"
+    "  --movie-scripted           headless: the movie is preloaded and ends only when the script\n"
+    "                             says so (a replayed recording)\n"
     "  --record FILE              write the session as a scenario script that plays it again\n"
     "                             (with FILE's transcript and address book beside it: the same\n"
     "                             name ending .jsonl and .vcf); texts typed and contacts are\n"
@@ -115,6 +117,10 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
         }
         if (arg == "--headless") {
             options.headless = true;
+            continue;
+        }
+        if (arg == "--movie-scripted") {
+            options.movieScripted = true;
             continue;
         }
         if (arg == "--record-private") {

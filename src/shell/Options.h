@@ -33,6 +33,7 @@ struct Options {
     bool push = true;
     bool iconBadge = true;
     double movieSeconds = 3.0;
+    bool movieScripted = false;             // --movie-scripted: headless, only the script moves the movie on
     std::optional<std::string> record;      // --record FILE: the session as a scenario script
     bool recordPrivate = false;             // --record-private: keep the texts typed and the contacts
     // The desktop window only.

@@ -2,6 +2,7 @@
 
 #include "kit/Application.h"
 #include "kit/Device.h"
+#include "kit/MoviePlayerController.h"
 #include "kit/NetworkError.h"
 #include "kit/RunLoop.h"
 #include "kit/URLConnection.h"
@@ -301,7 +302,13 @@ std::string Recorder::header(const std::string& server, const std::string& setti
                                           "--system-version", device.systemVersion(),
                                           "--audio-route", options_.audioRoute.value_or("Speaker"),
                                           "--push", options_.push ? "yes" : "no", "--icon-badge", options_.iconBadge ? "yes" : "no",
-                                          "--movie-seconds", std::to_string(options_.movieSeconds), "--contacts", contacts};
+                                          "--contacts", contacts};
+    if (recordsMovie_) {
+        arguments.push_back("--movie-scripted");
+    } else {
+        arguments.push_back("--movie-seconds");
+        arguments.push_back(std::to_string(options_.movieSeconds));
+    }
     for (const auto& host : options_.trustedHosts) {
         arguments.push_back("--trusted-host");
         arguments.push_back(host);
@@ -322,11 +329,12 @@ std::string Recorder::header(const std::string& server, const std::string& setti
     return text;
 }
 
-void Recorder::begin(const std::string& server)
+void Recorder::begin(const std::string& server, Movie movie)
 {
     if (begun_)
         return;
     begun_ = true;
+    recordsMovie_ = movie == Movie::AsPlayed;
     std::string settings = "{}";
     std::ifstream in(kit::UserDefaults::dataDirectory() + "/defaults.json", std::ios::binary);
     if (in) {
@@ -349,6 +357,10 @@ void Recorder::begin(const std::string& server)
     kit::WebView::setObserver(this);
     kit::URLConnection::setPostObserver([this](int status, const std::optional<std::string>& body) { postEnded(status, body); });
     kit::AddressBook::setReadObserver([this](const std::vector<kit::ABPerson>& people) { addressBookRead(people); });
+    if (recordsMovie_)
+        kit::MoviePlayerController::setPostObserver([this](kit::MoviePlayerController::Posted posted) {
+            write(posted == kit::MoviePlayerController::Posted::PreloadDidFinish ? "movie preloaded" : "movie finished");
+        });
 }
 
 void Recorder::end()
@@ -359,6 +371,7 @@ void Recorder::end()
     kit::WebView::setObserver(nullptr);
     kit::URLConnection::setPostObserver({});
     kit::AddressBook::setReadObserver({});
+    kit::MoviePlayerController::setPostObserver({});
     flush();
 }
 
@@ -416,8 +429,13 @@ void Recorder::played(const ScriptCommand& command)
     case Kind::Reply:
     case Kind::Snapshot:
     case Kind::Quit:
-        // Time, the page's loads and their ends, and the replies reach the recording as they
+        // Time, the page's loads and their ends and the replies reach the recording as they
         // happen; a picture is not an event.
+        return;
+    case Kind::MoviePreloaded:
+    case Kind::MovieFinished:
+        if (!recordsMovie_)  // else written as the movie posts it
+            input(command);
         return;
     default:
         input(command);

@@ -62,9 +62,12 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
 
+    // How the replay has the intro movie move on: as the headless player does by itself (with
+    // the same --movie-seconds), or at the recorded moments (a real movie's own pace).
+    enum class Movie { ByItself, AsPlayed };
     // Once the kit is configured, before the application launches: the header, and the hooks
     // into the kit. `server`: the game server in force.
-    void begin(const std::string& server);
+    void begin(const std::string& server, Movie movie);
     // The run ends: what is held back is written, the hooks come out.
     void end();
 
@@ -96,6 +99,7 @@ private:
     std::unique_ptr<TranscriptWriter> transcript_;
     Redactor redactor_;
     bool begun_ = false;
+    bool recordsMovie_ = false;
     kit::RunLoop::Micros last_ = 0;
     // Lines from the last input on, held back: the invite post's reply is written before the
     // input that sent it.

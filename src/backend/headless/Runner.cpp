@@ -92,7 +92,10 @@ int run(const Options& options, const AppHooks& hooks)
 
     kit::Platform platform;
     platform.clock = shell::runLoopClock(clock);
-    platform.movies = [movieSeconds = options.movieSeconds](kit::MoviePlayerController& controller) {
+    std::optional<double> movieSeconds;
+    if (!options.movieScripted)
+        movieSeconds = options.movieSeconds;
+    platform.movies = [movieSeconds](kit::MoviePlayerController& controller) {
         return std::make_unique<HeadlessMoviePlayer>(controller, movieSeconds);
     };
     if (engine == Engine::Scripted)
@@ -111,7 +114,7 @@ int run(const Options& options, const AppHooks& hooks)
     };
     shell::configureKit(options, runHooks, engine == Engine::Http);
     if (recorder)
-        recorder->begin(server);
+        recorder->begin(server, shell::Recorder::Movie::ByItself);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
