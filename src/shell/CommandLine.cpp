@@ -240,8 +240,6 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             return failure("the window runs on the real clock: --clock virtual needs --headless");
         if (options.engine == Engine::Scripted)
             return failure("the window fetches its pages: --engine scripted needs --headless");
-        if (options.record)
-            return failure("the window cannot record a session yet: --record needs --headless");
         ParseResult result;
         result.options = std::move(options);
         return result;

@@ -1,6 +1,7 @@
 #include "shell/Recorder.h"
 
 #include "kit/Application.h"
+#include "kit/AudioServices.h"
 #include "kit/Device.h"
 #include "kit/MoviePlayerController.h"
 #include "kit/NetworkError.h"
@@ -287,6 +288,29 @@ std::unique_ptr<Recorder> Recorder::open(const Options& options, kit::EventSink*
     return recorder;
 }
 
+bool Recorder::openFor(const Options& options, kit::EventSink* transcript, std::unique_ptr<Recorder>& recorder)
+{
+    if (!options.record)
+        return true;
+    std::string error;
+    recorder = open(options, transcript, &error);
+    if (!recorder)
+        std::fprintf(stderr, "street-client: %s\n", error.c_str());
+    return recorder != nullptr;
+}
+
+AppHooks Recorder::watching(const AppHooks& hooks)
+{
+    AppHooks watched = hooks;
+    server_ = options_.server.value_or("");
+    watched.setServer = [this, setServer = hooks.setServer](const std::string& chosen) {
+        server_ = chosen;
+        if (setServer)
+            setServer(chosen);
+    };
+    return watched;
+}
+
 Recorder::~Recorder()
 {
     end();
@@ -294,13 +318,14 @@ Recorder::~Recorder()
         std::fclose(file_);
 }
 
-std::string Recorder::header(const std::string& server, const std::string& settings) const
+std::string Recorder::header(const std::string& settings) const
 {
+    const std::string& server = server_;
     const auto& device = kit::Device::currentDevice();
     std::string contacts = std::filesystem::path(contactsPathFor(*options_.record)).filename().string();
     std::vector<std::string> arguments = {"--server", server, "--udid", device.uniqueIdentifier(), "--model", device.model(),
                                           "--system-version", device.systemVersion(),
-                                          "--audio-route", options_.audioRoute.value_or("Speaker"),
+                                          "--audio-route", kit::AudioServices::audioRoute().value_or("none"),
                                           "--push", options_.push ? "yes" : "no", "--icon-badge", options_.iconBadge ? "yes" : "no",
                                           "--contacts", contacts};
     if (recordsMovie_) {
@@ -329,7 +354,7 @@ std::string Recorder::header(const std::string& server, const std::string& setti
     return text;
 }
 
-void Recorder::begin(const std::string& server, Movie movie)
+void Recorder::begin(Movie movie)
 {
     if (begun_)
         return;
@@ -349,9 +374,8 @@ void Recorder::begin(const std::string& server, Movie movie)
             settings = parsed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         }
     }
-    std::string text = header(server, settings);
-    std::fwrite(text.data(), 1, text.size(), file_);
-    std::fflush(file_);
+    // Written with the first line: a backend may settle the platform (its audio route) after this.
+    settings_ = settings;
     last_ = kit::RunLoop::main().now();
 
     kit::WebView::setObserver(this);
@@ -396,6 +420,11 @@ void Recorder::write(const std::string& line, bool isInput)
 void Recorder::flush()
 {
     resolvePendingNavigation();
+    if (settings_) {
+        std::string text = header(*settings_);
+        std::fwrite(text.data(), 1, text.size(), file_);
+        settings_.reset();
+    }
     for (const auto& line : held_) {
         std::fwrite(line.data(), 1, line.size(), file_);
         std::fputc('\n', file_);

@@ -58,6 +58,16 @@ public:
     // Null (with `error` set) when a file cannot be written. `next` also gets every event, as
     // it is (the run's own --transcript).
     static std::unique_ptr<Recorder> open(const Options& options, kit::EventSink* next, std::string* error);
+    // What a runner does: a recorder when the options ask for one (none otherwise); false after
+    // saying why the files cannot be written.
+    static bool openFor(const Options& options, kit::EventSink* transcript, std::unique_ptr<Recorder>& recorder);
+    // Where the kit's events go: through the recorder when there is one.
+    static kit::EventSink* sink(Recorder* recorder, kit::EventSink* transcript)
+    {
+        return recorder ? static_cast<kit::EventSink*>(recorder) : transcript;
+    }
+    // The application's hooks, with the server in force noted for the header.
+    AppHooks watching(const AppHooks& hooks);
     ~Recorder() override;
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
@@ -66,8 +76,8 @@ public:
     // the same --movie-seconds), or at the recorded moments (a real movie's own pace).
     enum class Movie { ByItself, AsPlayed };
     // Once the kit is configured, before the application launches: the header, and the hooks
-    // into the kit. `server`: the game server in force.
-    void begin(const std::string& server, Movie movie);
+    // into the kit.
+    void begin(Movie movie);
     // The run ends: what is held back is written, the hooks come out.
     void end();
 
@@ -91,9 +101,11 @@ private:
     void resolvePendingNavigation();
     void addressBookRead(const std::vector<kit::ABPerson>& people);
     void postEnded(int status, const std::optional<std::string>& body);
-    std::string header(const std::string& server, const std::string& settings) const;
+    std::string header(const std::string& settings) const;
 
     Options options_;
+    std::string server_;  // the game server in force
+    std::optional<std::string> settings_;  // at start, while the header is still to be written
     kit::EventSink* next_;
     std::FILE* file_ = nullptr;
     std::unique_ptr<TranscriptWriter> transcript_;

@@ -8,6 +8,7 @@
 #include "backend/gtk/ExchangeWaiter.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
 #include "backend/gtk/ScriptPlayer.h"
+#include "shell/Recorder.h"
 #include "backend/gtk/WebSandbox.h"
 #include "backend/gtk/WebViewPeer.h"
 #include "backend/gtk/WindowPeer.h"
@@ -77,7 +78,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     gdk_set_program_class(ApplicationPeer::applicationId);
 
     std::unique_ptr<shell::TranscriptWriter> transcript;
-    if (!shell::openTranscript(options, transcript))
+    std::unique_ptr<shell::Recorder> recorder;
+    if (!shell::openTranscript(options, transcript) || !shell::Recorder::openFor(options, transcript.get(), recorder))
         return 2;
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -111,10 +113,12 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     platform.movies = [&movies](kit::MoviePlayerController& controller) { return movies(controller); };
     // Unless --contacts names a file: the desktop's address books, else the default file.
     platform.addressBook = &AddressBookPeer::readAll;
-    platform.events = transcript.get();
+    platform.events = shell::Recorder::sink(recorder.get(), transcript.get());
     platform.alerts = alerts.get();
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks, true);
+    shell::configureKit(options, recorder ? recorder->watching(hooks) : hooks, true);
+    if (recorder)
+        recorder->begin(shell::Recorder::Movie::AsPlayed);
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
@@ -173,6 +177,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         ExchangeWaiter waiter(window->gtkWindow(), closed);
         kit::URLConnection::setWaiter(&waiter);
         ScriptPlayer player(hooks, *window, *alerts, movies, closed);
+        player.setRecorder(recorder.get());
         while (!closed && !gtk_widget_get_mapped(GTK_WIDGET(window->gtkWindow())))
             kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(0.1));
         player.turn();
@@ -189,6 +194,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     g_source_remove(interrupt);
     g_source_remove(terminate);
+    if (recorder)
+        recorder->end();
     // The kit lets go of every peer and factory first; then the peers themselves go.
     shell::finishKit(session);
     alerts.reset();

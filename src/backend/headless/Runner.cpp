@@ -79,14 +79,8 @@ int run(const Options& options, const AppHooks& hooks)
     if (!shell::openTranscript(options, transcript))
         return 2;
     std::unique_ptr<shell::Recorder> recorder;
-    if (options.record) {
-        std::string error;
-        recorder = shell::Recorder::open(options, transcript.get(), &error);
-        if (!recorder) {
-            std::fprintf(stderr, "street-client: %s\n", error.c_str());
-            return 2;
-        }
-    }
+    if (!shell::Recorder::openFor(options, transcript.get(), recorder))
+        return 2;
     // A reader that went away must not end the run.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -102,19 +96,11 @@ int run(const Options& options, const AppHooks& hooks)
         platform.engines = [](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); };
     else
         platform.engines = [](kit::WebView& view) { return std::make_unique<HttpEngine>(view); };
-    platform.events = recorder ? static_cast<kit::EventSink*>(recorder.get()) : transcript.get();
+    platform.events = shell::Recorder::sink(recorder.get(), transcript.get());
     kit::PlatformSession session(std::move(platform));
-    // The recording names the server in force, which may be a demo server started for the run.
-    AppHooks runHooks = hooks;
-    std::string server = options.server.value_or("");
-    runHooks.setServer = [&server, &hooks](const std::string& chosen) {
-        server = chosen;
-        if (hooks.setServer)
-            hooks.setServer(chosen);
-    };
-    shell::configureKit(options, runHooks, engine == Engine::Http);
+    shell::configureKit(options, recorder ? recorder->watching(hooks) : hooks, engine == Engine::Http);
     if (recorder)
-        recorder->begin(server, shell::Recorder::Movie::ByItself);
+        recorder->begin(shell::Recorder::Movie::ByItself);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
