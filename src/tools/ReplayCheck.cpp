@@ -1,5 +1,6 @@
 #include "tools/ReplayCheck.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
