@@ -333,13 +333,17 @@ TEST(RecordReplay, RecordPrivateKeepsTheTexts)
     scenario::DemoServer server;
     ASSERT_TRUE(server.started());
     scenario::TempDir dir("street-record");
-    Recording r = record("wait 3.5\nnavigate " + server.baseURL() + "/commands.php?showABRecruit=true\nwait 1\npress Continue\n"
+    Recording r = record("wait 3.5\nnavigate-frame " + server.baseURL() + "/ad.php\nwait 0.2\nnavigate " + server.baseURL() +
+                         "/commands.php?showABRecruit=true\nwait 1\npress Continue\n"
                          "type Zed\npress Done\nrow 0 0\nstate\n",
                          server, dir, {"--record-private"});
     ASSERT_EQ(r.run.exitCode, 0) << r.run.stderrText << r.run.dump();
     const std::string script = scenario::readFile(r.script), transcript = scenario::readFile(r.transcript),
                       contacts = scenario::readFile(r.contacts);
     EXPECT_EQ(lineCount(script, "type \"Zed\""), 1u) << script;
+    // A page's load that did not become the main load was a frame's.
+    EXPECT_EQ(lineCount(script, "navigate-frame \"" + server.baseURL() + "/ad.php\""), 1u) << script;
+    EXPECT_EQ(lineCount(script, "navigate \"" + server.baseURL() + "/commands.php"), 1u) << script;
     EXPECT_TRUE(contains(transcript, "\"nameString\":\"Zed\"")) << transcript;
     EXPECT_TRUE(contains(transcript, "Amy Fox")) << transcript;
     EXPECT_TRUE(contains(contacts, "N:Lee;Ann;;;")) << contacts;

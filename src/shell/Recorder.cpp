@@ -399,7 +399,7 @@ void Recorder::end()
     flush();
 }
 
-void Recorder::write(const std::string& line, bool isInput)
+void Recorder::write(const std::string& line, bool isInput, const std::string* mayBeFrame)
 {
     resolvePendingNavigation();
     if (isInput)
@@ -413,6 +413,11 @@ void Recorder::write(const std::string& line, bool isInput)
         held_.push_back("wait " + seconds(now - last_));
     last_ = std::max(last_, now);
     held_.push_back(line);
+    if (mayBeFrame) {
+        // Held back until it is known whether the main frame's load began.
+        pending_ = Pending{*mayBeFrame, held_.size() - 1};
+        return;
+    }
     if (!holdingInput_)
         flush();
 }
@@ -513,9 +518,7 @@ void Recorder::webViewDecided(kit::WebView&, const kit::URLRequest& request, boo
         refusedHop_ = !allow;
         return;
     }
-    write("navigate " + Script::quote(request.url));
-    if (allow)
-        pending_ = Pending{request.url, held_.size() - 1};
+    write("navigate " + Script::quote(request.url), false, allow ? &request.url : nullptr);
 }
 
 void Recorder::webViewEngineFinished(kit::WebView&, const std::string&)

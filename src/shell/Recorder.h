@@ -96,7 +96,8 @@ public:
 private:
     Recorder(const Options& options, kit::EventSink* next) : options_(options), next_(next) {}
     // A line at the time it happened; `isInput`: a reply that comes while it plays goes before it.
-    void write(const std::string& line, bool isInput = false);
+    // `mayBeFrame`: a page's load of that URL, which is a frame's unless the main load begins.
+    void write(const std::string& line, bool isInput = false, const std::string* mayBeFrame = nullptr);
     void flush();
     void resolvePendingNavigation();
     void addressBookRead(const std::vector<kit::ABPerson>& people);
