@@ -119,8 +119,11 @@ TEST(ReplayCheckCompare, FindsTheFirstDifferenceInOrder)
     const Case cases[] = {
         {{ev(0.15, "decide", {{"url", "u"}, {"allow", true}}), ev(1.1, "state", {{"state", {{"alpha", 0.53}}}}), ev(2.2, "post", {{"body", "b"}})},
          std::nullopt, ""},
+        // Times count from each side's first event.
+        {{ev(0.0, "decide", {{"url", "u"}, {"allow", true}}), ev(0.9, "state", {{"state", {{"alpha", 0.5}}}}), ev(1.9, "post", {{"body", "b"}})},
+         std::nullopt, ""},
         {{ev(0.1, "decide", {{"url", "u"}, {"allow", false}})}, 0, "the field allow"},
-        {{ev(0.5, "decide", {{"url", "u"}, {"allow", true}})}, 0, "the time"},
+        {{ev(0.5, "decide", {{"url", "u"}, {"allow", true}}), ev(2.5, "state", {{"state", {{"alpha", 0.501}}}})}, 1, "the time"},
         {{ev(0.1, "decide", {{"url", "u"}, {"allow", true}}), ev(1.0, "state", {{"state", {{"alpha", 0.7}}}})}, 1, "the field state.alpha"},
         {{ev(0.1, "decide", {{"url", "u"}, {"allow", true}}), ev(1.0, "alert")}, 1, "another event"},
         {{ev(0.1, "decide", {{"url", "u"}, {"allow", true}}), ev(1.0, "state", {{"state", {{"alpha", 0.5}}}})}, 2, "stopped short"},

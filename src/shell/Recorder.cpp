@@ -498,6 +498,13 @@ void Recorder::input(const ScriptCommand& command)
 
 void Recorder::event(const std::string& name, nlohmann::json fields)
 {
+    // The first wait counts from the client's first event: what a window does before it
+    // launches the client is not the session's.
+    if (!started_) {
+        started_ = true;
+        if (begun_ && held_.empty())
+            last_ = kit::RunLoop::main().now();
+    }
     if (name == "load-start" && pending_ && fields.value("url", std::string()) == pending_->url)
         pending_->started = true;
     if (transcript_)

@@ -113,6 +113,7 @@ private:
     Redactor redactor_;
     bool begun_ = false;
     bool recordsMovie_ = false;
+    bool started_ = false;  // the client's first event has come
     kit::RunLoop::Micros last_ = 0;
     // Lines from the last input on, held back: the invite post's reply is written before the
     // input that sent it.

@@ -12,8 +12,9 @@ namespace street::tools {
 class ReplayCheck {
 public:
     // How far apart the same event's times may be: the recording's real clock runs late by
-    // however long the machine took to get round to each thing.
-    static constexpr double defaultTolerance = 0.25;
+    // however long the machine took to get round to each thing, and a window's web engine
+    // takes its time to start a page's load (its first most of all).
+    static constexpr double defaultTolerance = 1.0;
     // Numbers with a fraction (an alpha value in mid-fade, say) may differ by this much.
     static constexpr double numberTolerance = 0.05;
 
@@ -28,6 +29,7 @@ public:
         std::string what;                        // which part differs
     };
     // The first difference between two lists of comparable events, in order; none when they agree.
+    // Times count from each list's first event.
     static std::optional<Difference> compare(const std::vector<nlohmann::json>& recorded,
                                              const std::vector<nlohmann::json>& replayed,
                                              double tolerance = defaultTolerance);
