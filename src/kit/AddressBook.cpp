@@ -126,7 +126,23 @@ void AddressBook::orderByName(std::vector<ABPerson>& people)
     people = std::move(ordered);
 }
 
+static AddressBook::ReadObserver& readObserver()
+{
+    static auto* observer = new AddressBook::ReadObserver();
+    return *observer;
+}
+
+void AddressBook::setReadObserver(ReadObserver observer) { readObserver() = std::move(observer); }
+
 std::shared_ptr<AddressBook> AddressBook::create()
+{
+    auto book = read();
+    if (readObserver())
+        readObserver()(book->people_);
+    return book;
+}
+
+std::shared_ptr<AddressBook> AddressBook::read()
 {
     std::shared_ptr<AddressBook> book(new AddressBook());
     if (chosenPath().empty() && chosenSource()) {

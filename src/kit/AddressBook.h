@@ -57,6 +57,9 @@ public:
     // regular file or is larger than maxFileSize, or one that is not a vCard is an empty book
     // and one line on stderr naming the file.
     static std::shared_ptr<AddressBook> create();
+    // Told of the people of every book create() makes, in the book's order (a session recorder).
+    using ReadObserver = std::function<void(const std::vector<ABPerson>&)>;
+    static void setReadObserver(ReadObserver observer);
 
     // In the book's order: the file's, or by name for a source.
     const std::vector<ABPerson>& allPeople() const { return people_; }
@@ -67,6 +70,7 @@ public:
 
 private:
     AddressBook() = default;
+    static std::shared_ptr<AddressBook> read();
     std::vector<ABPerson> people_;
 };
 

@@ -48,11 +48,21 @@ void MoviePlayerController::play()
         peer_->play(*this);
 }
 
+static MoviePlayerController::PostObserver& postObserver()
+{
+    static auto* observer = new MoviePlayerController::PostObserver();
+    return *observer;
+}
+
+void MoviePlayerController::setPostObserver(PostObserver observer) { postObserver() = std::move(observer); }
+
 void MoviePlayerController::postPreloadDidFinish()
 {
     if (preloadPosted_)
         return;
     preloadPosted_ = true;
+    if (postObserver())
+        postObserver()(Posted::PreloadDidFinish);
     NotificationCenter::defaultCenter().postNotificationName(MoviePlayerContentPreloadDidFinishNotification);
 }
 
@@ -62,6 +72,8 @@ void MoviePlayerController::postPlaybackDidFinish()
         return;
     playbackPosted_ = true;
     playing_ = false;
+    if (postObserver())
+        postObserver()(Posted::PlaybackDidFinish);
     NotificationCenter::defaultCenter().postNotificationName(MoviePlayerPlaybackDidFinishNotification);
 }
 

@@ -27,6 +27,10 @@ class MoviePlayerController : public Object {
 public:
     using PeerFactory = std::function<std::unique_ptr<MoviePlayerPeer>(MoviePlayerController&)>;
     static void setPeerFactory(PeerFactory factory);
+    // Told of each notification a player posts (a session recorder); null removes it.
+    enum class Posted { PreloadDidFinish, PlaybackDidFinish };
+    using PostObserver = std::function<void(Posted)>;
+    static void setPostObserver(PostObserver observer);
 
     // A player for the movie file at `path`, or null when none can be made (no such file, or the
     // backend has no movie output).

@@ -175,12 +175,14 @@ bool sameOrigin(const std::string& from, const std::string& to)
     return a && b && a->scheme == b->scheme && a->host == b->host && a->port == b->port;
 }
 
-std::optional<std::string> follow(URLRequest hop, URLConnection::Waiter& waiter)
+std::optional<std::string> follow(URLRequest hop, URLConnection::Waiter& waiter, int& status)
 {
     for (int redirects = 0;; ++redirects) {
+        status = 0;
         auto reply = exchange(hop, waiter);
         if (!reply)
             return std::nullopt;
+        status = static_cast<int>(reply->status);
         if (reply->redirectURL.empty())
             return std::move(reply->body);
         if (!sameOrigin(hop.url, reply->redirectURL))
@@ -206,17 +208,33 @@ std::optional<std::string> URLConnection::sendSynchronousRequest(const URLReques
             emit("post", post);
     }
 
+    if (!post.is_null() && !canned_.empty()) {
+        CannedReply canned = std::move(canned_.front());
+        canned_.erase(canned_.begin());
+        if (waiter_)
+            emit("post", post);
+        std::optional<std::string> reply;
+        if (canned.status != 0)
+            reply = std::move(canned.body);
+        if (postObserver_)
+            postObserver_(canned.status, reply);
+        return reply;
+    }
+
     RunLoop::Hold hold(RunLoop::main());
     PollWaiter poller;
     Waiter& waiter = waiter_ ? *waiter_ : poller;
     waiter.begin();
-    auto reply = follow(request, waiter);
+    int status = 0;
+    auto reply = follow(request, waiter, status);
     auto frames = waiter.end();
     if (waiter_ && !post.is_null()) {
         if (frames)
             post["framesDrawn"] = *frames;
         emit("post", post);
     }
+    if (!post.is_null() && postObserver_)
+        postObserver_(reply ? status : 0, reply);
     return reply;
 }
 

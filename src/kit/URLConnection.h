@@ -3,6 +3,7 @@
 #include "kit/WebView.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -46,6 +47,18 @@ public:
         // the exchange is to be given up at once (the program is ending).
         virtual bool wait(std::vector<pollfd>& fds, std::chrono::milliseconds timeout) = 0;
     };
+    // A reply given in advance: the next POST is reported as always but answered with it, and
+    // nothing goes out (a replayed session has no server). Status 0: the exchange failed.
+    struct CannedReply {
+        int status = 0;
+        std::string body;
+    };
+    static void queueReply(CannedReply reply) { canned_.push_back(std::move(reply)); }
+    static void clearQueuedReplies() { canned_.clear(); }
+    // Told how each POST ended: the last hop's HTTP status (0 when the exchange failed) and the
+    // body given back.
+    using PostObserver = std::function<void(int status, const std::optional<std::string>& body)>;
+    static void setPostObserver(PostObserver observer) { postObserver_ = std::move(observer); }
     // The waiter is the caller's; null puts the default back.
     static void setWaiter(Waiter* waiter) { waiter_ = waiter; }
 
@@ -57,6 +70,8 @@ public:
 private:
     static inline std::chrono::milliseconds idleTimeout_ = defaultIdleTimeout;
     static inline Waiter* waiter_ = nullptr;
+    static inline std::vector<CannedReply> canned_;
+    static inline PostObserver postObserver_;
 };
 
 } // namespace kit

@@ -20,6 +20,14 @@ static std::vector<WebView*>& liveWebViews()
     return *views;
 }
 
+static WebViewObserver*& observer()
+{
+    static WebViewObserver* current = nullptr;
+    return current;
+}
+
+void WebView::setObserver(WebViewObserver* watcher) { observer() = watcher; }
+
 void WebView::setEngineFactory(EngineFactory factory) { engineFactory() = std::move(factory); }
 
 const std::vector<WebView*>& WebView::allWebViews() { return liveWebViews(); }
@@ -142,8 +150,10 @@ bool WebView::engineShouldStartLoad(const URLRequest& request, NavigationType ty
     emit("decide", {{"url", request.url}, {"allow", allow}});
     if (allow && !loadsURL(request.url)) {
         emit("scheme-refused", {{"url", request.url}});
-        return false;
+        allow = false;
     }
+    if (observer())
+        observer()->webViewDecided(*this, request, allow);
     return allow;
 }
 
@@ -167,6 +177,8 @@ void WebView::engineDidFinishLoad(const std::string& url)
 {
     if (!reportStart())
         return;
+    if (observer())
+        observer()->webViewEngineFinished(*this, url);
     loading_ = false;
     ++loadSerial_;
     // After redirects the page shown is the last hop's.
@@ -181,6 +193,8 @@ void WebView::engineDidFailLoad(const std::string& url, const Error& error)
 {
     if (!reportStart())
         return;
+    if (observer())
+        observer()->webViewEngineFailed(*this, url, error);
     loading_ = false;
     ++loadSerial_;
     reportFailure(url, error);

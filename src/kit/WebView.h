@@ -57,6 +57,18 @@ public:
     virtual void didFailLoadWithError(WebView&, const Error&) {}
 };
 
+// Watches what reaches every web view from its engine (a session recorder). Each hook is told
+// before the web view's delegate hears of it. Defaults: nothing.
+class WebViewObserver {
+public:
+    virtual ~WebViewObserver() = default;
+    // The delegate answered (and, when it allowed the load, the web view's own scheme check).
+    virtual void webViewDecided(WebView&, const URLRequest&, bool) {}
+    // The engine ended the load in flight.
+    virtual void webViewEngineFinished(WebView&, const std::string&) {}
+    virtual void webViewEngineFailed(WebView&, const std::string&, const Error&) {}
+};
+
 // The web view's engine, supplied by a backend: it fetches and shows pages, and reports what
 // the transport did. The load's lifecycle is the web view's (see WebView::loadRequest); every
 // navigation of the engine's own (a redirect hop, a link) goes through
@@ -134,6 +146,8 @@ public:
 
     // Every web view alive, oldest first (for tools that play the page).
     static const std::vector<WebView*>& allWebViews();
+    // One observer for all web views; null removes it.
+    static void setObserver(WebViewObserver* observer);
 
 private:
     void beginLoad(const URLRequest& request);

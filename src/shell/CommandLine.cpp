@@ -57,6 +57,13 @@ constexpr const char* kUsage =
     "  --icon-badge yes|no        whether the icon badge is offered (default: yes)\n"
     "  --movie-seconds S          the intro movie's length (default: 3); in a window, the most of\n"
     "                             the movie that plays\n"
+    "  --movie-scripted           headless: the movie is preloaded and ends only when the script\n"
+    "                             says so (a replayed recording)\n"
+    "  --record FILE              write the session as a scenario script that plays it again\n"
+    "                             (with FILE's transcript and address book beside it: the same\n"
+    "                             name ending .jsonl and .vcf); texts typed and contacts are\n"
+    "                             replaced unless --record-private is given\n"
+    "  --record-private           keep the texts typed and the contacts in a recording\n"
     "  --help                     show this text\n"
     "  --version                  show the version\n";
 
@@ -112,6 +119,14 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
             options.headless = true;
             continue;
         }
+        if (arg == "--movie-scripted") {
+            options.movieScripted = true;
+            continue;
+        }
+        if (arg == "--record-private") {
+            options.recordPrivate = true;
+            continue;
+        }
         if (arg.substr(0, 2) != "--")
             return failure("unexpected argument '" + std::string(arg) + "'");
 
@@ -121,7 +136,7 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
                                              "--data-dir", "--resources", "--contacts", "--udid", "--model",
                                              "--system-version", "--audio-route", "--push", "--icon-badge",
                                              "--movie-seconds", "--trusted-host", "--scale", "--load-timeout",
-                                             "--open-urls", "--ca-file"};
+                                             "--open-urls", "--ca-file", "--record"};
         if (std::find(std::begin(valued), std::end(valued), flag) == std::end(valued))
             return failure("unknown option '" + flag + "'");
         if (!value) {
@@ -143,6 +158,9 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
         } else if (flag == "--transcript") {
             if (!needsText(options.transcript))
                 return failure("--transcript needs a file name (or - for standard output)");
+        } else if (flag == "--record") {
+            if (!needsText(options.record) || v == "-")
+                return failure("--record needs a file name");
         } else if (flag == "--server") {
             if (!kit::URL::serverAddress(v))
                 return failure(badServer(flag, v));
@@ -215,6 +233,8 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
         }
     }
 
+    if (options.recordPrivate && !options.record)
+        return failure("--record-private needs --record FILE");
     if (!options.headless && desktop) {
         if (options.clock == ClockKind::Virtual)
             return failure("the window runs on the real clock: --clock virtual needs --headless");
@@ -233,6 +253,8 @@ ParseResult parseCommandLine(int argc, char** argv, bool desktop)
     ClockKind clock = options.clock.value_or(options.script ? ClockKind::Virtual : ClockKind::Real);
     if (options.engine == Engine::Http && clock == ClockKind::Virtual)
         return failure("--engine http fetches pages in real time: use it with --clock real");
+    if (options.record && clock == ClockKind::Virtual)
+        return failure("--record writes a session as it happens: use it with --clock real");
 
     ParseResult result;
     result.options = std::move(options);

@@ -12,6 +12,7 @@
 #include "kit/InterfaceLoader.h"
 #include "kit/Platform.h"
 #include "kit/RunLoop.h"
+#include "kit/URLConnection.h"
 #include "kit/UserDefaults.h"
 
 #include <cerrno>
@@ -140,6 +141,7 @@ void finishKit(kit::PlatformSession& session)
     // The platform saves the user defaults when the application ends; then everything the
     // application holds goes, while the run loop and the kit it relies on are still here.
     kit::UserDefaults::resetStandardUserDefaults();
+    kit::URLConnection::clearQueuedReplies();
     session.end();
 }
 

@@ -33,6 +33,9 @@ struct Options {
     bool push = true;
     bool iconBadge = true;
     double movieSeconds = 3.0;
+    bool movieScripted = false;             // --movie-scripted: headless, only the script moves the movie on
+    std::optional<std::string> record;      // --record FILE: the session as a scenario script
+    bool recordPrivate = false;             // --record-private: keep the texts typed and the contacts
     // The desktop window only.
     std::optional<int> scale;               // default: the largest that fits the monitor
     double loadTimeout = 60.0;              // seconds before a silent server fails a load

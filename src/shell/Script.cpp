@@ -92,6 +92,12 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
             return "'navigate' needs a URL";
         return error;
     }
+    if (name == "navigate-frame" || name == "redirect") {
+        auto error = text(name == "redirect" ? Kind::Redirect : Kind::NavigateFrame, "a URL");
+        if (error.empty() && command.text.empty())
+            return quoted() + "' needs a URL";
+        return error;
+    }
     if (name == "finish")
         return noArguments(Kind::Finish);
     if (name == "fail") {
@@ -114,6 +120,28 @@ std::string parseArguments(ScriptCommand& command, std::string_view name, std::s
         return textOrIndex(Kind::Press, "a button label or #N");
     if (name == "type")
         return text(Kind::Type, "a text (\"\" for none)");
+    if (name == "type-redacted") {
+        command.kind = Kind::TypeRedacted;
+        auto count = parseNumber<size_t>(rest);
+        if (!count || *count > 100000)
+            return "'type-redacted' needs a number of letters (0 to 100000)";
+        command.count = *count;
+        return {};
+    }
+    if (name == "reply") {
+        command.kind = Kind::Reply;
+        auto [statusText, body] = firstWord(rest);
+        auto status = parseNumber<int>(statusText);
+        if (!status || *status < 0 || *status > 999)
+            return "'reply' needs an HTTP status (0 for no reply at all) and the reply's body";
+        command.code = *status;
+        std::string error;
+        auto value = Script::parseEscapedText(body, &error);
+        if (!value)
+            return error;
+        command.text = std::move(*value);
+        return {};
+    }
     if (name == "token") {
         command.kind = Kind::Token;
         auto bytes = Script::parseHex(rest);
@@ -219,6 +247,91 @@ std::optional<std::string> Script::parseText(std::string_view rest, std::string*
     if (error)
         *error = "missing closing quote";
     return std::nullopt;
+}
+
+std::optional<std::string> Script::parseEscapedText(std::string_view rest, std::string* error)
+{
+    rest = trim(rest);
+    if (rest.empty() || rest.front() != '"')
+        return std::string(rest);
+    auto fail = [&](const char* why) -> std::optional<std::string> {
+        if (error)
+            *error = why;
+        return std::nullopt;
+    };
+    std::string out;
+    for (size_t i = 1; i < rest.size(); ++i) {
+        char c = rest[i];
+        if (c == '"') {
+            if (!trim(rest.substr(i + 1)).empty())
+                return fail("unexpected text after the closing quote");
+            return out;
+        }
+        if (c != '\\') {
+            out += c;
+            continue;
+        }
+        if (++i >= rest.size())
+            break;
+        switch (rest[i]) {
+        case '"': out += '"'; break;
+        case '\\': out += '\\'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x': {
+            auto byte = i + 2 < rest.size() ? parseHex(rest.substr(i + 1, 2)) : std::nullopt;
+            if (!byte)
+                return fail("'\\x' needs two hex digits");
+            out += static_cast<char>((*byte)[0]);
+            i += 2;
+            break;
+        }
+        default:
+            return fail("only \\\", \\\\, \\n, \\r, \\t and \\xHH may follow a backslash inside quotes");
+        }
+    }
+    return fail("missing closing quote");
+}
+
+std::string Script::quoteEscaped(std::string_view text)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += digits[byte >> 4];
+            out += digits[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::string Script::quote(std::string_view text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        // A line break would end the line: a blank stands in for it.
+        out += (c == '\n' || c == '\r') ? ' ' : c;
+    }
+    out += '"';
+    return out;
 }
 
 std::optional<std::vector<std::uint8_t>> Script::parseHex(std::string_view text)

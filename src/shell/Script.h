@@ -14,7 +14,8 @@ namespace shell {
 struct ScriptCommand {
     enum class Kind {
         Wait, Tap, Navigate, Finish, Fail, Press, Type, Token, PushFail, MoviePreloaded, MovieFinished,
-        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Key, Quit, Scroll
+        Row, Toolbar, ButtonInfo, ButtonName, State, Snapshot, Key, Quit, Scroll,
+        NavigateFrame, Redirect, Reply, TypeRedacted
     };
 
     Kind kind = Kind::State;
@@ -24,7 +25,8 @@ struct ScriptCommand {
     std::optional<size_t> index;  // `tap #N`, `press #N`
     double seconds = 0;      // wait
     double points = 0;       // scroll
-    int code = 0;            // fail
+    int code = 0;            // fail; reply (the HTTP status, 0: no reply at all)
+    size_t count = 0;        // type-redacted
     std::optional<std::string> description;  // fail
     int section = 0;         // row
     int row = 0;             // row
@@ -47,6 +49,12 @@ public:
     // A TEXT argument: the rest of the line, or one double-quoted string (backslash escapes
     // only a quote or a backslash) with nothing after it. None (with `error` set) when malformed.
     static std::optional<std::string> parseText(std::string_view rest, std::string* error);
+    // As parseText, with \\n, \\r, \\t and \\xHH escapes besides (the reply's body may hold any byte).
+    static std::optional<std::string> parseEscapedText(std::string_view rest, std::string* error);
+    // A text as a quoted argument that parseText / parseEscapedText reads back as it was (quote:
+    // line breaks become blanks).
+    static std::string quote(std::string_view text);
+    static std::string quoteEscaped(std::string_view text);
     // Bytes from hex digits (blanks and surrounding <> allowed, as in a printed token).
     static std::optional<std::vector<std::uint8_t>> parseHex(std::string_view text);
 };

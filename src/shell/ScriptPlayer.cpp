@@ -11,7 +11,9 @@
 #include "kit/Toolbar.h"
 #include "kit/ViewController.h"
 #include "kit/WebView.h"
+#include "kit/URLConnection.h"
 #include "kit/Window.h"
+#include "shell/Recorder.h"
 
 namespace shell {
 
@@ -52,6 +54,8 @@ bool ScriptPlayer::play(const ScriptCommand& command)
 {
     if (command.kind == ScriptCommand::Kind::Quit)
         return false;
+    if (recorder_)
+        recorder_->played(command);
     perform(command);
     turn();
     return true;
@@ -110,8 +114,24 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         return;
     }
 
+    case Kind::NavigateFrame: {
+        kit::WebView* view = applicationWebView();
+        if (!view)
+            return ignored(command);
+        // A frame's load passes the bridge, but the main frame's load goes on as it was.
+        auto request = kit::URLRequest::requestWithURL(command.text);
+        request.navigation.startingDocument = view->documentURL();
+        view->engineShouldStartLoad(request, kit::NavigationType::Other);
+        return;
+    }
+
+    case Kind::Reply:
+        kit::URLConnection::queueReply({command.code, command.text});
+        return;
+
     case Kind::Finish:
     case Kind::Fail:
+    case Kind::Redirect:
     case Kind::MoviePreloaded:
     case Kind::MovieFinished:
         // The network's answers and the movie's progress are scripted only where the backend
@@ -135,12 +155,13 @@ void ScriptPlayer::perform(const ScriptCommand& command)
         return;
     }
 
-    case Kind::Type: {
+    case Kind::Type:
+    case Kind::TypeRedacted: {
         auto alert = kit::AlertView::frontmost();
         auto* field = alert ? alert->textFieldAtIndex(0) : nullptr;
         if (!field)
             return ignored(command);
-        field->text = command.text;
+        field->text = command.kind == Kind::Type ? command.text : Redactor::typedStandIn(command.count);
         return;
     }
 

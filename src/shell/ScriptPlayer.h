@@ -9,6 +9,8 @@ class WebView;
 
 namespace shell {
 
+class Recorder;
+
 // Plays a scenario script's commands against the running application: the user's taps and
 // presses, the page's navigations, the network's answers and the platform's notifications.
 // Input that no person could give at that moment is not delivered but written as `ignored`.
@@ -19,6 +21,9 @@ public:
 
     // Plays one command, then lets the run loop turn once. False when the script asks to quit.
     bool play(const ScriptCommand& command);
+
+    // Every command played is shown to the recorder first (none: not recording).
+    void setRecorder(Recorder* recorder) { recorder_ = recorder; }
 
     // One run-loop turn: what is due now runs (real clock: ready fds too, without waiting).
     void turn();
@@ -34,6 +39,7 @@ protected:
 private:
     const AppHooks& hooks_;
     ClockKind clock_;
+    Recorder* recorder_ = nullptr;
 };
 
 } // namespace shell

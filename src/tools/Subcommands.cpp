@@ -7,6 +7,7 @@
 #include "kit/URLConnection.h"
 #include "tools/PageLinks.h"
 #include "tools/PageSandbox.h"
+#include "tools/ReplayCheck.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
     "usage: street-client explain URL [--phase first-load|started] [--json]\n"
     "       street-client check-page FILE|URL [--server SERVER] [--ca-file FILE.pem] [--phase first-load|started]\n"
     "                                [--json]\n"
+    "       street-client replay-check RECORDED.script RECORDED.jsonl [--tolerance S]  (see replay-check --help)\n"
     "\n"
     "explain     what the client does with a URL a page loads: allowed or refused, the commands it\n"
     "            runs with their values, the page's background and tab, the alert it shows, and\n"
@@ -188,6 +190,8 @@ std::optional<int> runSubcommand(int argc, char** argv, const ServerChooser& cho
     if (argc < 2)
         return std::nullopt;
     std::string_view name = argv[1];
+    if (name == "replay-check")
+        return ReplayCheck::run(argc, argv);
     bool checkPage = name == "check-page";
     if (name != "explain" && !checkPage)
         return std::nullopt;

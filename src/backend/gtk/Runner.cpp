@@ -26,6 +26,7 @@
 #include "kit/URLConnection.h"
 #include "kit/Window.h"
 #include "shell/Launch.h"
+#include "shell/Recorder.h"
 
 #include <csignal>
 #include <cstdio>
@@ -183,7 +184,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     gdk_set_program_class(ApplicationPeer::applicationId);
 
     std::unique_ptr<shell::TranscriptWriter> transcript;
-    if (!shell::openTranscript(options, transcript))
+    std::unique_ptr<shell::Recorder> recorder;
+    if (!shell::openTranscript(options, transcript) || !shell::Recorder::openFor(options, transcript.get(), recorder))
         return 2;
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -212,10 +214,12 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         auto* module = ExtrasModule::get();
         return module ? module->readAddressBooks() : std::nullopt;
     };
-    platform.events = transcript.get();
+    platform.events = shell::Recorder::sink(recorder.get(), transcript.get());
     platform.alerts = alerts.get();
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks, true);
+    shell::configureKit(options, recorder ? recorder->watching(hooks) : hooks, true);
+    if (recorder)
+        recorder->begin(shell::Recorder::Movie::AsPlayed);
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
@@ -280,6 +284,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         ExchangeWaiter waiter(window->gtkWindow(), closed);
         kit::URLConnection::setWaiter(&waiter);
         ScriptPlayer player(hooks, *window, *alerts, movies, closed);
+        player.setRecorder(recorder.get());
         while (!closed && !gtk_widget_get_mapped(GTK_WIDGET(window->gtkWindow())))
             kit::RunLoop::main().runOnce(kit::RunLoop::toMicros(0.1));
         player.turn();
@@ -296,6 +301,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     g_source_remove(interrupt);
     g_source_remove(terminate);
+    if (recorder)
+        recorder->end();
     // The kit lets go of every peer and factory first; then the peers themselves go.
     shell::finishKit(session);
     LatePageEngine::setMaker(nullptr);

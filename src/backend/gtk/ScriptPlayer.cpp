@@ -8,6 +8,7 @@
 #include "backend/gtk/ToolbarPeer.h"
 #include "backend/gtk/PageEngine.h"
 #include "backend/gtk/WindowPeer.h"
+#include "shell/Recorder.h"
 #include "kit/AlertView.h"
 #include "kit/Application.h"
 #include "kit/Button.h"
@@ -81,7 +82,8 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
     }
 
     case Kind::Type:
-        if (!alerts_.typeText(command.text))
+    case Kind::TypeRedacted:
+        if (!alerts_.typeText(command.kind == Kind::Type ? command.text : shell::Redactor::typedStandIn(command.count)))
             return ignored(command);
         return;
 
@@ -132,6 +134,7 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
 
     case Kind::Finish:
     case Kind::Fail:
+    case Kind::Redirect:
         // Pages come from the server here; the network decides how a load ends.
         return ignored(command);
 

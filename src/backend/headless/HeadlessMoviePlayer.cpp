@@ -13,11 +13,13 @@ static std::shared_ptr<kit::MoviePlayerController> lock(const std::weak_ptr<kit:
     return std::dynamic_pointer_cast<kit::MoviePlayerController>(weak.lock());
 }
 
-HeadlessMoviePlayer::HeadlessMoviePlayer(kit::MoviePlayerController& controller, double seconds)
+HeadlessMoviePlayer::HeadlessMoviePlayer(kit::MoviePlayerController& controller, std::optional<double> seconds)
     : controller_(controller.weak_from_this())
     , seconds_(seconds)
 {
     latestSlot() = controller_;
+    if (!seconds_)
+        return;
     preloadTask_ = kit::RunLoop::main().post([weak = controller_] {
         if (auto player = lock(weak))
             player->postPreloadDidFinish();
@@ -33,7 +35,9 @@ HeadlessMoviePlayer::~HeadlessMoviePlayer()
 void HeadlessMoviePlayer::play(kit::MoviePlayerController&)
 {
     kit::RunLoop::main().cancel(playbackTask_);
-    playbackTask_ = kit::RunLoop::main().schedule(kit::RunLoop::toMicros(seconds_), [weak = controller_] {
+    if (!seconds_)
+        return;
+    playbackTask_ = kit::RunLoop::main().schedule(kit::RunLoop::toMicros(*seconds_), [weak = controller_] {
         if (auto player = lock(weak))
             player->postPlaybackDidFinish();
     });

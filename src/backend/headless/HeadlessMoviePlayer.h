@@ -4,14 +4,15 @@
 #include "kit/RunLoop.h"
 
 #include <memory>
+#include <optional>
 
 namespace backend::headless {
 
 // A movie output that shows nothing: the movie is preloaded on the next run-loop turn and has
-// played to its end `seconds` after it started.
+// played to its end `seconds` after it started; with no seconds, only the script moves it on.
 class HeadlessMoviePlayer : public kit::MoviePlayerPeer {
 public:
-    HeadlessMoviePlayer(kit::MoviePlayerController& controller, double seconds);
+    HeadlessMoviePlayer(kit::MoviePlayerController& controller, std::optional<double> seconds);
     ~HeadlessMoviePlayer() override;
 
     void play(kit::MoviePlayerController& controller) override;
@@ -21,7 +22,7 @@ public:
 
 private:
     std::weak_ptr<kit::Object> controller_;
-    double seconds_;
+    std::optional<double> seconds_;
     kit::RunLoop::TaskId preloadTask_ = 0;
     kit::RunLoop::TaskId playbackTask_ = 0;
 };

@@ -9,6 +9,7 @@
 #include "kit/RunLoop.h"
 #include "kit/WebView.h"
 #include "shell/Launch.h"
+#include "shell/Recorder.h"
 
 #include <csignal>
 #include <cstdio>
@@ -77,21 +78,29 @@ int run(const Options& options, const AppHooks& hooks)
     std::unique_ptr<TranscriptWriter> transcript;
     if (!shell::openTranscript(options, transcript))
         return 2;
+    std::unique_ptr<shell::Recorder> recorder;
+    if (!shell::Recorder::openFor(options, transcript.get(), recorder))
+        return 2;
     // A reader that went away must not end the run.
     std::signal(SIGPIPE, SIG_IGN);
 
     kit::Platform platform;
     platform.clock = shell::runLoopClock(clock);
-    platform.movies = [movieSeconds = options.movieSeconds](kit::MoviePlayerController& controller) {
+    std::optional<double> movieSeconds;
+    if (!options.movieScripted)
+        movieSeconds = options.movieSeconds;
+    platform.movies = [movieSeconds](kit::MoviePlayerController& controller) {
         return std::make_unique<HeadlessMoviePlayer>(controller, movieSeconds);
     };
     if (engine == Engine::Scripted)
         platform.engines = [](kit::WebView& view) { return std::make_unique<ScriptedEngine>(view); };
     else
         platform.engines = [](kit::WebView& view) { return std::make_unique<HttpEngine>(view); };
-    platform.events = transcript.get();
+    platform.events = shell::Recorder::sink(recorder.get(), transcript.get());
     kit::PlatformSession session(std::move(platform));
-    shell::configureKit(options, hooks, engine == Engine::Http);
+    shell::configureKit(options, recorder ? recorder->watching(hooks) : hooks, engine == Engine::Http);
+    if (recorder)
+        recorder->begin(shell::Recorder::Movie::ByItself);
     std::optional<StopOnSignal> stopOnSignal;
     if (!script && clock == ClockKind::Real)
         stopOnSignal.emplace();
@@ -102,6 +111,7 @@ int run(const Options& options, const AppHooks& hooks)
     }
 
     ScriptPlayer player(hooks, clock);
+    player.setRecorder(recorder.get());
     player.turn();
     if (script) {
         for (const auto& command : script->commands)
@@ -111,6 +121,8 @@ int run(const Options& options, const AppHooks& hooks)
         stopOnSignal->run();
     }
 
+    if (recorder)
+        recorder->end();
     shell::finishKit(session);
     return 0;
 }

@@ -11,11 +11,17 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
     using Kind = shell::ScriptCommand::Kind;
     switch (command.kind) {
     case Kind::Finish:
-    case Kind::Fail: {
+    case Kind::Fail:
+    case Kind::Redirect: {
         kit::WebView* view = applicationWebView();
         auto* engine = view ? dynamic_cast<ScriptedEngine*>(view->engine()) : nullptr;
-        bool done = engine
-            && (command.kind == Kind::Finish ? engine->finish() : engine->fail(command.code, command.description));
+        bool done = false;
+        if (engine && command.kind == Kind::Finish)
+            done = engine->finish();
+        else if (engine && command.kind == Kind::Fail)
+            done = engine->fail(command.code, command.description);
+        else if (engine)
+            done = engine->redirect(command.text);
         if (!done)
             ignored(command);
         return;
