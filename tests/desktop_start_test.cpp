@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -180,9 +181,14 @@ TEST(DesktopStart, TheWindowDrawsWithoutWebKitAndWebKitCatchesUp)
     ASSERT_TRUE(server.started());
     auto without = run(server);
     EXPECT_EQ(without.exitCode, 1) << without.stderrText;
-    EXPECT_EQ(std::count(without.stderrText.begin(), without.stderrText.end(), '\n'), 1) << without.stderrText;
-    EXPECT_TRUE(without.stderrText.starts_with("street-client: no page is shown: the web engine cannot be loaded ("))
-        << without.stderrText;
+    // One line of ours (GTK, up by then, may have words of its own about the desktop).
+    std::vector<std::string> ours;
+    std::istringstream said(without.stderrText);
+    for (std::string line; std::getline(said, line);)
+        if (line.starts_with("street-client:"))
+            ours.push_back(line);
+    ASSERT_EQ(ours.size(), 1u) << without.stderrText;
+    EXPECT_TRUE(ours[0].starts_with("street-client: no page is shown: the web engine cannot be loaded (")) << ours[0];
     EXPECT_NE(without.stderrText.find("street-desktop-web.so"), std::string::npos) << without.stderrText;
     EXPECT_LT(position(without, "window", "mapped"), position(without, "window", "first-frame")) << without.dump();
     EXPECT_EQ(without.count("load-finish"), 0u) << without.dump();
