@@ -292,6 +292,7 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
     // process its GL context, but then the page's transparent background punches through the
     // pictures behind it.)
     webkit_settings_set_enable_webgl(webSettings, FALSE);
+    webkit_settings_set_enable_page_cache(webSettings, FALSE);
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
                                                             WebKitPolicyDecisionType type, gpointer self) -> gboolean {
