@@ -2,8 +2,14 @@
 // with no difference. Needs a display (./dev test runs the suite under xvfb-run).
 
 #include "support/Desktop.h"
+#include "support/OwnDisplay.h"
+#include "support/Sway.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
 
 namespace {
 
@@ -12,6 +18,25 @@ using scenario::Transcript;
 class DesktopRecordTest : public scenario::DesktopSuite {};
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+size_t count(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+// No difference between a recording's replay and the recorded session.
+void expectReplaysAlike(const std::string& recording, const std::string& transcript)
+{
+    scenario::ScenarioOptions raw;
+    raw.rawCommandLine = true;
+    raw.timeoutSeconds = 60;
+    Transcript check = scenario::runScenario("", {"replay-check", recording, transcript}, raw);
+    EXPECT_EQ(check.exitCode, 0) << check.stdoutText << check.stderrText << "\n" << scenario::readFile(recording);
+    EXPECT_TRUE(contains(check.stdoutText, "no difference")) << check.stdoutText;
+}
 
 TEST_F(DesktopRecordTest, AWindowSessionReplaysHeadlessWithNoDifference)
 {
@@ -36,13 +61,76 @@ TEST_F(DesktopRecordTest, AWindowSessionReplaysHeadlessWithNoDifference)
     EXPECT_TRUE(contains(recorded, "\ntype-redacted 5\n")) << recorded;
     EXPECT_TRUE(contains(recorded, "\nfail ")) << recorded;
     EXPECT_FALSE(contains(recorded, "Racer")) << recorded;
+    // A script's line reaches the widgets as a click or key would, and is written once.
+    EXPECT_EQ(count(recorded, "\ntap Cars\n"), 1u) << recorded;
+    EXPECT_EQ(count(recorded, "\npress Great\n"), 1u) << recorded;
+    EXPECT_EQ(count(recorded, "\ntoolbar Send Invites\n"), 1u) << recorded;
+    expectReplaysAlike(recording, dir.path() + "/window.jsonl");
+}
 
-    scenario::ScenarioOptions raw;
-    raw.rawCommandLine = true;
-    raw.timeoutSeconds = 60;
-    Transcript check = scenario::runScenario("", {"replay-check", recording, dir.path() + "/window.jsonl"}, raw);
-    EXPECT_EQ(check.exitCode, 0) << check.stdoutText << check.stderrText << "\n" << recorded;
-    EXPECT_TRUE(contains(check.stdoutText, "no difference")) << check.stdoutText;
+// Keys pressed at a real keyboard (through the X server) are written as the script's own `key`
+// lines, once each: Return pressing the alert's button is not written again as `press`.
+TEST(DesktopRecordByHand, RealKeyPressesAreRecordedAndReplay)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    if (scenario::onWayland())
+        GTEST_SKIP() << "presses keys through XTest, which only an X server has";
+    scenario::OwnDisplay display;
+    ASSERT_TRUE(display.started()) << "Xvfb did not start";
+    scenario::DemoServer server;
+    ASSERT_TRUE(server.started());
+    scenario::TempDir dir("street-record-keys");
+    const std::string recording = dir.path() + "/keys.script";
+
+    pid_t client = 0;
+    int step = 0;
+    std::optional<std::chrono::steady_clock::time_point> seen;
+    std::vector<std::string> unpressed;
+    scenario::ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    options.environment = {{"DISPLAY", display.name()}, {"XAUTHORITY", ""}};
+    options.whileRunning = [&](pid_t pid) { client = pid; };
+    options.watchTranscript = [&](const std::vector<nlohmann::json>& lines) {
+        // Each step waits for what the player would see, and a moment for it to be drawn.
+        const char* awaited = step == 0 ? "alert" : step == 1 ? "alert-press" : nullptr;
+        if (!awaited)
+            return;
+        bool shown = std::any_of(lines.begin(), lines.end(), [&](const auto& line) { return line.value("ev", "") == awaited; });
+        if (!shown)
+            return;
+        if (!seen)
+            seen = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *seen < std::chrono::milliseconds(400))
+            return;
+        for (const auto& window : display.topLevels())
+            if (window.pid == client)
+                display.focus(window.id);
+        for (const char* keys : step == 0 ? std::vector<const char*>{"Tab", "Return"} : std::vector<const char*>{"Alt+4"})
+            if (!display.press(keys))
+                unpressed.push_back(keys);
+        seen.reset();
+        ++step;
+    };
+    const std::string alert = "/commands.php?invokeAlertTwoBtnTitle=Race%3F&invokeAlertTwoBtnBody=Now"
+                              "&invokeAlertTwoBtn1Name=Not%20now&invokeAlertTwoBtn2Name=Race&stopLoad=true";
+    auto t = scenario::runScenario("wait 4\nnavigate " + server.baseURL() + alert + "\nwait 8\nstate\n",
+                                   {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record", "--server",
+                                    server.hostPort(), "--record", recording},
+                                   options);
+    ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+    ASSERT_TRUE(unpressed.empty()) << unpressed.front();
+    ASSERT_EQ(step, 2) << t.dump();
+    ASSERT_EQ(t.events("alert-press").size(), 1u) << t.dump();
+
+    const std::string recorded = scenario::readFile(recording);
+    for (const char* line : {"\nkey Tab\n", "\nkey Return\n", "\nkey Alt+4\n"})
+        EXPECT_EQ(count(recorded, line), 1u) << line << "\n" << recorded;
+    EXPECT_FALSE(contains(recorded, "\npress ")) << recorded;
+    // Each key comes after the time waited for it.
+    EXPECT_TRUE(recorded.find("\nwait ") < recorded.find("\nkey Tab\n")) << recorded;
+    expectReplaysAlike(recording, dir.path() + "/keys.jsonl");
 }
 
 }  // namespace

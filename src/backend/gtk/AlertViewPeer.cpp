@@ -1,6 +1,7 @@
 #include "backend/gtk/AlertViewPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
 
@@ -81,8 +82,10 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
         gtk_entry_set_placeholder_text(GTK_ENTRY(shown.entry), field->placeholder.c_str());
         g_signal_connect(shown.entry, "changed", G_CALLBACK(+[](GtkEntry* entry, gpointer data) {
             auto* raw = static_cast<kit::AlertView*>(data);
-            if (auto* f = raw->textFieldAtIndex(0))
+            if (auto* f = raw->textFieldAtIndex(0)) {
                 f->text = gtk_entry_get_text(entry);
+                InputRecord::typing(f->text);
+            }
         }), &alert);
         gtk_box_pack_start(GTK_BOX(box), shown.entry, FALSE, FALSE, 0);
         watchFocus(shown.entry, -1);
@@ -96,7 +99,15 @@ void AlertViewPeer::alertShown(kit::AlertView& alert)
         g_object_set_data(G_OBJECT(button), "street-index", GSIZE_TO_POINTER(i));
         g_signal_connect(button, "clicked", G_CALLBACK(+[](GtkButton* b, gpointer data) {
             auto index = static_cast<int>(GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(b), "street-index")));
-            static_cast<kit::AlertView*>(data)->dismissWithClickedButtonIndex(index);
+            auto* alert = static_cast<kit::AlertView*>(data);
+            if (InputRecord::firsthand()) {
+                const auto& titles = alert->buttonTitles();
+                auto at = static_cast<size_t>(index);
+                InputRecord::input("press " + (at < titles.size() && !titles[at].empty() ? InputRecord::label(titles[at])
+                                                                                       : "#" + std::to_string(index)));
+            }
+            InputRecord::Delivering delivering;
+            alert->dismissWithClickedButtonIndex(index);
         }), &alert);
         gtk_box_pack_start(GTK_BOX(row), button, TRUE, TRUE, 0);
         watchFocus(button, static_cast<int>(i));
@@ -118,6 +129,10 @@ void AlertViewPeer::alertDismissed(kit::AlertView& alert)
     auto it = std::find_if(shown_.begin(), shown_.end(), [&](const Shown& s) { return s.raw == &alert; });
     if (it == shown_.end())
         return;
+    // Text typed into a field the page takes away is nobody's input; a key or button that
+    // sends it writes it first.
+    if (InputRecord::firsthand())
+        InputRecord::dropTyping();
     // Handlers hold the alert by a plain pointer: cut them before it can go.
     for (GtkWidget* button : it->buttons) {
         g_signal_handlers_disconnect_by_data(button, &alert);

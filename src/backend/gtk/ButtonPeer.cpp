@@ -1,6 +1,7 @@
 #include "backend/gtk/ButtonPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/InputRecord.h"
 #include "kit/FocusModel.h"
 
 namespace backend::gtk {
@@ -14,7 +15,13 @@ ButtonPeer::ButtonPeer(WindowPeer& window, kit::Button& button)
     gtk_widget_set_can_focus(gtkButton, FALSE);
     gtk_style_context_add_class(gtk_widget_get_style_context(gtkButton), "street-button");
     g_signal_connect(gtkButton, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
-        static_cast<ButtonPeer*>(self)->button_.userDidTap();
+        auto& button = static_cast<ButtonPeer*>(self)->button_;
+        if (button.identifier() == "infoButton")
+            InputRecord::input("button info");
+        else if (button.identifier() == "changeNameButton")
+            InputRecord::input("button name");
+        InputRecord::Delivering delivering;
+        button.userDidTap();
     }), this);
 }
 

@@ -7,6 +7,7 @@
 #include "backend/gtk/ExchangeWaiter.h"
 #include "backend/gtk/ExtrasModule.h"
 #include "backend/gtk/GLibRunLoopDriver.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/PageEngine.h"
 #include "backend/gtk/ScriptPlayer.h"
 #include "backend/gtk/WebModule.h"
@@ -220,6 +221,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     shell::configureKit(options, recorder ? recorder->watching(hooks) : hooks, true);
     if (recorder)
         recorder->begin(shell::Recorder::Movie::AsPlayed);
+    InputRecord::setRecorder(recorder.get());
     // WebKit keeps the window's cookies (cookies.sqlite); the kit's jar only mirrors them for the
     // invite post, so it keeps no file of its own here.
     kit::CookieJar::resetShared();
@@ -301,6 +303,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     g_source_remove(interrupt);
     g_source_remove(terminate);
+    InputRecord::setRecorder(nullptr);
     if (recorder)
         recorder->end();
     // The kit lets go of every peer and factory first; then the peers themselves go.

@@ -3,6 +3,7 @@
 #include "backend/gtk/AlertViewPeer.h"
 #include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/DesktopMoviePlayer.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/TabBarPeer.h"
 #include "backend/gtk/TableViewPeer.h"
 #include "backend/gtk/ToolbarPeer.h"
@@ -47,6 +48,11 @@ void ScriptPlayer::perform(const shell::ScriptCommand& command)
 {
     using Kind = shell::ScriptCommand::Kind;
     auto& loop = kit::RunLoop::main();
+    // The player has written the line: what it sets off in the widgets is not written again.
+    // A wait's time is the player's own, where input by hand may come.
+    std::optional<InputRecord::Delivering> delivering;
+    if (command.kind != Kind::Wait)
+        delivering.emplace();
     switch (command.kind) {
     case Kind::Wait: {
         auto deadline = loop.now() + kit::RunLoop::toMicros(command.seconds);

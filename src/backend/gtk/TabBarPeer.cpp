@@ -1,6 +1,7 @@
 #include "backend/gtk/TabBarPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
 #include "kit/Image.h"
@@ -51,7 +52,13 @@ void TabBarPeer::rebuild()
         g_object_set_data(G_OBJECT(item.button), "street-index", GSIZE_TO_POINTER(index));
         g_signal_connect(item.button, "clicked", G_CALLBACK(+[](GtkButton* button, gpointer self) {
             auto index = GPOINTER_TO_SIZE(g_object_get_data(G_OBJECT(button), "street-index"));
-            static_cast<TabBarPeer*>(self)->bar_.userDidTapItem(index);
+            auto& bar = static_cast<TabBarPeer*>(self)->bar_;
+            if (InputRecord::firsthand()) {
+                const auto& title = index < bar.items().size() ? bar.items()[index]->title() : std::nullopt;
+                InputRecord::input("tap " + (title && !title->empty() ? InputRecord::label(*title) : "#" + std::to_string(index)));
+            }
+            InputRecord::Delivering delivering;
+            bar.userDidTapItem(index);
         }), this);
         g_signal_connect(item.button, "focus-in-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
             auto* peer = static_cast<TabBarPeer*>(self);

@@ -1,6 +1,7 @@
 #include "backend/gtk/TableViewPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/LabelPeer.h"
 #include "backend/gtk/WindowPeer.h"
 #include "kit/FocusModel.h"
@@ -121,7 +122,17 @@ bool TableViewPeer::released(GdkEventButton* event)
     if (event->button != 1 || !pressing_)
         return false;
     pressing_ = false;
-    table_.touchEnded(pointOf(event->x, event->y));
+    auto point = pointOf(event->x, event->y);
+    // A tap on a row (not a drag, not the section index) is the script's `row`.
+    bool firsthand = InputRecord::firsthand();
+    auto offset = table_.contentOffset();
+    auto row = firsthand && !table_.isOnIndex(point) ? table_.indexPathForRowAtPoint(point) : std::nullopt;
+    {
+        InputRecord::Delivering delivering;
+        table_.touchEnded(point);
+    }
+    if (row && table_.contentOffset() == offset)
+        InputRecord::input("row " + std::to_string(row->section) + " " + std::to_string(row->row));
     return true;
 }
 
@@ -142,7 +153,14 @@ bool TableViewPeer::scrolled(GdkEventScroll* event)
         return false;
     }
     // To a thousandth of a point: a smooth step is a fraction, and its product is not exact.
-    table_.scrollBy(std::round(steps * Table::wheelStep * 1000) / 1000);
+    double points = std::round(steps * Table::wheelStep * 1000) / 1000;
+    if (InputRecord::firsthand()) {
+        char line[64];
+        std::snprintf(line, sizeof line, "scroll %.3f", points);
+        InputRecord::input(line);
+    }
+    InputRecord::Delivering delivering;
+    table_.scrollBy(points);
     return true;
 }
 

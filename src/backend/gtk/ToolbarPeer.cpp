@@ -1,6 +1,7 @@
 #include "backend/gtk/ToolbarPeer.h"
 
 #include "backend/gtk/Accessibility.h"
+#include "backend/gtk/InputRecord.h"
 #include "kit/FocusModel.h"
 
 namespace backend::gtk {
@@ -28,8 +29,12 @@ void ToolbarPeer::rebuild()
         auto* held = new std::weak_ptr<kit::BarButtonItem>(std::move(weak));
         g_signal_connect_data(button, "clicked", G_CALLBACK(+[](GtkButton*, gpointer data) {
             // Kept alive through its action, which may rebuild the toolbar.
-            if (auto item = static_cast<std::weak_ptr<kit::BarButtonItem>*>(data)->lock())
+            if (auto item = static_cast<std::weak_ptr<kit::BarButtonItem>*>(data)->lock()) {
+                if (InputRecord::firsthand() && item->title())
+                    InputRecord::input("toolbar " + InputRecord::label(*item->title()));
+                InputRecord::Delivering delivering;
                 item->userDidTap();
+            }
         }), held, [](gpointer data, GClosure*) { delete static_cast<std::weak_ptr<kit::BarButtonItem>*>(data); },
                               GConnectFlags(0));
         gtk_box_pack_start(GTK_BOX(content()), button, FALSE, FALSE, 0);

@@ -4,12 +4,13 @@
 #include "backend/gtk/ActivityIndicatorViewPeer.h"
 #include "backend/gtk/ButtonPeer.h"
 #include "backend/gtk/ImageViewPeer.h"
+#include "backend/gtk/InputRecord.h"
 #include "backend/gtk/LabelPeer.h"
+#include "backend/gtk/PageEngine.h"
 #include "backend/gtk/TabBarPeer.h"
 #include "backend/gtk/TableViewPeer.h"
 #include "backend/gtk/ToolbarPeer.h"
 #include "backend/gtk/ViewPeer.h"
-#include "backend/gtk/PageEngine.h"
 #include "kit/ActivityIndicatorView.h"
 #include "kit/Button.h"
 #include "kit/Events.h"
@@ -91,7 +92,15 @@ WindowPeer::WindowPeer(kit::Window& window, int scale, std::optional<kit::Rect> 
     g_signal_connect(gtkWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* event, gpointer self) -> gboolean {
         auto* peer = static_cast<WindowPeer*>(self);
         // The kit's focus model has every key first: the window's shortcuts win over the page's.
-        peer->lastKey_ = kit::FocusModel::handleKey(keyPressOf(*event));
+        auto key = keyPressOf(*event);
+        bool firsthand = InputRecord::firsthand();
+        {
+            InputRecord::Delivering delivering;
+            peer->lastKey_ = kit::FocusModel::handleKey(key);
+        }
+        // Keys the page or a text field takes are theirs (a field's text is written as typed).
+        if (firsthand && peer->lastKey_ == kit::KeyResult::Handled)
+            InputRecord::input("key " + key.text());
         if (peer->lastKey_ != kit::KeyResult::Passed)
             return TRUE;
         // No zooming by keyboard: the page stays at the window's scale.
