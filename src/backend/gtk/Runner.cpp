@@ -41,6 +41,9 @@ namespace backend::gtk {
 
 namespace {
 
+// The pages' maker, kept for the life of the process (see the end of run).
+PageEngineMaker* lastingPages = nullptr;
+
 // Brings the pages' engine in once the window has drawn (see run).
 class WebStart {
 public:
@@ -315,7 +318,9 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     services->setWindow(nullptr);
     window.reset();
     web.cancel();
-    pages.reset();
+    // WebKit's context stays until the process ends: one let go of while its web process is still
+    // being started (a window closed in its first moments) is called back into afterwards.
+    lastingPages = pages.release();
     sound.reset();
     services.reset();
     // Let the window's and the web view's last messages go out before the process ends.
