@@ -83,42 +83,14 @@ TEST(DesktopRecordByHand, RealKeyPressesAreRecordedAndReplay)
     scenario::TempDir dir("street-record-keys");
     const std::string recording = dir.path() + "/keys.script";
 
-    pid_t client = 0;
-    int step = 0;
-    std::optional<std::chrono::steady_clock::time_point> seen;
-    std::vector<std::string> unpressed;
-    scenario::ScenarioOptions options;
-    options.desktop = true;
-    options.timeoutSeconds = 60;
-    options.environment = {{"DISPLAY", display.name()}, {"XAUTHORITY", ""}};
-    options.whileRunning = [&](pid_t pid) { client = pid; };
-    options.watchTranscript = [&](const std::vector<nlohmann::json>& lines) {
-        // Each step waits for what the player would see, and a moment for it to be drawn.
-        const char* awaited = step == 0 ? "alert" : step == 1 ? "alert-press" : nullptr;
-        if (!awaited)
-            return;
-        bool shown = std::any_of(lines.begin(), lines.end(), [&](const auto& line) { return line.value("ev", "") == awaited; });
-        if (!shown)
-            return;
-        if (!seen)
-            seen = std::chrono::steady_clock::now();
-        if (std::chrono::steady_clock::now() - *seen < std::chrono::milliseconds(400))
-            return;
-        for (const auto& window : display.topLevels())
-            if (window.pid == client)
-                display.focus(window.id);
-        for (const char* keys : step == 0 ? std::vector<const char*>{"Tab", "Return"} : std::vector<const char*>{"Alt+4"})
-            if (!display.press(keys))
-                unpressed.push_back(keys);
-        seen.reset();
-        ++step;
-    };
     const std::string alert = "/commands.php?invokeAlertTwoBtnTitle=Race%3F&invokeAlertTwoBtnBody=Now"
                               "&invokeAlertTwoBtn1Name=Not%20now&invokeAlertTwoBtn2Name=Race&stopLoad=true";
-    auto t = scenario::runScenario("wait 4\nnavigate " + server.baseURL() + alert + "\nwait 8\nstate\n",
-                                   {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record", "--server",
-                                    server.hostPort(), "--record", recording},
-                                   options);
+    auto session = scenario::answerAnAlertByKeys(display, "wait 4\nnavigate " + server.baseURL() + alert + "\nwait 8\nstate\n",
+                                                 {"--scale", "1", "--movie-seconds", "0.2", "--open-urls", "record",
+                                                  "--server", server.hostPort(), "--record", recording});
+    const auto& t = session.transcript;
+    const auto& unpressed = session.unpressed;
+    const int step = session.steps;
     ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
     ASSERT_TRUE(unpressed.empty()) << unpressed.front();
     ASSERT_EQ(step, 2) << t.dump();

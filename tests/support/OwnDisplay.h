@@ -4,11 +4,16 @@
 // and never another test's window on the shared display. For window tests only: it needs Xlib
 // and the XTest extension.
 
+#include "support/Scenario.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -179,5 +184,49 @@ private:
     std::string name_;
     Display* display_ = nullptr;
 };
+
+// A player with real keys on `display`: once a page's two-button alert shows, Tab then Return;
+// once that press is seen, Alt+4. Each step waits for what the player would
+// see and a moment for it to be drawn. `steps` counts the steps taken; `unpressed` names keys
+// XTest could not press.
+struct KeyedSession {
+    Transcript transcript;
+    int steps = 0;
+    std::vector<std::string> unpressed;
+};
+
+inline KeyedSession answerAnAlertByKeys(OwnDisplay& display, const std::string& script, const std::vector<std::string>& args)
+{
+    KeyedSession session;
+    pid_t client = 0;
+    std::optional<std::chrono::steady_clock::time_point> seen;
+    ScenarioOptions options;
+    options.desktop = true;
+    options.timeoutSeconds = 60;
+    options.environment = {{"DISPLAY", display.name()}, {"XAUTHORITY", ""}};
+    options.whileRunning = [&](pid_t pid) { client = pid; };
+    options.watchTranscript = [&](const std::vector<nlohmann::json>& lines) {
+        const char* awaited = session.steps == 0 ? "alert" : session.steps == 1 ? "alert-press" : nullptr;
+        if (!awaited)
+            return;
+        bool shown = std::any_of(lines.begin(), lines.end(), [&](const auto& line) { return line.value("ev", "") == awaited; });
+        if (!shown)
+            return;
+        if (!seen)
+            seen = std::chrono::steady_clock::now();
+        if (std::chrono::steady_clock::now() - *seen < std::chrono::milliseconds(400))
+            return;
+        for (const auto& window : display.topLevels())
+            if (window.pid == client)
+                display.focus(window.id);
+        for (const char* keys : session.steps == 0 ? std::vector<const char*>{"Tab", "Return"} : std::vector<const char*>{"Alt+4"})
+            if (!display.press(keys))
+                session.unpressed.push_back(keys);
+        seen.reset();
+        ++session.steps;
+    };
+    session.transcript = runScenario(script, args, options);
+    return session;
+}
 
 } // namespace scenario
