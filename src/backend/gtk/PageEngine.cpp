@@ -27,6 +27,18 @@ LatePageEngine::LatePageEngine(kit::WebView& view)
 {
     // Draws nothing of its own: the page's transparent background shows what is behind it.
     gtk_event_box_set_visible_window(GTK_EVENT_BOX(holder_.get()), FALSE);
+    // The page is drawn without compositing, and a page drawn so copies its pixels, transparent
+    // ones too, over what is behind it: drawn apart first, it is laid over the pictures instead.
+    g_signal_connect(holder_.get(), "draw", G_CALLBACK(+[](GtkWidget* holder, cairo_t* cr, gpointer) -> gboolean {
+        GtkWidget* child = gtk_bin_get_child(GTK_BIN(holder));
+        if (!child)
+            return TRUE;
+        cairo_push_group(cr);
+        gtk_container_propagate_draw(GTK_CONTAINER(holder), child, cr);
+        cairo_pop_group_to_source(cr);
+        cairo_paint(cr);
+        return TRUE;
+    }), nullptr);
     liveEngines().push_back(this);
     if (auto* maker = currentMaker())
         attach(*maker);

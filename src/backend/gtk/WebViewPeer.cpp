@@ -288,10 +288,11 @@ WebViewPeer::WebViewPeer(kit::WebView& view, WebKitWebContext* context, const Se
     webkit_settings_set_javascript_can_open_windows_automatically(webSettings, FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(webSettings, FALSE);
     webkit_settings_set_enable_developer_extras(webSettings, FALSE);
-    // Nor WebGL, which the game never uses. (Drawing without compositing would save the web
-    // process its GL context, but then the page's transparent background punches through the
-    // pictures behind it.)
+    // Nor WebGL, which the game never uses, nor GL at all: a small page drawn on the CPU spares
+    // the web process its GL context (Mesa's software renderer here), which costs start-up time
+    // and memory. The page's holder lays it over the pictures behind it (see LatePageEngine).
     webkit_settings_set_enable_webgl(webSettings, FALSE);
+    webkit_settings_set_hardware_acceleration_policy(webSettings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     webkit_settings_set_enable_page_cache(webSettings, FALSE);
 
     g_signal_connect(web, "decide-policy", G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
