@@ -45,6 +45,20 @@ namespace {
 PageEngineMaker* lastingPages = nullptr;
 
 // Brings the pages' engine in once the window has drawn (see run).
+// Pages are drawn on the CPU (a small page needs no GPU), so neither GTK nor WebKit needs GL:
+// left to themselves, GTK probes GLX visuals when it starts, and WebKit asks EGL for a buffer
+// format and a render device before the first web process, each loading Mesa and LLVM into
+// the window's process for nothing. A player's own setting of any of these is kept. Set before
+// GTK starts, while no other thread reads the environment; web processes inherit them.
+void drawWithoutGL()
+{
+    ::setenv("GDK_GL", "disable", 0);
+    ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+    ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
+    // No render device for the web process either: it falls back to drawing without one.
+    ::setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/dev/null", 0);
+}
+
 class WebStart {
 public:
     WebStart(PageSettings settings, std::unique_ptr<PageEngineMaker>& pages, bool& closed, int& status,
@@ -52,7 +66,12 @@ public:
         : settings_(std::move(settings)), pages_(pages), closed_(closed), status_(status), movies_(movies)
     {
     }
-    ~WebStart() { cancel(); }
+    ~WebStart()
+    {
+        cancel();
+        if (sinkCheck_)
+            g_source_remove(sinkCheck_);
+    }
     WebStart(const WebStart&) = delete;
     WebStart& operator=(const WebStart&) = delete;
 
@@ -119,15 +138,20 @@ private:
         }
         pages_ = module->makePages(settings_);
         LatePageEngine::setMaker(pages_.get());
-        // With the page on its way: WebKit plays a page's sound through GStreamer's autoaudiosink;
-        // without it, a page that plays one takes its own process down (and fails as any page
-        // whose process ended).
-        gst_init(nullptr, nullptr);
-        if (GstElementFactory* sink = gst_element_factory_find("autoaudiosink"))
-            gst_object_unref(sink);
-        else
-            std::fprintf(stderr, "street-client: GStreamer has no audio sink (autoaudiosink, from gstreamer1.0-plugins-good): "
-                                 "a page that plays sound stops with \"The page stopped responding.\"\n");
+        // Once the first page's process is under way (reading GStreamer's registry would hold up
+        // its start): WebKit plays a page's sound through GStreamer's autoaudiosink; without it,
+        // a page that plays one takes its own process down (and fails as any page whose process
+        // ended).
+        sinkCheck_ = g_timeout_add(500, +[](gpointer self) -> gboolean {
+            static_cast<WebStart*>(self)->sinkCheck_ = 0;
+            gst_init(nullptr, nullptr);
+            if (GstElementFactory* sink = gst_element_factory_find("autoaudiosink"))
+                gst_object_unref(sink);
+            else
+                std::fprintf(stderr, "street-client: GStreamer has no audio sink (autoaudiosink, from gstreamer1.0-plugins-good): "
+                                     "a page that plays sound stops with \"The page stopped responding.\"\n");
+            return G_SOURCE_REMOVE;
+        }, this);
     }
 
     PageSettings settings_;
@@ -138,6 +162,7 @@ private:
     GtkWidget* window_ = nullptr;
     guint fallback_ = 0;
     guint idle_ = 0;
+    guint sinkCheck_ = 0;
     bool drawn_ = false;
     bool started_ = false;
 };
@@ -167,6 +192,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     // Pages run only in WebKit's sandbox, unless the player has turned it off. Told before GTK
     // starts, which has its own things to say.
+    drawWithoutGL();
     std::optional<WebSandbox::Trial> trial;
     if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
