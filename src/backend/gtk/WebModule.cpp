@@ -61,6 +61,13 @@ private:
 // never have them: WebKit's own come first instead (about 30 ms sooner on the window's way to its
 // page). The sanitizers' runtime must see every allocation, so there they are looked up as usual.
 #if defined(__SANITIZE_ADDRESS__)
+#define STREET_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define STREET_ADDRESS_SANITIZER 1
+#endif
+#endif
+#ifdef STREET_ADDRESS_SANITIZER
 constexpr int webLookups = 0;
 #else
 constexpr int webLookups = RTLD_DEEPBIND;
