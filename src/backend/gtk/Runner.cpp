@@ -44,21 +44,20 @@ namespace {
 // The pages' maker, kept for the life of the process (see the end of run).
 PageEngineMaker* lastingPages = nullptr;
 
-// Brings the pages' engine in once the window has drawn (see run).
-// Pages are drawn on the CPU (a small page needs no GPU), so neither GTK nor WebKit needs GL:
-// left to themselves, GTK probes GLX visuals when it starts, and WebKit asks EGL for a buffer
-// format and a render device before the first web process, each loading Mesa and LLVM into
-// the window's process for nothing. A player's own setting of any of these is kept. Set before
-// GTK starts, while no other thread reads the environment; web processes inherit them.
+// Pages are drawn on the CPU (a small page needs no GPU), so neither GTK nor WebKit's compositing
+// needs GL: left to themselves, GTK probes GLX visuals when it starts and WebKit asks EGL for a
+// buffer format when its context is made, each loading Mesa and LLVM into the window's process.
+// (WebKit still asks EGL for the render device it hands the web processes, later.) A player's own
+// setting of any of these is kept. Set before GTK starts, while no other thread reads the
+// environment; web processes inherit them.
 void drawWithoutGL()
 {
     ::setenv("GDK_GL", "disable", 0);
     ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
-    // No render device for the web process either: it falls back to drawing without one.
-    ::setenv("WEBKIT_WEB_RENDER_DEVICE_FILE", "/dev/null", 0);
 }
 
+// Brings the pages' engine in once the window has drawn (see run).
 class WebStart {
 public:
     WebStart(PageSettings settings, std::unique_ptr<PageEngineMaker>& pages, bool& closed, int& status,
