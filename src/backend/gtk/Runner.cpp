@@ -189,9 +189,9 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         return noDisplay();
 
+    drawWithoutGL();
     // Pages run only in WebKit's sandbox, unless the player has turned it off. Told before GTK
     // starts, which has its own things to say.
-    drawWithoutGL();
     std::optional<WebSandbox::Trial> trial;
     if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
