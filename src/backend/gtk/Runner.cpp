@@ -31,7 +31,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <glib-unix.h>
 #include <gst/gst.h>
 #include <gtk/gtk.h>
@@ -44,17 +46,42 @@ namespace {
 // The pages' maker, kept for the life of the process (see the end of run).
 PageEngineMaker* lastingPages = nullptr;
 
+// WebKit still asks EGL, as each web process starts, which render device to hand it, and the
+// answer loads Mesa and LLVM into the window's process (some 20 ms of work while the first web
+// process starts beside it, and as many MB) for a window that never draws with GL. The GL
+// dispatcher (libglvnd) reads its list of drivers once, at its first call: made here with an
+// empty list, this process gets none and WebKit hears "no device", as it does on a machine
+// without a GPU; the web processes, which do need EGL, start after the list is put back and
+// find their drivers as usual. A player's own list is left alone.
+void leaveOutGLDrivers()
+{
+    constexpr const char* vendors = "__EGL_VENDOR_LIBRARY_FILENAMES";
+    if (std::getenv(vendors) || std::getenv("__EGL_VENDOR_LIBRARY_DIRS"))
+        return;
+    void* egl = ::dlopen("libEGL.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!egl)
+        return; // WebKit cannot load without it either, and says so
+    // eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS): the dispatcher loads its drivers to answer.
+    using QueryString = const char* (*)(void* display, std::int32_t name);
+    constexpr std::int32_t eglExtensions = 0x3055;
+    ::setenv(vendors, "", 1);
+    if (auto query = reinterpret_cast<QueryString>(::dlsym(egl, "eglQueryString")))
+        query(nullptr, eglExtensions);
+    ::unsetenv(vendors);
+    // Kept loaded: WebKit's EGL is this same library, with the list it has read.
+}
+
 // Pages are drawn on the CPU (a small page needs no GPU), so neither GTK nor WebKit's compositing
 // needs GL: left to themselves, GTK probes GLX visuals when it starts and WebKit asks EGL for a
 // buffer format when its context is made, each loading Mesa and LLVM into the window's process.
-// (WebKit still asks EGL for the render device it hands the web processes, later.) A player's own
-// setting of any of these is kept. Set before GTK starts, while no other thread reads the
-// environment; web processes inherit them.
+// A player's own setting of any of these is kept. Set before GTK starts, while no other thread
+// reads the environment; web processes inherit them.
 void drawWithoutGL()
 {
     ::setenv("GDK_GL", "disable", 0);
     ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
     ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
+    leaveOutGLDrivers();
 }
 
 // Brings the pages' engine in once the window has drawn (see run).
