@@ -4,13 +4,17 @@
 
 #include "backend/gtk/PageEngine.h"
 #include "support/Desktop.h"
+#include "support/Processes.h"
 #include "support/Scenario.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -197,3 +201,61 @@ TEST(DesktopStart, TheWindowDrawsWithoutWebKitAndWebKitCatchesUp)
 }
 
 } // namespace
+
+namespace {
+
+// Whether `pid` has a GL driver mapped: Mesa's EGL, its DRI drivers or LLVM.
+bool mapsGLDriver(pid_t pid)
+{
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    for (std::string line; std::getline(maps, line);)
+        if (line.find("libEGL_mesa") != std::string::npos || line.find("_dri.so") != std::string::npos ||
+            line.find("libLLVM") != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// The window never draws with GL, so its own process loads no GL driver, while the page's process,
+// which needs EGL to start, has its driver and shows the page. A driver list the player names is
+// left alone: the window's process then loads from it as any program would.
+TEST(DesktopStart, OnlyThePagesProcessLoadsAGLDriver)
+{
+    if (!scenario::haveDisplay())
+        GTEST_SKIP() << "needs a display (./dev test runs the suite under xvfb-run)";
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> environment;
+        bool windowHasDriver;
+    } cases[] = {
+        {"as installed", {}, false},
+        {"the player's driver list", {{"__EGL_VENDOR_LIBRARY_DIRS", "/usr/share/glvnd/egl_vendor.d"}}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        scenario::DemoServer server;
+        ASSERT_TRUE(server.started());
+        std::optional<bool> window, page;
+        auto started = std::chrono::steady_clock::now();
+        scenario::ScenarioOptions options;
+        options.desktop = true;
+        options.timeoutSeconds = 60;
+        options.environment = c.environment;
+        options.whileRunning = [&](pid_t client) {
+            if (std::chrono::steady_clock::now() - started < std::chrono::seconds(3))
+                return;
+            window = mapsGLDriver(client);
+            for (pid_t pid : scenario::processTree(client))
+                if (scenario::programOf(pid).ends_with("/WebKitWebProcess"))
+                    page = mapsGLDriver(pid);
+        };
+        auto t = scenario::runScenario("wait 4\nstate\n", {"--scale", "1", "--movie-seconds", "0.2", "--server", server.hostPort()},
+                                       options);
+        ASSERT_EQ(t.exitCode, 0) << t.stderrText << t.dump();
+        EXPECT_EQ(t.count("load-finish"), 1u) << t.dump();
+        ASSERT_TRUE(window.has_value() && page.has_value()) << "the client and its web process were seen";
+        EXPECT_EQ(*window, c.windowHasDriver);
+        EXPECT_TRUE(*page);
+    }
+}
