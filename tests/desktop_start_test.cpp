@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 
@@ -207,12 +206,7 @@ namespace {
 // Whether `pid` has a GL driver mapped: Mesa's EGL, its DRI drivers or LLVM.
 bool mapsGLDriver(pid_t pid)
 {
-    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
-    for (std::string line; std::getline(maps, line);)
-        if (line.find("libEGL_mesa") != std::string::npos || line.find("_dri.so") != std::string::npos ||
-            line.find("libLLVM") != std::string::npos)
-            return true;
-    return false;
+    return scenario::mapsFile(pid, "libEGL_mesa") || scenario::mapsFile(pid, "_dri.so") || scenario::mapsFile(pid, "libLLVM");
 }
 
 } // namespace

@@ -65,6 +65,15 @@ std::string programOf(pid_t pid)
     return line.substr(0, line.find('\0'));
 }
 
+bool mapsFile(pid_t pid, const std::string& part)
+{
+    std::istringstream maps(readFile("/proc/" + std::to_string(pid) + "/maps"));
+    for (std::string line; std::getline(maps, line);)
+        if (line.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
 std::string namespaceOf(pid_t pid, const std::string& kind)
 {
     std::error_code error;

@@ -16,6 +16,8 @@ std::string statusField(pid_t pid, const std::string& name);
 long residentKB(pid_t pid);
 // The first word of the process's command line.
 std::string programOf(pid_t pid);
+// Whether any file the process has mapped (/proc/PID/maps) has `part` in its path.
+bool mapsFile(pid_t pid, const std::string& part);
 // The namespace a process is in, as /proc/PID/ns/KIND names it ("mnt:[4026531832]").
 std::string namespaceOf(pid_t pid, const std::string& kind);
 

@@ -218,7 +218,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
 
     drawWithoutGL();
     // Pages run only in WebKit's sandbox, unless the player has turned it off. The trial runs
-    // while GTK starts; its outcome is told before anything else is.
+    // while GTK starts; a refusal is told before the window says anything else.
     std::optional<WebSandbox::Trial> trial;
     if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
