@@ -217,8 +217,8 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         return noDisplay();
 
     drawWithoutGL();
-    // Pages run only in WebKit's sandbox, unless the player has turned it off. The trial runs
-    // while GTK starts; a refusal is told before the window says anything else.
+    // Pages run only in WebKit's sandbox, unless the player has turned it off. Told before GTK
+    // starts, which has its own things to say (the accessibility bridge's warnings, say).
     std::optional<WebSandbox::Trial> trial;
     if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
@@ -228,14 +228,13 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // The window's class and the dock's launcher entry name the application by its desktop id.
     g_set_prgname(ApplicationPeer::applicationId);
     g_set_application_name("street-client");
-    bool displayOpened = gtk_init_check(nullptr, nullptr);
     if (auto failure = trial ? trial->failure() : std::nullopt) {
         std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
                              "%s=1 shows pages without it, where they can reach your files\n",
                      failure->c_str(), WebSandbox::optOutVariable);
         return 1;
     }
-    if (!displayOpened)
+    if (!gtk_init_check(nullptr, nullptr))
         return noDisplay();
     // X11's class too (GDK would capitalise it), as the desktop entry's StartupWMClass has it.
     gdk_set_program_class(ApplicationPeer::applicationId);
