@@ -29,15 +29,19 @@
 #include "shell/Launch.h"
 #include "shell/Recorder.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <gst/gst.h>
 #include <gtk/gtk.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace backend::gtk {
 
@@ -83,6 +87,65 @@ void drawWithoutGL()
     ::setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", 0);
     leaveOutGLDrivers();
 }
+
+// What the process writes to stderr while this lives is kept aside; release() says it after
+// all, or drops it. Kept in a memory file rather than a pipe: no writer blocks or is lost, and a
+// child started meanwhile (a session bus, say) that keeps it as its stderr writes into a file no
+// one reads rather than a broken pipe.
+class HeldStderr {
+public:
+    HeldStderr()
+    {
+        int held = ::memfd_create("street-client-held-stderr", MFD_CLOEXEC);
+        if (held < 0)
+            return;
+        std::fflush(stderr);
+        saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        if (saved_ < 0 || ::dup2(held, STDERR_FILENO) < 0) {
+            if (saved_ >= 0)
+                ::close(saved_);
+            saved_ = -1;
+            ::close(held);
+            return;
+        }
+        held_ = held;
+    }
+    ~HeldStderr() { release(true); }
+    HeldStderr(const HeldStderr&) = delete;
+    HeldStderr& operator=(const HeldStderr&) = delete;
+
+    void release(bool say)
+    {
+        if (held_ < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        char chunk[4096];
+        for (off_t at = 0; say;) {
+            ssize_t n = ::pread(held_, chunk, sizeof chunk, at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            at += n;
+            for (ssize_t written = 0; written < n;) {
+                ssize_t w = ::write(STDERR_FILENO, chunk + written, static_cast<size_t>(n - written));
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w < 0)
+                    break;
+                written += w;
+            }
+        }
+        ::close(held_);
+        held_ = saved_ = -1;
+    }
+
+private:
+    int held_ = -1;
+    int saved_ = -1;
+};
 
 // Brings the pages' engine in once the window has drawn (see run).
 class WebStart {
@@ -217,9 +280,11 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         return noDisplay();
 
     drawWithoutGL();
-    // Pages run only in WebKit's sandbox, unless the player has turned it off. Told before GTK
-    // starts, which has its own things to say (the accessibility bridge's warnings, say).
+    // Pages run only in WebKit's sandbox, unless the player has turned it off. The trial runs
+    // while GTK starts; GTK's own words (the accessibility bridge's warnings, say) are held
+    // until its outcome is told, and dropped with a refusal, which is all the player is told.
     std::optional<WebSandbox::Trial> trial;
+    std::optional<HeldStderr> gtkSays;
     if (WebSandbox::optedOut())
         std::fprintf(stderr, "street-client: %s=1: pages run without WebKit's sandbox and can reach your files\n",
                      WebSandbox::optOutVariable);
@@ -228,13 +293,18 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
     // The window's class and the dock's launcher entry name the application by its desktop id.
     g_set_prgname(ApplicationPeer::applicationId);
     g_set_application_name("street-client");
+    if (trial)
+        gtkSays.emplace();
+    bool displayOpened = gtk_init_check(nullptr, nullptr);
     if (auto failure = trial ? trial->failure() : std::nullopt) {
+        gtkSays->release(false);
         std::fprintf(stderr, "street-client: no page is shown: the web sandbox cannot start, %s; "
                              "%s=1 shows pages without it, where they can reach your files\n",
                      failure->c_str(), WebSandbox::optOutVariable);
         return 1;
     }
-    if (!gtk_init_check(nullptr, nullptr))
+    gtkSays.reset();
+    if (!displayOpened)
         return noDisplay();
     // X11's class too (GDK would capitalise it), as the desktop entry's StartupWMClass has it.
     gdk_set_program_class(ApplicationPeer::applicationId);
