@@ -3,7 +3,9 @@
 #include "backend/gtk/ViewPeer.h"
 #include "kit/ImageView.h"
 
+#include <cairo.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <memory>
 #include <string>
 
 namespace backend::gtk {
@@ -22,9 +24,18 @@ protected:
     void draw(cairo_t* cr, int width, int height) override;
 
 private:
+    struct SurfaceRelease {
+        void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+    };
+
     kit::ImageView& imageView_;
     std::string path_;
     GObjectPtr<GdkPixbuf> pixbuf_;
+    // The picture as last drawn: scaled to the view, on a surface like the one it was drawn on.
+    std::unique_ptr<cairo_surface_t, SurfaceRelease> scaled_;
+    int scaledWidth_ = 0;
+    int scaledHeight_ = 0;
+    cairo_surface_type_t scaledFor_ = CAIRO_SURFACE_TYPE_IMAGE;
 };
 
 } // namespace backend::gtk
