@@ -88,6 +88,20 @@ void drawWithoutGL()
     leaveOutGLDrivers();
 }
 
+// On the way to the first page GTK and WebKit each open the session bus and wait for it (the
+// web view's drag and drop asks after the file-transfer portal, the first web process's launch
+// asks again), while the window's process is all that stands between the player and the page.
+// Opened here without waiting, and kept for the process's life (a bus nobody holds is closed
+// again), it is there when they ask.
+void openSessionBusAhead()
+{
+    g_bus_get(G_BUS_TYPE_SESSION, nullptr, +[](GObject*, GAsyncResult* result, gpointer) {
+        static GDBusConnection* kept = nullptr;
+        if (!kept)
+            kept = g_bus_get_finish(result, nullptr);
+    }, nullptr);
+}
+
 // What the process writes to stderr while this lives is kept aside; release() says it after
 // all, or drops it. Kept in a memory file rather than a pipe: no writer blocks or is lost, and a
 // child started meanwhile (a session bus, say) that keeps it as its stderr writes into a file no
@@ -308,6 +322,7 @@ int run(const shell::Options& options, const shell::AppHooks& hooks)
         return noDisplay();
     // X11's class too (GDK would capitalise it), as the desktop entry's StartupWMClass has it.
     gdk_set_program_class(ApplicationPeer::applicationId);
+    openSessionBusAhead();
 
     std::unique_ptr<shell::TranscriptWriter> transcript;
     std::unique_ptr<shell::Recorder> recorder;
