@@ -52,7 +52,8 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
     script += "wait 2.6\n";
     for (int i = 0; i < 14; ++i)
         script += "state\nwait 0.1\n";
-    script += "wait 3\nstate\nsnapshot " + first + "\ntap Street\nwait 2\nstate\n";
+    std::string second = dir.path() + "/second.png";
+    script += "wait 3\nstate\nsnapshot " + first + "\ntap Street\nwait 2\nstate\nsnapshot " + second + "\n";
     auto t = run(script);
 
     auto states = t.states();
@@ -113,6 +114,14 @@ TEST_F(DesktopTest, FirstPageShowsOverItsBackgroundAndTabsCrossFade)
         if (w["view"] == "ImageView")
             fadeSteps += w["steps"].get<int>();
     EXPECT_GE(fadeSteps, 3) << after.dump();
+    // The layer that was drawn with the start picture now shows the tab's own.
+    ASSERT_EQ(after["backgrounds"]["secondImageViewBg"]["alpha"], 0.0) << after.dump();
+    std::string tabBackground = after["backgrounds"]["imageViewBg"]["image"];
+    EXPECT_NE(tabBackground, "bg_start.jpg");
+    Picture tabWindow(second), tabPicture(std::string(STREET_RESOURCES_DIR) + "/images/" + tabBackground);
+    ASSERT_TRUE(tabWindow.loaded() && tabPicture.loaded()) << tabBackground;
+    for (int y : {200, 280, 320})
+        EXPECT_LE(tabWindow.at(300, y).distance(tabPicture.at(300, y)), 24) << "y " << y;
 }
 
 // How far `moved` is `still` shifted sideways: the shift under which every compared pixel
